@@ -1,0 +1,10 @@
+#pragma once
+#include <QString>
+
+// Start at sign-in: the per-user Run value "ScanlumeReceiver" on Windows, an XDG
+// autostart entry ScanlumeReceiver.desktop elsewhere. Returns false when it could
+// not be written or removed; callers ignore that.
+bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath);
+// Whether the entry is there (for tests and diagnostics).
+bool IsRunAtStartupSet();
+QString AutostartEntryPath();

@@ -1,0 +1,49 @@
+#include "platform/uAutostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+QString AutostartEntryPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/ScanlumeReceiver.desktop");
+}
+
+namespace {
+// Exec= quoting of the desktop entry spec: quote the path, escape the few specials.
+QString QuoteExec(const QString& APath) {
+    QString escaped;
+    for (QChar c : APath) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            escaped += u'\\';
+        escaped += c;
+    }
+    escaped.replace(QLatin1String("%"), QLatin1String("%%"));
+    return u'"' + escaped + u'"';
+}
+} // namespace
+
+bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
+    const QString path = AutostartEntryPath();
+    if (!AEnable)
+        return !QFile::exists(path) || QFile::remove(path);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Pictoport\n"
+                                         "Comment=Scanlume PC受信\n"
+                                         "Exec=%1\n"
+                                         "Icon=pictoport\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(QuoteExec(AExecutablePath));
+    file.write(entry.toUtf8());
+    return file.commit();
+}
+
+bool IsRunAtStartupSet() { return QFile::exists(AutostartEntryPath()); }

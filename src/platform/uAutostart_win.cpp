@@ -1,0 +1,15 @@
+#include "platform/uAutostart.h"
+#include "platform/uWinRegistry.h"
+
+#include <QDir>
+
+bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
+    return WinRegistry::SetRunValue(AEnable, QDir::toNativeSeparators(AExecutablePath).toStdWString());
+}
+
+bool IsRunAtStartupSet() { return WinRegistry::HasRunValue(); }
+
+QString AutostartEntryPath() {
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\"
+                          "ScanlumeReceiver");
+}

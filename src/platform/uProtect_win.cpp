@@ -1,0 +1,15 @@
+#include "platform/uProtect.h"
+#include "platform/uWinCrypt.h"
+
+#include <QByteArray>
+#include <optional>
+
+std::optional<QByteArray> PlatformProtect(const QByteArray& APlain) {
+    auto blob = WinCrypt::Protect(APlain.toStdString());
+    return blob ? std::optional<QByteArray>(QByteArray::fromStdString(*blob)) : std::nullopt;
+}
+
+std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob) {
+    auto plain = WinCrypt::Unprotect(ABlob.toStdString());
+    return plain ? std::optional<QByteArray>(QByteArray::fromStdString(*plain)) : std::nullopt;
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <QObject>
+#include <memory>
+
+// One Pictoport per user session. Claim() runs before the application object exists:
+// a second start tells the first to come to the front and must then exit with code 0.
+// When no lock can be made at all, the program runs as if it were alone.
+class TSingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class TRole { First, Second, Alone };
+
+    TSingleInstance();
+    ~TSingleInstance() override;
+
+    TRole Claim();
+    // First instance, once the application object exists: listen for later starts.
+    void Listen();
+
+Q_SIGNALS:
+    void ShowMeRequested();
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
+namespace SingleInstanceNames {
+inline constexpr char Mutex[] = "ScanlumeReceiver_SingleInstance_v1";
+inline constexpr char ShowMe[] = "ScanlumeReceiver_ShowMe_v1";
+} // namespace SingleInstanceNames

@@ -1,0 +1,114 @@
+#include "platform/uUserKey.h"
+
+#include "common/uErrors.h"
+#include "settings/uPaths.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <qt6keychain/keychain.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace UserKey {
+namespace {
+
+const QString KeyringService = QStringLiteral("ScanlumeReceiver");
+const QString KeyringKey = QStringLiteral("password-key");
+
+QString KeyFilePath() { return JoinPath(ConfigDir(), QStringLiteral("password.key")); }
+
+enum class TKeyringState { Found, Missing, Unavailable };
+
+// QtKeychain works asynchronously; the settings code is synchronous, so wait here.
+template <typename TJob> void RunJob(TJob& AJob) {
+    AJob.setAutoDelete(false);
+    QEventLoop loop;
+    QObject::connect(&AJob, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+    AJob.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+TKeyringState ReadKeyring(QByteArray& AKey) {
+    QKeychain::ReadPasswordJob job(KeyringService);
+    job.setKey(KeyringKey);
+    RunJob(job);
+    if (job.error() == QKeychain::NoError) {
+        AKey = job.binaryData();
+        return TKeyringState::Found;
+    }
+    return job.error() == QKeychain::EntryNotFound ? TKeyringState::Missing
+                                                   : TKeyringState::Unavailable;
+}
+
+bool WriteKeyring(const QByteArray& AKey) {
+    QKeychain::WritePasswordJob job(KeyringService);
+    job.setKey(KeyringKey);
+    job.setBinaryData(AKey);
+    RunJob(job);
+    return job.error() == QKeychain::NoError;
+}
+
+// A key file is trusted only when it is a regular file of this user that nobody
+// else can read or write, and has the right size.
+std::optional<QByteArray> ReadKeyFile() {
+    const QByteArray path = QFile::encodeName(KeyFilePath());
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        return std::nullopt;
+    QFile file(KeyFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray key = file.read(KeySize + 1);
+    if (key.size() != KeySize)
+        return std::nullopt;
+    return key;
+}
+
+bool WriteKeyFile(const QByteArray& AKey) {
+    QDir().mkpath(ConfigDir());
+    QSaveFile file(KeyFilePath());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Permissions before the first byte, so the key is never readable by others.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    if (file.write(AKey) != AKey.size())
+        return false;
+    return file.commit();
+}
+
+} // namespace
+
+std::optional<QByteArray> Find() {
+    QByteArray key;
+    if (ReadKeyring(key) == TKeyringState::Found)
+        return key.size() == KeySize ? std::optional<QByteArray>(key) : std::nullopt;
+    return ReadKeyFile();
+}
+
+QByteArray FindOrCreate() {
+    QByteArray key;
+    const TKeyringState state = ReadKeyring(key);
+    if (state == TKeyringState::Found && key.size() == KeySize)
+        return key;
+    if (state != TKeyringState::Found) {
+        if (auto fileKey = ReadKeyFile())
+            return *fileKey;
+    }
+    if (sodium_init() < 0)
+        throw TAppError(QStringLiteral("libsodium could not be initialised"));
+    key.resize(KeySize);
+    randombytes_buf(key.data(), KeySize);
+    if (state != TKeyringState::Unavailable && WriteKeyring(key))
+        return key;
+    if (WriteKeyFile(key))
+        return key;
+    throw TAppError(QStringLiteral("no place to keep the password key"));
+}
+
+} // namespace UserKey

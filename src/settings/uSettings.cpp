@@ -1,0 +1,78 @@
+#include "settings/uSettings.h"
+
+#include "common/uErrors.h"
+#include "settings/uDpapi.h"
+#include "settings/uIniFile.h"
+#include "settings/uPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+const QString Server = QStringLiteral("server");
+const QString Auth = QStringLiteral("auth");
+const QString SaveSection = QStringLiteral("save");
+const QString App = QStringLiteral("app");
+
+// Missing or unreadable file: nothing to keep, start from an empty file.
+TIniFile ReadIni() {
+    QFile file(IniPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return TIniFile();
+    return TIniFile::Parse(file.readAll());
+}
+} // namespace
+
+QString DefaultServerUrl() { return QStringLiteral("https://api.scanlume.jp"); }
+
+void TAppSettings::Load() {
+    ServerUrl = DefaultServerUrl();
+    Email.clear();
+    Password.clear();
+    SaveFolder = DefaultSaveFolder();
+    AutoSave = true;
+    AutoConnect = false;
+    RunAtStartup = false;
+
+    if (!QFile::exists(IniPath()))
+        return;
+    const TIniFile ini = ReadIni();
+    ServerUrl = ini.ReadString(Server, QStringLiteral("url"), ServerUrl);
+    Email = ini.ReadString(Auth, QStringLiteral("email"));
+    const QString enc = ini.ReadString(Auth, QStringLiteral("password_enc"));
+    if (!enc.isEmpty()) {
+        try {
+            Password = DpapiUnprotect(enc);
+        } catch (const std::exception&) {
+            Password.clear();
+        }
+    }
+    SaveFolder = ini.ReadString(SaveSection, QStringLiteral("folder"), SaveFolder);
+    AutoSave = ini.ReadBool(SaveSection, QStringLiteral("auto_save"), AutoSave);
+    AutoConnect = ini.ReadBool(App, QStringLiteral("auto_connect"), AutoConnect);
+    RunAtStartup = ini.ReadBool(App, QStringLiteral("run_at_startup"), RunAtStartup);
+}
+
+void TAppSettings::Save() const {
+    QDir().mkpath(ConfigDir());
+    TIniFile ini = ReadIni();
+    ini.WriteString(Server, QStringLiteral("url"), ServerUrl);
+    ini.EraseSection(Auth);
+    ini.WriteString(Auth, QStringLiteral("email"), Email);
+    if (!Password.isEmpty())
+        ini.WriteString(Auth, QStringLiteral("password_enc"), DpapiProtect(Password));
+    else
+        ini.DeleteKey(Auth, QStringLiteral("password_enc"));
+    ini.WriteString(SaveSection, QStringLiteral("folder"), SaveFolder);
+    ini.WriteBool(SaveSection, QStringLiteral("auto_save"), AutoSave);
+    ini.WriteBool(App, QStringLiteral("auto_connect"), AutoConnect);
+    ini.WriteBool(App, QStringLiteral("run_at_startup"), RunAtStartup);
+
+    // A temporary file beside the old one, then a rename: a crash or a full disk
+    // never leaves half a settings file behind.
+    QSaveFile file(IniPath());
+    const QByteArray bytes = ini.Serialize();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw TAppError(file.errorString());
+}
