@@ -1,0 +1,288 @@
+#include "service/uApiClient.h"
+
+#include "common/uErrors.h"
+#include "common/uTextRules.h"
+#include "service/uHttp.h"
+#include "service/uJson.h"
+
+#include <memory>
+
+namespace {
+const QString NotSignedIn = QStringLiteral("未ログインです");
+
+bool IsSuccess(int AStatus) { return AStatus >= 200 && AStatus <= 299; }
+
+// An element that must be an object but is not.
+[[noreturn]] void InvalidCast() { throw TAppError(QStringLiteral("Invalid class typecast")); }
+
+QList<TExtractItem> ParseItems(const TJsonValue& AArray) {
+    QList<TExtractItem> items;
+    for (const TJsonValue& e : AArray.GetArray()) {
+        if (!e.IsObject())
+            InvalidCast();
+        TExtractItem item;
+        item.Name = MemberText(&e, QStringLiteral("name"));
+        const TJsonValue* aliases = Member(&e, "aliases");
+        if (aliases != nullptr && aliases->IsArray())
+            item.Aliases = JoinAliases(*aliases);
+        items.append(item);
+    }
+    return items;
+}
+
+int HexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+} // namespace
+
+std::unique_ptr<THttpClient> NewHttpClient(int AResponseTimeoutMs) {
+    return std::make_unique<THttpClient>(AResponseTimeoutMs);
+}
+
+TApiClient::TApiClient(const QString& ABaseUrl) : FBaseUrl(ABaseUrl) {
+    while (FBaseUrl.endsWith(u'/'))
+        FBaseUrl.chop(1);
+}
+
+QByteArray TApiClient::Bearer() const { return "Bearer " + FToken.toUtf8(); }
+
+bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString& AError) {
+    AError.clear();
+    FToken.clear();
+    auto http = NewHttpClient(LoginTimeoutMs);
+    const QByteArray body = TJsonWriter()
+                                .StartObject()
+                                .Key("email").String(AEmail)
+                                .Key("password").String(APassword)
+                                .Key("remember_me").Bool(true)
+                                .EndObject()
+                                .Bytes();
+    const THttpResponse r = http->Send("POST", FBaseUrl + QStringLiteral("/api/auth/login"),
+                                       {{"Content-Type", "application/json"}}, body, true);
+    const TJsonDocument json = TJsonDocument::Parse(r.Body);
+    if (r.Status != 200) {
+        AError = ErrorFromResponse(json.Root(), r.Status);
+        return false;
+    }
+    QString token;
+    if (TryGetText(json.Root(), QStringLiteral("access_token"), token) && !token.isEmpty()) {
+        FToken = token;
+        return true;
+    }
+    AError = QStringLiteral("サーバー応答にトークンが含まれていません");
+    return false;
+}
+
+TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFilename,
+                             QString& AContentType) {
+    AFilename.clear();
+    AContentType.clear();
+    auto http = NewHttpClient((AWaitSeconds + 20) * 1000);
+    http->SetCancelFlag(FPollCancel);
+    THttpResponse r = http->Send(
+        "GET", QStringLiteral("%1/api/image-transfer/native/poll?wait=%2").arg(FBaseUrl).arg(AWaitSeconds),
+        {{"Authorization", Bearer()}});
+    AImage = std::move(r.Body);
+    switch (r.Status) {
+    case 200: {
+        AFilename = DecodeImageFilename(QString::fromUtf8(r.Header("X-Image-Filename")));
+        AContentType = QString::fromUtf8(r.Header("Content-Type"));
+        if (TextRules::AsciiLower(AContentType).contains(QLatin1String("text/"))) {
+            if (AFilename.isEmpty())
+                AFilename = QStringLiteral("result.txt");
+            return TPollResult::prText;
+        }
+        if (AFilename.isEmpty())
+            AFilename = QStringLiteral("image.jpg");
+        return TPollResult::prImage;
+    }
+    case 204:
+        return TPollResult::prEmpty;
+    case 401:
+    case 403:
+        return TPollResult::prUnauthorized;
+    default:
+        throw TAppError(QStringLiteral("受信エラー: HTTP %1").arg(r.Status));
+    }
+}
+
+void TApiClient::StopReceiver() {
+    if (FToken.isEmpty())
+        return;
+    auto http = NewHttpClient(StopTimeoutMs);
+    http->Send("POST", FBaseUrl + QStringLiteral("/api/image-transfer/native/stop"),
+               {{"Authorization", Bearer()}}, QByteArray(), true);
+}
+
+bool TApiClient::OcrImage(const QByteArray& AJpeg, const QString& APatientCode, bool APrescription,
+                          QString& AText, QString& AError) {
+    AText.clear();
+    AError.clear();
+    if (FToken.isEmpty()) {
+        AError = NotSignedIn;
+        return false;
+    }
+    auto http = NewHttpClient(OcrTimeoutMs);
+    QList<TFormPart> parts;
+    parts.append({"file", AJpeg, "region.jpg", "image/jpeg"});
+    if (!APatientCode.isEmpty())
+        parts.append({"patient_code", APatientCode.toUtf8(), {}, {}});
+    parts.append({"notify_pc", "false", {}, {}});
+    if (APrescription)
+        parts.append({"mode", "prescription", {}, {}});
+    const THttpResponse r = http->SendForm(FBaseUrl + QStringLiteral("/api/image-jobs/upload"),
+                                           {{"Authorization", Bearer()}}, parts);
+    const TJsonDocument json = TJsonDocument::Parse(r.Body);
+    if (!IsSuccess(r.Status)) {
+        AError = ErrorFromResponse(json.Root(), r.Status);
+        return false;
+    }
+    if (TryGetText(json.Root(), QStringLiteral("extracted_text"), AText))
+        return true;
+    AError = QStringLiteral("サーバー応答に extracted_text が含まれていません");
+    return false;
+}
+
+bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults, QString& AExamDate,
+                               QString& AInstitution, QString& AError) {
+    AError.clear();
+    AExamDate.clear();
+    AInstitution.clear();
+    AResults.clear();
+    if (FToken.isEmpty()) {
+        AError = NotSignedIn;
+        return false;
+    }
+    auto http = NewHttpClient(ExtractTimeoutMs);
+    const QByteArray body = TJsonWriter().StartObject().Key("text").String(AText).EndObject().Bytes();
+    const THttpResponse r =
+        http->Send("POST", FBaseUrl + QStringLiteral("/api/extraction/extract"),
+                   {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, body, true);
+    const TJsonDocument json = TJsonDocument::Parse(r.Body);
+    if (!IsSuccess(r.Status)) {
+        AError = ErrorFromResponse(json.Root(), r.Status);
+        return false;
+    }
+    const TJsonValue* results = nullptr;
+    if (json.Root() != nullptr && json.Root()->IsObject()) {
+        results = Member(json.Root(), "results");
+        AExamDate = MemberText(json.Root(), QStringLiteral("exam_date"));
+        AInstitution = MemberText(json.Root(), QStringLiteral("institution"));
+    }
+    if (results == nullptr || !results->IsArray()) {
+        AError = QStringLiteral("サーバー応答の形式が不正です");
+        return false;
+    }
+    for (const TJsonValue& e : results->GetArray()) {
+        if (!e.IsObject()) {
+            AResults.clear();
+            InvalidCast();
+        }
+        AResults.append({MemberText(&e, QStringLiteral("name")), MemberText(&e, QStringLiteral("value")),
+                         MemberText(&e, QStringLiteral("unit")), MemberText(&e, QStringLiteral("reference")),
+                         MemberText(&e, QStringLiteral("flag"))});
+    }
+    return true;
+}
+
+bool TApiClient::GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACatalog,
+                          QString& AError) {
+    AError.clear();
+    AItems.clear();
+    ACatalog.clear();
+    if (FToken.isEmpty()) {
+        AError = NotSignedIn;
+        return false;
+    }
+    auto http = NewHttpClient(ItemsTimeoutMs);
+    const THttpResponse r = http->Send("GET", FBaseUrl + QStringLiteral("/api/extraction/items"),
+                                       {{"Authorization", Bearer()}});
+    const TJsonDocument json = TJsonDocument::Parse(r.Body);
+    if (IsSuccess(r.Status) && json.Root() != nullptr && json.Root()->IsObject()) {
+        const TJsonValue* items = Member(json.Root(), "items");
+        const TJsonValue* catalog = Member(json.Root(), "catalog");
+        if (items != nullptr && items->IsArray())
+            AItems = ParseItems(*items);
+        if (catalog != nullptr && catalog->IsArray())
+            ACatalog = ParseItems(*catalog);
+        return true;
+    }
+    AError = ErrorFromResponse(json.Root(), r.Status);
+    return false;
+}
+
+bool TApiClient::SaveItems(const QList<TExtractItem>& AItems, QString& AError) {
+    AError.clear();
+    if (FToken.isEmpty()) {
+        AError = NotSignedIn;
+        return false;
+    }
+    auto http = NewHttpClient(ItemsTimeoutMs);
+    TJsonWriter w;
+    w.StartObject().Key("items").StartArray();
+    for (const TExtractItem& item : AItems) {
+        w.StartObject().Key("name").String(item.Name).Key("aliases").StartArray();
+        for (const QString& alias : SplitAliases(item.Aliases))
+            w.String(alias);
+        w.EndArray().EndObject();
+    }
+    w.EndArray().EndObject();
+    const THttpResponse r =
+        http->Send("PUT", FBaseUrl + QStringLiteral("/api/extraction/items"),
+                   {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, w.Bytes(), true);
+    const TJsonDocument json = TJsonDocument::Parse(r.Body);
+    if (IsSuccess(r.Status))
+        return true;
+    AError = ErrorFromResponse(json.Root(), r.Status);
+    return false;
+}
+
+QStringList SplitAliases(const QString& AAliases) {
+    QStringList result;
+    for (const QString& piece : AAliases.split(u',')) {
+        const QString trimmed = TextRules::Trim(piece);
+        if (!trimmed.isEmpty())
+            result.append(trimmed);
+    }
+    return result;
+}
+
+QString DecodeImageFilename(const QString& AHeaderValue) {
+    QByteArray bytes;
+    bytes.reserve(AHeaderValue.size());
+    const qsizetype n = AHeaderValue.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = AHeaderValue.at(i);
+        if (c == u'%') {
+            if (i + 1 < n && AHeaderValue.at(i + 1) == u'%') {
+                bytes.append('%');
+                ++i;
+                continue;
+            }
+            const int hi = i + 2 < n ? HexDigit(AHeaderValue.at(i + 1)) : -1;
+            const int lo = i + 2 < n ? HexDigit(AHeaderValue.at(i + 2)) : -1;
+            if (hi < 0 || lo < 0)
+                throw TAppError(QStringLiteral("ファイル名のデコードに失敗しました: 不正なエスケープ \"%1\"")
+                                    .arg(AHeaderValue.mid(i, 3)));
+            bytes.append(char(hi * 16 + lo));
+            i += 2;
+        } else if (c == u'+') {
+            bytes.append(' ');
+        } else if (c.unicode() < 128) {
+            bytes.append(char(c.unicode()));
+        } else {
+            // Surrogate pairs are kept together so their UTF-8 form is right.
+            qsizetype len = (c.isHighSurrogate() && i + 1 < n) ? 2 : 1;
+            bytes.append(AHeaderValue.mid(i, len).toUtf8());
+            i += len - 1;
+        }
+    }
+    return QString::fromUtf8(bytes);
+}

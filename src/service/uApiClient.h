@@ -1,0 +1,70 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+
+class THttpClient;
+
+enum class TPollResult { prImage, prText, prEmpty, prUnauthorized };
+
+struct TLabValue {
+    QString Name;
+    QString Value;
+    QString Units;
+    QString Reference;
+    QString Flag;
+};
+
+struct TExtractItem {
+    QString Name;
+    QString Aliases; // comma-separated, as the item manager edits them
+};
+
+// One connection to the service: a base URL and, after a sign-in, a bearer token.
+// Status and content errors return false with an error text; transport failures and
+// time-outs throw TTransportError. Nothing is retried here. Not thread-safe: the
+// operations of one instance must not overlap.
+class TApiClient {
+public:
+    explicit TApiClient(const QString& ABaseUrl);
+
+    const QString& Token() const { return FToken; }
+    const QString& BaseUrl() const { return FBaseUrl; }
+    // Once the flag is set, an outstanding poll ends at once (used at program end).
+    void SetPollCancelFlag(const std::atomic<bool>* AFlag) { FPollCancel = AFlag; }
+
+    bool Login(const QString& AEmail, const QString& APassword, QString& AError);
+    TPollResult Poll(int AWaitSeconds, QByteArray& AImage, QString& AFilename,
+                     QString& AContentType);
+    void StopReceiver();
+    bool OcrImage(const QByteArray& AJpeg, const QString& APatientCode, bool APrescription,
+                  QString& AText, QString& AError);
+    bool ExtractValues(const QString& AText, QList<TLabValue>& AResults, QString& AExamDate,
+                       QString& AInstitution, QString& AError);
+    bool GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACatalog, QString& AError);
+    bool SaveItems(const QList<TExtractItem>& AItems, QString& AError);
+
+    static constexpr int LoginTimeoutMs = 30000;
+    static constexpr int StopTimeoutMs = 10000;
+    static constexpr int OcrTimeoutMs = 120000;
+    static constexpr int ExtractTimeoutMs = 120000;
+    static constexpr int ItemsTimeoutMs = 30000;
+
+private:
+    QByteArray Bearer() const;
+
+    QString FBaseUrl;
+    QString FToken;
+    const std::atomic<bool>* FPollCancel = nullptr;
+};
+
+std::unique_ptr<THttpClient> NewHttpClient(int AResponseTimeoutMs);
+
+// "X-Image-Filename" as the service sends it: percent escapes of UTF-8 bytes, "%%"
+// for a percent sign, "+" for a blank. Throws TAppError on a malformed escape.
+QString DecodeImageFilename(const QString& AHeaderValue);
+// The alias text split at ASCII commas, pieces trimmed, empty ones dropped.
+QStringList SplitAliases(const QString& AAliases);

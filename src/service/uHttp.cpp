@@ -1,0 +1,269 @@
+#include "service/uHttp.h"
+
+#include "common/uErrors.h"
+#include "common/uTextRules.h"
+
+#include <QElapsedTimer>
+#include <atomic>
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+#include <zlib.h>
+
+namespace {
+
+std::atomic<qint64> GMaxBodyBytes{THttpClient::DefaultMaxBodyBytes};
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct TCurlDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    void operator()(curl_mime* m) const { curl_mime_free(m); }
+};
+template <typename T> using TCurlPtr = std::unique_ptr<T, TCurlDeleter>;
+
+struct TTransfer {
+    THttpResponse Response;
+    qint64 MaxBytes = 0;
+    bool TooLarge = false;
+    // Idle tracking for the response time-out.
+    QElapsedTimer SinceActivity;
+    curl_off_t LastDown = -1, LastUp = -1;
+    qint64 TimeoutMs = 0;
+    bool TimedOut = false;
+    const std::atomic<bool>* Cancel = nullptr;
+    bool Cancelled = false;
+};
+
+size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
+    auto* t = static_cast<TTransfer*>(AUser);
+    const size_t n = ASize * ACount;
+    if (t->Response.Body.size() + qint64(n) > t->MaxBytes) {
+        t->TooLarge = true;
+        return 0; // aborts the transfer
+    }
+    t->Response.Body.append(AData, qsizetype(n));
+    return n;
+}
+
+size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
+    auto* t = static_cast<TTransfer*>(AUser);
+    const size_t n = ASize * ACount;
+    const QByteArray line(AData, qsizetype(n));
+    if (line.startsWith("HTTP/")) {
+        // A new response (after a redirect or an interim 1xx): forget earlier headers.
+        t->Response.Headers.clear();
+        return n;
+    }
+    const qsizetype colon = line.indexOf(':');
+    if (colon > 0)
+        t->Response.Headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    return n;
+}
+
+int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t AUp) {
+    auto* t = static_cast<TTransfer*>(AUser);
+    if (t->Cancel != nullptr && t->Cancel->load()) {
+        t->Cancelled = true;
+        return 1;
+    }
+    if (ADown != t->LastDown || AUp != t->LastUp) {
+        t->LastDown = ADown;
+        t->LastUp = AUp;
+        t->SinceActivity.restart();
+        return 0;
+    }
+    if (t->SinceActivity.elapsed() > t->TimeoutMs) {
+        t->TimedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+THttpResponse Perform(CURL* ACurl, TTransfer& ATransfer, const QString& AUrl) {
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(ACurl, CURLOPT_ERRORBUFFER, errorBuffer);
+    const QByteArray url = AUrl.toUtf8();
+    curl_easy_setopt(ACurl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(ACurl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(ACurl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(ACurl, CURLOPT_CONNECTTIMEOUT_MS, long(THttpClient::ConnectTimeoutMs));
+    curl_easy_setopt(ACurl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(ACurl, CURLOPT_SSL_VERIFYHOST, 2L);
+    // libcurl does not read these itself; programs built on OpenSSL are told this way
+    // which authorities to trust.
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    const QByteArray caDir = qgetenv("SSL_CERT_DIR");
+    if (!caFile.isEmpty())
+        curl_easy_setopt(ACurl, CURLOPT_CAINFO, caFile.constData());
+    if (!caDir.isEmpty())
+        curl_easy_setopt(ACurl, CURLOPT_CAPATH, caDir.constData());
+    curl_easy_setopt(ACurl, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(ACurl, CURLOPT_WRITEDATA, &ATransfer);
+    curl_easy_setopt(ACurl, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(ACurl, CURLOPT_HEADERDATA, &ATransfer);
+    curl_easy_setopt(ACurl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(ACurl, CURLOPT_XFERINFODATA, &ATransfer);
+    curl_easy_setopt(ACurl, CURLOPT_NOPROGRESS, 0L);
+
+    ATransfer.MaxBytes = THttpClient::MaxBodyBytes();
+    ATransfer.SinceActivity.start();
+    const CURLcode rc = curl_easy_perform(ACurl);
+    if (ATransfer.TooLarge)
+        throw TTransportError(QStringLiteral("Response body exceeds %1 bytes").arg(ATransfer.MaxBytes));
+    if (ATransfer.Cancelled)
+        throw TTransportError(QStringLiteral("Request cancelled"));
+    if (ATransfer.TimedOut)
+        throw TTransportError(
+            QStringLiteral("Operation timed out: no response within %1 ms").arg(ATransfer.TimeoutMs));
+    if (rc != CURLE_OK) {
+        const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
+                                              : QString::fromUtf8(curl_easy_strerror(rc));
+        throw TTransportError(detail.trimmed());
+    }
+    long status = 0;
+    curl_easy_getinfo(ACurl, CURLINFO_RESPONSE_CODE, &status);
+    ATransfer.Response.Status = int(status);
+    const QByteArray encoding =
+        TextRules::AsciiLower(QString::fromLatin1(ATransfer.Response.Header("Content-Encoding")))
+            .trimmed()
+            .toLatin1();
+    if (encoding == "gzip" || encoding == "deflate")
+        ATransfer.Response.Body =
+            InflateBody(ATransfer.Response.Body, encoding, THttpClient::MaxBodyBytes());
+    return std::move(ATransfer.Response);
+}
+
+TCurlPtr<curl_slist> HeaderList(const THeaderList& AHeaders, bool AForm) {
+    curl_slist* list = nullptr;
+    bool hasContentType = false;
+    for (const auto& [name, value] : AHeaders) {
+        list = curl_slist_append(list, (name + ": " + value).constData());
+        hasContentType = hasContentType || name.compare("Content-Type", Qt::CaseInsensitive) == 0;
+    }
+    // Only the headers a call lists: no "Expect: 100-continue", and no form content type
+    // that libcurl would otherwise add to a POST of raw data.
+    list = curl_slist_append(list, "Expect:");
+    if (!hasContentType && !AForm)
+        list = curl_slist_append(list, "Content-Type:");
+    return TCurlPtr<curl_slist>(list);
+}
+
+} // namespace
+
+QByteArray THttpResponse::Header(const QByteArray& AName) const {
+    for (const auto& [name, value] : Headers) {
+        if (name.compare(AName, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return QByteArray();
+}
+
+bool THttpResponse::HasHeader(const QByteArray& AName) const {
+    for (const auto& h : Headers) {
+        if (h.first.compare(AName, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+THttpClient::THttpClient(int AResponseTimeoutMs) : FResponseTimeoutMs(AResponseTimeoutMs) {
+    InitCurlOnce();
+}
+
+void THttpClient::SetMaxBodyBytes(qint64 ABytes) { GMaxBodyBytes = ABytes; }
+qint64 THttpClient::MaxBodyBytes() { return GMaxBodyBytes; }
+
+THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
+                                const THeaderList& AHeaders, const QByteArray& ABody,
+                                bool AHasBody) {
+    TCurlPtr<CURL> curl(curl_easy_init());
+    if (!curl)
+        throw TTransportError(QStringLiteral("libcurl could not be initialised"));
+    TTransfer transfer;
+    transfer.TimeoutMs = FResponseTimeoutMs;
+    transfer.Cancel = FCancel;
+    auto headers = HeaderList(AHeaders, false);
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    if (AMethod == "GET") {
+        curl_easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
+    } else {
+        if (AMethod != "POST")
+            curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, AMethod.constData());
+        if (AHasBody || AMethod == "POST" || AMethod == "PUT") {
+            curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ABody.size()));
+            curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, ABody.constData());
+        }
+    }
+    return Perform(curl.get(), transfer, AUrl);
+}
+
+THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHeaders,
+                                    const QList<TFormPart>& AParts) {
+    TCurlPtr<CURL> curl(curl_easy_init());
+    if (!curl)
+        throw TTransportError(QStringLiteral("libcurl could not be initialised"));
+    TTransfer transfer;
+    transfer.TimeoutMs = FResponseTimeoutMs;
+    transfer.Cancel = FCancel;
+    TCurlPtr<curl_mime> form(curl_mime_init(curl.get()));
+    for (const TFormPart& p : AParts) {
+        curl_mimepart* part = curl_mime_addpart(form.get());
+        curl_mime_name(part, p.Name.constData());
+        curl_mime_data(part, p.Data.constData(), size_t(p.Data.size()));
+        if (!p.FileName.isEmpty())
+            curl_mime_filename(part, p.FileName.constData());
+        if (!p.ContentType.isEmpty())
+            curl_mime_type(part, p.ContentType.constData());
+    }
+    auto headers = HeaderList(AHeaders, true);
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
+    return Perform(curl.get(), transfer, AUrl);
+}
+
+QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qint64 AMaxBytes) {
+    if (ABody.isEmpty())
+        return ABody;
+    int windowBits = 16 + MAX_WBITS; // gzip wrapper
+    if (AEncoding == "deflate") {
+        // "deflate" comes zlib-wrapped or as a raw stream; the zlib header tells them apart.
+        const auto b0 = quint8(ABody.at(0));
+        const auto b1 = ABody.size() > 1 ? quint8(ABody.at(1)) : quint8(0);
+        const bool zlibWrapped = (b0 & 0x0F) == 8 && ((b0 << 8) | b1) % 31 == 0;
+        windowBits = zlibWrapped ? MAX_WBITS : -MAX_WBITS;
+    }
+    z_stream zs{};
+    if (inflateInit2(&zs, windowBits) != Z_OK)
+        throw TTransportError(QStringLiteral("Could not inflate the response body"));
+    QByteArray out;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(ABody.constData()));
+    zs.avail_in = uInt(ABody.size());
+    int rc = Z_OK;
+    char chunk[64 * 1024];
+    while (rc != Z_STREAM_END) {
+        zs.next_out = reinterpret_cast<Bytef*>(chunk);
+        zs.avail_out = sizeof(chunk);
+        rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) {
+            inflateEnd(&zs);
+            throw TTransportError(QStringLiteral("Could not inflate the response body"));
+        }
+        const qint64 produced = qint64(sizeof(chunk) - zs.avail_out);
+        if (out.size() + produced > AMaxBytes) {
+            inflateEnd(&zs);
+            throw TTransportError(QStringLiteral("Response body exceeds %1 bytes").arg(AMaxBytes));
+        }
+        out.append(chunk, qsizetype(produced));
+        if (rc == Z_OK && zs.avail_in == 0 && produced == 0) {
+            inflateEnd(&zs);
+            throw TTransportError(QStringLiteral("Could not inflate the response body: truncated"));
+        }
+    }
+    inflateEnd(&zs);
+    return out;
+}

@@ -1,0 +1,55 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <atomic>
+
+using THeaderList = QList<QPair<QByteArray, QByteArray>>;
+
+// One part of a multipart form, in the order it is added.
+struct TFormPart {
+    QByteArray Name;
+    QByteArray Data;
+    QByteArray FileName;    // empty: a plain text part
+    QByteArray ContentType; // only for file parts
+};
+
+struct THttpResponse {
+    int Status = 0;
+    THeaderList Headers;
+    QByteArray Body; // inflated when it came as gzip or deflate
+    // Case-insensitive; empty when absent.
+    QByteArray Header(const QByteArray& AName) const;
+    bool HasHeader(const QByteArray& AName) const;
+};
+
+// One HTTP client per service call: libcurl, TLS verification always on, connection
+// time-out 10000 ms, and a response time-out that ends a call in which nothing has
+// moved for that long. Transport failures throw TTransportError.
+class THttpClient {
+public:
+    explicit THttpClient(int AResponseTimeoutMs);
+    // A flag that, once set, ends the transfer at once with a transport error.
+    void SetCancelFlag(const std::atomic<bool>* AFlag) { FCancel = AFlag; }
+
+    THttpResponse Send(const QByteArray& AMethod, const QString& AUrl, const THeaderList& AHeaders,
+                       const QByteArray& ABody = QByteArray(), bool AHasBody = false);
+    THttpResponse SendForm(const QString& AUrl, const THeaderList& AHeaders,
+                           const QList<TFormPart>& AParts);
+
+    static constexpr int ConnectTimeoutMs = 10000;
+    // Any body larger than this, before or after inflation, is a transport error.
+    static constexpr qint64 DefaultMaxBodyBytes = qint64(256) * 1024 * 1024;
+    // Tests lower the cap to show its effect without moving 256 MiB.
+    static void SetMaxBodyBytes(qint64 ABytes);
+    static qint64 MaxBodyBytes();
+
+private:
+    int FResponseTimeoutMs;
+    const std::atomic<bool>* FCancel = nullptr;
+};
+
+// Inflates a "gzip" or "deflate" body (zlib-wrapped or raw); throws TTransportError when
+// the data is broken or the result exceeds AMaxBytes.
+QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qint64 AMaxBytes);

@@ -1,0 +1,170 @@
+#include "worker/uPollThread.h"
+
+#include "common/uErrors.h"
+#include "service/uApiClient.h"
+#include "service/uHttp.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+#include <QSet>
+
+namespace {
+QMutex GRegistryLock;
+QSet<TPollThread*> GLiveWorkers;
+} // namespace
+
+TPollThread* TPollThread::Create(const QString& ABaseUrl, const QString& AEmail,
+                                 const QString& APassword, TImageProc AOnImage, TTextProc AOnText,
+                                 TStatusProc AOnStatus, const TPollTimings& ATimings) {
+    auto* worker = new TPollThread(ABaseUrl, AEmail, APassword, std::move(AOnImage),
+                                   std::move(AOnText), std::move(AOnStatus), ATimings);
+    // Frees itself: the object lives on the creating thread, so deleteLater runs there,
+    // and deleting it also discards any call of it still queued.
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+    return worker;
+}
+
+TPollThread::TPollThread(const QString& ABaseUrl, const QString& AEmail, const QString& APassword,
+                         TImageProc AOnImage, TTextProc AOnText, TStatusProc AOnStatus,
+                         const TPollTimings& ATimings)
+    : FApi(std::make_unique<TApiClient>(ABaseUrl)), FEmail(AEmail), FPassword(APassword),
+      FOnImage(std::move(AOnImage)), FOnText(std::move(AOnText)), FOnStatus(std::move(AOnStatus)),
+      FTimings(ATimings) {
+    FApi->SetPollCancelFlag(&FCancelPoll);
+    QMutexLocker lock(&GRegistryLock);
+    GLiveWorkers.insert(this);
+}
+
+TPollThread::~TPollThread() {
+    QMutexLocker lock(&GRegistryLock);
+    GLiveWorkers.remove(this);
+}
+
+void TPollThread::DetachEvents() {
+    QMutexLocker lock(&FLock);
+    FOnImage = nullptr;
+    FOnText = nullptr;
+    FOnStatus = nullptr;
+}
+
+void TPollThread::DropQueuedCalls() {
+    // Calls are queued while FLock is held and only while a callback is set, so after
+    // DetachEvents nothing new can be queued and this removes everything that was.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+}
+
+void TPollThread::Stop() {
+    DetachEvents();
+    requestInterruption();
+    DropQueuedCalls();
+}
+
+void TPollThread::QueueStatus(const QString& AMessage, bool AConnected) {
+    QMutexLocker lock(&FLock);
+    if (!FOnStatus)
+        return;
+    QMetaObject::invokeMethod(
+        this, [cb = FOnStatus, AMessage, AConnected] { cb(AMessage, AConnected); },
+        Qt::QueuedConnection);
+}
+
+void TPollThread::QueueImage(const QString& AFilename, const QString& AContentType,
+                             const QByteArray& AData) {
+    QMutexLocker lock(&FLock);
+    if (!FOnImage)
+        return;
+    QMetaObject::invokeMethod(
+        this, [cb = FOnImage, AFilename, AContentType, AData] { cb(AFilename, AContentType, AData); },
+        Qt::QueuedConnection);
+}
+
+void TPollThread::QueueText(const QString& AFilename, const QByteArray& AData) {
+    QMutexLocker lock(&FLock);
+    if (!FOnText)
+        return;
+    QMetaObject::invokeMethod(
+        this, [cb = FOnText, AFilename, AData] { cb(AFilename, AData); }, Qt::QueuedConnection);
+}
+
+bool TPollThread::InterruptibleWait(int AMs) {
+    int elapsed = 0;
+    while (elapsed < AMs && !isInterruptionRequested()) {
+        QThread::msleep(static_cast<unsigned long>(FTimings.SliceMs));
+        elapsed += FTimings.SliceMs;
+    }
+    return !isInterruptionRequested();
+}
+
+void TPollThread::run() {
+    bool needSignIn = true;
+    while (!isInterruptionRequested()) {
+        try {
+            if (needSignIn) {
+                QueueStatus(QStringLiteral("ログイン中..."), false);
+                QString error;
+                if (!FApi->Login(FEmail, FPassword, error)) {
+                    QueueStatus(QStringLiteral("ログイン失敗: ") + error +
+                                    QStringLiteral("（30秒後に再試行します）"),
+                                false);
+                    if (!InterruptibleWait(FTimings.SignInRetryMs))
+                        break;
+                    continue;
+                }
+                needSignIn = false;
+                QueueStatus(QStringLiteral("受信中（スマートフォンから送信できます）"), true);
+            }
+            QByteArray body;
+            QString filename;
+            QString contentType;
+            switch (FApi->Poll(FTimings.WaitSeconds, body, filename, contentType)) {
+            case TPollResult::prImage:
+                QueueImage(filename, contentType, body);
+                break;
+            case TPollResult::prText:
+                QueueText(filename, body);
+                break;
+            case TPollResult::prUnauthorized:
+                needSignIn = true;
+                break;
+            case TPollResult::prEmpty:
+                break;
+            }
+        } catch (const std::exception& e) {
+            QueueStatus(QStringLiteral("通信エラー: ") + ErrorMessage(e) +
+                            QStringLiteral("（5秒後に再接続します）"),
+                        false);
+            if (!InterruptibleWait(FTimings.ErrorRetryMs))
+                break;
+        }
+    }
+    try {
+        FApi->StopReceiver();
+    } catch (...) {
+        // The service learns of the stop another way; nothing to tell the user.
+    }
+}
+
+int TPollThread::LiveCount() {
+    QMutexLocker lock(&GRegistryLock);
+    return int(GLiveWorkers.size());
+}
+
+bool TPollThread::ShutdownAll(int AGraceMs) {
+    QList<TPollThread*> workers;
+    {
+        QMutexLocker lock(&GRegistryLock);
+        workers = GLiveWorkers.values();
+        for (TPollThread* w : workers) {
+            w->Stop();
+            w->FCancelPoll = true;
+        }
+    }
+    const QDeadlineTimer deadline(AGraceMs);
+    for (TPollThread* w : workers) {
+        if (!w->wait(deadline))
+            return false;
+    }
+    return true;
+}
