@@ -1,0 +1,61 @@
+// scanlume-local: a small, real Scanlume service for trying Pictoport and for its tests.
+#include <csignal>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+
+#include "uSendCommand.h"
+#include "uServer.h"
+#include "uServerOptions.h"
+
+int main(int argc, char** argv) {
+    // A receiver that hangs up mid-answer must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> Args(argv + 1, argv + argc);
+    if (!Args.empty() && Args[0] == "send") {
+        return RunSendCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && (Args[0] == "--help" || Args[0] == "-h")) {
+        std::cout << ServerUsage();
+        return 0;
+    }
+    TServerOptions Options;
+    std::string Error;
+    if (!ParseServerOptions(Args, Options, Error)) {
+        std::cerr << "scanlume-local: " << Error << "\n" << ServerUsage();
+        return 2;
+    }
+
+    // SIGINT and SIGTERM are taken by one thread that stops the server cleanly; every other
+    // thread inherits the blocked mask.
+    sigset_t Stopping;
+    sigemptyset(&Stopping);
+    sigaddset(&Stopping, SIGINT);
+    sigaddset(&Stopping, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &Stopping, nullptr);
+
+    TServer Server(Options);
+    std::atomic<bool> Finished = false;
+    std::thread SignalWatcher([&] {
+        const timespec Tick{0, 200'000'000};
+        while (!Finished) {
+            if (sigtimedwait(&Stopping, nullptr, &Tick) > 0) {
+                Server.Stop();
+                return;
+            }
+        }
+    });
+    const bool Ok = Server.Run(Error);
+    Finished = true;
+    SignalWatcher.join();
+    if (!Ok) {
+        std::cerr << "scanlume-local: " << Error << "\n";
+        return 1;
+    }
+    return 0;
+}

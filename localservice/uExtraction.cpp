@@ -1,0 +1,425 @@
+#include "uExtraction.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+namespace {
+
+// ---- characters ----
+
+bool IsAsciiLetter(QChar C) {
+    const char16_t U = C.unicode();
+    return (U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z');
+}
+
+bool IsAsciiAlnum(QChar C) { return IsAsciiLetter(C) || (C.unicode() >= '0' && C.unicode() <= '9'); }
+
+QString FoldAscii(const QString& AText) {
+    QString Out = AText;
+    for (QChar& C : Out) {
+        if (C.unicode() >= 'A' && C.unicode() <= 'Z') {
+            C = QChar(C.unicode() + ('a' - 'A'));
+        }
+    }
+    return Out;
+}
+
+// ---- labels ----
+
+struct TLabel {
+    QString Text; // normalized and folded
+    size_t Item;
+};
+
+struct TMatch {
+    qsizetype Pos;
+    qsizetype Len;
+    size_t Item;
+};
+
+std::vector<TLabel> BuildLabels(const std::vector<TExtractItem>& AItems) {
+    std::vector<TLabel> Labels;
+    for (size_t i = 0; i < AItems.size(); ++i) {
+        QStringList Names{QString::fromStdString(AItems[i].Name)};
+        for (const auto& Alias : AItems[i].Aliases) {
+            Names << QString::fromStdString(Alias);
+        }
+        for (const QString& Name : Names) {
+            const QString Text = FoldAscii(NormalizeReportText(Name)).trimmed();
+            if (!Text.isEmpty()) {
+                Labels.push_back({Text, i});
+            }
+        }
+    }
+    return Labels;
+}
+
+// A label must stand on its own: "Cr" is not found in "CRP", nor "コレステロール" in
+// "総コレステロール", nor "ヘモグロビン" in "ヘモグロビンA1c".
+bool StandsAlone(const QString& ALine, qsizetype APos, qsizetype ALen) {
+    const QChar First = ALine[APos];
+    if (APos > 0) {
+        const QChar Before = ALine[APos - 1];
+        if (IsAsciiAlnum(First) ? IsAsciiAlnum(Before) : Before.isLetter()) {
+            return false;
+        }
+    }
+    const qsizetype End = APos + ALen;
+    return End >= ALine.size() || !IsAsciiLetter(ALine[End]);
+}
+
+// Leftmost, then longest, non-overlapping label occurrences in a folded line.
+std::vector<TMatch> FindLabels(const QString& AFolded, const std::vector<TLabel>& ALabels) {
+    std::vector<TMatch> Candidates;
+    for (const TLabel& Label : ALabels) {
+        qsizetype From = 0;
+        for (;;) {
+            const qsizetype Pos = AFolded.indexOf(Label.Text, From);
+            if (Pos < 0) {
+                break;
+            }
+            if (StandsAlone(AFolded, Pos, Label.Text.size())) {
+                Candidates.push_back({Pos, Label.Text.size(), Label.Item});
+            }
+            From = Pos + 1;
+        }
+    }
+    std::sort(Candidates.begin(), Candidates.end(), [](const TMatch& A, const TMatch& B) {
+        return A.Pos != B.Pos ? A.Pos < B.Pos : A.Len > B.Len;
+    });
+    std::vector<TMatch> Matches;
+    qsizetype End = 0;
+    for (const TMatch& M : Candidates) {
+        if (M.Pos >= End) {
+            Matches.push_back(M);
+            End = M.Pos + M.Len;
+        }
+    }
+    return Matches;
+}
+
+// ---- values ----
+
+const QString kNumber = QStringLiteral(R"([+-]?(?:\d{1,3}(?:,\d{3})+|\d+)(?:\.\d+)?)");
+const QString kComparator = QStringLiteral("(?:<=|>=|[<>≦≧≤≥])");
+
+const QRegularExpression& ValuePrefixRe() {
+    static const QRegularExpression Re("^(" + kComparator + "?" + kNumber + ")(.*)$");
+    return Re;
+}
+
+const QRegularExpression& RangeRe() {
+    static const QRegularExpression Re(R"(^[(\[]?()" + kNumber + R"()[-~ー](\d+(?:\.\d+)?)[)\]]?$)");
+    return Re;
+}
+
+const QRegularExpression& OneSidedRe() {
+    static const QRegularExpression Re("^[(\\[]?(" + kComparator + kNumber + "|" + kNumber +
+                                       "(?:以下|以上|未満))[)\\]]?$");
+    return Re;
+}
+
+const QRegularExpression& QualitativeRe() {
+    static const QRegularExpression Re(
+        R"(^(?:\(?[-+±]\)?|\(?[1-4]\+\)?|陰性|陽性|弱陽性|擬陽性)$)");
+    return Re;
+}
+
+QString FlagOf(const QString& AToken) {
+    static const QStringList kHigh{"H", "HH", "*H", "H*", "(H)", "↑", "↑↑", "高"};
+    static const QStringList kLow{"L", "LL", "*L", "L*", "(L)", "↓", "↓↓", "低"};
+    if (kHigh.contains(AToken)) {
+        return QStringLiteral("H");
+    }
+    if (kLow.contains(AToken)) {
+        return QStringLiteral("L");
+    }
+    return {};
+}
+
+QString StripBrackets(const QString& AToken) {
+    static const QString kOpen = QStringLiteral("([【「〔");
+    static const QString kClose = QStringLiteral(")]】」〕");
+    if (AToken.size() >= 2 && kOpen.contains(AToken.front()) && kClose.contains(AToken.back())) {
+        return AToken.mid(1, AToken.size() - 2);
+    }
+    return AToken;
+}
+
+bool IsUnitLike(const QString& AToken) {
+    for (const QChar C : AToken) {
+        if (IsAsciiLetter(C) || C == u'%' || C == u'/' || C == u'μ' || C == u'µ') {
+            return true;
+        }
+    }
+    return AToken == u"倍" || AToken == u"秒";
+}
+
+std::optional<QString> ReferenceOf(const QString& AToken) {
+    QString Token = AToken;
+    // "基準値:13-30" and the like carry their own caption.
+    if (const qsizetype Colon = Token.lastIndexOf(u':'); Colon >= 0) {
+        Token = Token.mid(Colon + 1);
+    }
+    if (const auto M = RangeRe().match(Token); M.hasMatch()) {
+        return M.captured(1) + u'-' + M.captured(2);
+    }
+    if (const auto M = OneSidedRe().match(Token); M.hasMatch()) {
+        return M.captured(1);
+    }
+    return std::nullopt;
+}
+
+bool IsNumberToken(const QString& AToken) {
+    static const QRegularExpression Re("^" + kNumber + "$");
+    return Re.match(AToken).hasMatch();
+}
+
+QStringList Tokenize(const QString& ASegment) {
+    static const QRegularExpression Blanks(QStringLiteral("\\s+"));
+    QStringList Raw = ASegment.split(Blanks, Qt::SkipEmptyParts);
+    // "13 - 30" printed with blanks is one range.
+    QStringList Tokens;
+    for (qsizetype i = 0; i < Raw.size(); ++i) {
+        if (i + 2 < Raw.size() && IsNumberToken(Raw[i]) && IsNumberToken(Raw[i + 2]) &&
+            (Raw[i + 1] == u"-" || Raw[i + 1] == u"~" || Raw[i + 1] == u"ー")) {
+            Tokens << Raw[i] + u'-' + Raw[i + 2];
+            i += 2;
+        } else {
+            Tokens << Raw[i];
+        }
+    }
+    return Tokens;
+}
+
+// The text after a label: value, unit, reference range and flag, in whatever column order.
+std::optional<TLabResult> ParseValueColumns(QString ASegment) {
+    // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
+    // Needs a letter, so that "(-)" and "(+)" stay values.
+    static const QRegularExpression Caption(
+        QStringLiteral(R"(^\s*[(\[【「〔][^0-9)\]】」〕]*\p{L}[^0-9)\]】」〕]*[)\]】」〕])"));
+    static const QRegularExpression Separators(QStringLiteral("^[\\s:=]+"));
+    for (int i = 0; i < 2; ++i) {
+        ASegment.remove(Caption);
+        ASegment.remove(Separators);
+    }
+
+    TLabResult R;
+    for (const QString& Token : Tokenize(ASegment)) {
+        const QString Flag = FlagOf(Token);
+        if (!Flag.isEmpty()) {
+            if (R.Flag.isEmpty()) {
+                R.Flag = Flag;
+            }
+            continue;
+        }
+        if (R.Value.isEmpty()) {
+            if (RangeRe().match(Token).hasMatch()) {
+                if (R.Reference.isEmpty()) {
+                    R.Reference = *ReferenceOf(Token);
+                }
+                continue;
+            }
+            if (const auto M = ValuePrefixRe().match(Token); M.hasMatch()) {
+                R.Value = M.captured(1);
+                const QString Rest = M.captured(2);
+                if (!FlagOf(Rest).isEmpty()) {
+                    R.Flag = FlagOf(Rest);
+                } else if (!Rest.isEmpty() && IsUnitLike(Rest) && R.Unit.isEmpty()) {
+                    R.Unit = StripBrackets(Rest);
+                }
+                continue;
+            }
+            if (QualitativeRe().match(Token).hasMatch()) {
+                R.Value = Token;
+                continue;
+            }
+            if (IsUnitLike(Token) && R.Unit.isEmpty()) {
+                R.Unit = StripBrackets(Token);
+            }
+            continue;
+        }
+        if (const auto Reference = ReferenceOf(Token)) {
+            if (R.Reference.isEmpty()) {
+                R.Reference = *Reference;
+            }
+            continue;
+        }
+        if (IsUnitLike(Token) && R.Unit.isEmpty()) {
+            R.Unit = StripBrackets(Token);
+        }
+    }
+    if (R.Value.isEmpty()) {
+        return std::nullopt;
+    }
+    return R;
+}
+
+// ---- exam date ----
+
+std::optional<QDate> DateIn(const QString& ALine) {
+    static const QRegularExpression Western(
+        QStringLiteral(R"((?<!\d)(\d{4})\s*[/.\-]\s*(\d{1,2})\s*[/.\-]\s*(\d{1,2})(?!\d))"));
+    static const QRegularExpression Kanji(
+        QStringLiteral(R"((\d{4})\s*年\s*(\d{1,2})\s*月\s*(\d{1,2})\s*日)"));
+    static const QRegularExpression Era(QStringLiteral(
+        R"((令和|平成|昭和|(?<![A-Za-z])[RHS])\s*(\d{1,2}|元)\s*[年./\-]\s*(\d{1,2})\s*[月./\-]\s*(\d{1,2})(?!\d))"));
+
+    std::optional<QDate> Found;
+    qsizetype FoundAt = -1;
+    const auto Consider = [&](const QDate& ADate, qsizetype AAt) {
+        if (ADate.isValid() && ADate.year() >= 1900 && ADate.year() <= 2100 &&
+            (FoundAt < 0 || AAt < FoundAt)) {
+            Found = ADate;
+            FoundAt = AAt;
+        }
+    };
+    for (const QRegularExpression* Re : {&Western, &Kanji}) {
+        for (auto It = Re->globalMatch(ALine); It.hasNext();) {
+            const auto M = It.next();
+            Consider(QDate(M.captured(1).toInt(), M.captured(2).toInt(), M.captured(3).toInt()),
+                     M.capturedStart());
+        }
+    }
+    for (auto It = Era.globalMatch(ALine); It.hasNext();) {
+        const auto M = It.next();
+        const QString Name = M.captured(1);
+        const int EraYear = M.captured(2) == u"元" ? 1 : M.captured(2).toInt();
+        int Base = 1925; // Showa
+        if (Name == u"令和" || Name == u"R") {
+            Base = 2018;
+        } else if (Name == u"平成" || Name == u"H") {
+            Base = 1988;
+        }
+        Consider(QDate(Base + EraYear, M.captured(3).toInt(), M.captured(4).toInt()),
+                 M.capturedStart());
+    }
+    return Found;
+}
+
+QString FindExamDate(const QStringList& ALines) {
+    static const QRegularExpression Birth(QStringLiteral("生年月日|誕生日|birth|DOB"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression Sampling(
+        QStringLiteral("採取|採血|検査日|受診日|測定日|検体"));
+    std::optional<QDate> First;
+    for (const QString& Line : ALines) {
+        if (Birth.match(Line).hasMatch()) {
+            continue;
+        }
+        const auto Date = DateIn(Line);
+        if (!Date) {
+            continue;
+        }
+        if (Sampling.match(Line).hasMatch()) {
+            return Date->toString(Qt::ISODate);
+        }
+        if (!First) {
+            First = Date;
+        }
+    }
+    return First ? First->toString(Qt::ISODate) : QString();
+}
+
+// ---- institution ----
+
+QString CleanInstitution(QString ALine, const QRegularExpression& AKeyword) {
+    static const QRegularExpression Postal(QStringLiteral(R"(〒\s*\d{3}-?\d{4})"));
+    static const QRegularExpression Contact(QStringLiteral("(TEL|Tel|tel|電話|FAX|Fax|℡).*$"));
+    if (const qsizetype Colon = ALine.indexOf(u':'); Colon >= 0) {
+        const QString After = ALine.mid(Colon + 1);
+        if (AKeyword.match(After).hasMatch()) {
+            ALine = After;
+        }
+    }
+    ALine.remove(Postal);
+    ALine.remove(Contact);
+    return ALine.simplified();
+}
+
+QString FindInstitution(const QStringList& ALines, const std::vector<bool>& AIsTestLine) {
+    static const QRegularExpression Medical(
+        QStringLiteral("病院|クリニック|医院|診療所|医療センター|ホスピタル|hospital|clinic"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression Laboratory(
+        QStringLiteral("検査センター|健診センター|検診センター|保健センター|研究所|ラボ"));
+    for (const QRegularExpression* Keyword : {&Medical, &Laboratory}) {
+        for (qsizetype i = 0; i < ALines.size(); ++i) {
+            if (AIsTestLine[static_cast<size_t>(i)] || !Keyword->match(ALines[i]).hasMatch()) {
+                continue;
+            }
+            const QString Name = CleanInstitution(ALines[i], *Keyword);
+            if (!Name.isEmpty()) {
+                return Name;
+            }
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+QString NormalizeReportText(const QString& AText) {
+    QString Out = AText;
+    for (QChar& C : Out) {
+        const char16_t U = C.unicode();
+        if (U >= 0xFF01 && U <= 0xFF5E) {
+            C = QChar(static_cast<char16_t>(U - 0xFEE0));
+        }
+        switch (C.unicode()) {
+        case 0x3000:
+        case u'\t':
+            C = u' ';
+            break;
+        case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2015:
+        case 0x2212:
+            C = u'-';
+            break;
+        case 0x301C:
+            C = u'~';
+            break;
+        default:
+            break;
+        }
+    }
+    return Out;
+}
+
+TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems) {
+    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
+    const QStringList Lines = NormalizeReportText(AText).split(LineBreak);
+    const std::vector<TLabel> Labels = BuildLabels(AItems);
+
+    std::map<size_t, TLabResult> Found;
+    std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+        const QString& Line = Lines[i];
+        const std::vector<TMatch> Matches = FindLabels(FoldAscii(Line), Labels);
+        for (size_t m = 0; m < Matches.size(); ++m) {
+            const qsizetype Start = Matches[m].Pos + Matches[m].Len;
+            const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Pos : Line.size();
+            auto Result = ParseValueColumns(Line.mid(Start, End - Start));
+            if (!Result) {
+                continue;
+            }
+            IsTestLine[static_cast<size_t>(i)] = true;
+            if (Found.count(Matches[m].Item) == 0) {
+                Result->Name = QString::fromStdString(AItems[Matches[m].Item].Name);
+                Found.emplace(Matches[m].Item, *Result);
+            }
+        }
+    }
+
+    TExtraction Extraction;
+    for (auto& Entry : Found) {
+        Extraction.Results.push_back(std::move(Entry.second));
+    }
+    Extraction.ExamDate = FindExamDate(Lines);
+    Extraction.Institution = FindInstitution(Lines, IsTestLine);
+    return Extraction;
+}

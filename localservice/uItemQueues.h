@@ -1,0 +1,49 @@
+#pragma once
+// Items sent from phones, waiting per account until a receiver's long poll takes them.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+struct TTransferItem {
+    std::string Filename; // UTF-8; empty when the sender gave none
+    std::string ContentType;
+    std::string Body;
+};
+
+class TItemQueues {
+public:
+    enum class TTakeResult { Item, Timeout, Busy, ShuttingDown };
+
+    explicit TItemQueues(size_t AMaxWaiters) : FMaxWaiters(AMaxWaiters) {}
+
+    // False when the account already holds too many items.
+    bool Push(const std::string& AAccount, TTransferItem AItem);
+    // Returns an item that a receiver could not take back to the front of the queue.
+    void PutBack(const std::string& AAccount, TTransferItem AItem);
+    // Waits up to AWait for the account's oldest item. Busy when too many polls wait already,
+    // so that long polls never take every worker thread of the server.
+    TTakeResult Take(const std::string& AAccount, std::chrono::milliseconds AWait,
+                     TTransferItem& AItem);
+    // Wakes every waiting poll; no poll waits afterwards.
+    void Shutdown();
+
+    size_t Pending(const std::string& AAccount) const;
+
+private:
+    struct TQueue {
+        std::deque<TTransferItem> Items;
+        std::condition_variable Changed;
+    };
+
+    static constexpr size_t kMaxItemsPerAccount = 1000;
+
+    const size_t FMaxWaiters;
+    mutable std::mutex FLock;
+    std::map<std::string, TQueue> FQueues;
+    size_t FWaiters = 0;
+    bool FShutdown = false;
+};

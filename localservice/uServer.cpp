@@ -1,0 +1,189 @@
+#include "uServer.h"
+
+#include <httplib.h>
+
+#include <iostream>
+
+namespace {
+
+// Long polls each hold a worker thread while they wait; FQueues lets at most kMaxWaitingPolls
+// of them wait, so the rest of the pool always serves sign-ins and sends.
+constexpr size_t kWorkerThreads = 192;
+constexpr size_t kMaxWaitingPolls = 160;
+constexpr size_t kMaxBody = 64u * 1024 * 1024;
+constexpr size_t kRecognitionEngines = 2;
+
+// cpp-httplib parses multipart bodies itself and then drops the raw bytes, which the record and
+// our own form reader need. A blank in front of the media type hides the form from it; a
+// received header value never starts with a blank because the library trims them.
+constexpr char kMultipartMask = ' ';
+
+// Set while a scripted response is answered: it must go out exactly as scripted.
+thread_local bool GRawResponse = false;
+
+void HideMultipart(const httplib::Request& AReq) {
+    auto& Req = const_cast<httplib::Request&>(AReq); // the library hands over a mutable object
+    const auto Range = Req.headers.equal_range("Content-Type");
+    for (auto It = Range.first; It != Range.second; ++It) {
+        if (It->second.rfind("multipart/form-data", 0) == 0) {
+            It->second.insert(It->second.begin(), kMultipartMask);
+        }
+    }
+}
+
+bool IsConnectionPseudoHeader(const std::string& AName) {
+    return AName == "REMOTE_ADDR" || AName == "REMOTE_PORT" || AName == "LOCAL_ADDR" ||
+           AName == "LOCAL_PORT";
+}
+
+TRequest MakeRequest(const httplib::Request& ARaw) {
+    TRequest Request;
+    Request.Method = ARaw.method;
+    Request.Path = ARaw.path;
+    Request.Target = ARaw.target;
+    Request.Body = ARaw.body;
+    Request.Params.insert(ARaw.params.begin(), ARaw.params.end());
+    for (const auto& [Name, Value] : ARaw.headers) {
+        if (IsConnectionPseudoHeader(Name)) {
+            continue;
+        }
+        if (EqualsNoCase(Name, "Content-Type") && !Value.empty() && Value[0] == kMultipartMask) {
+            Request.Headers.emplace_back(Name, Value.substr(1));
+        } else {
+            Request.Headers.emplace_back(Name, Value);
+        }
+    }
+    return Request;
+}
+
+std::string ErrorText(int AStatus) {
+    switch (AStatus) {
+    case 400:
+        return "リクエストの形式が不正です";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 413:
+        return "リクエストが大きすぎます（64 MiB まで）";
+    case 414:
+        return "URL が長すぎます";
+    default:
+        return "HTTP " + std::to_string(AStatus);
+    }
+}
+
+std::string UrlHost(const std::string& AHost) {
+    return AHost.find(':') != std::string::npos ? "[" + AHost + "]" : AHost;
+}
+
+} // namespace
+
+TServer::TServer(const TServerOptions& AOptions)
+    : FOptions(AOptions), FAccounts(AOptions.Accounts), FQueues(kMaxWaitingPolls),
+      FRecognizer(kRecognitionEngines),
+      FHooks(AOptions.TestHooks ? std::make_unique<TTestHooks>() : nullptr),
+      FApi(FAccounts, FQueues, FItems, FRecognizer, AOptions.MaxWaitSeconds) {
+    if (!AOptions.TlsCert.empty()) {
+        FServer = std::make_unique<httplib::SSLServer>(AOptions.TlsCert.c_str(),
+                                                       AOptions.TlsKey.c_str());
+    } else {
+        FServer = std::make_unique<httplib::Server>();
+    }
+}
+
+TServer::~TServer() = default;
+
+bool TServer::Run(std::string& AError) {
+    const bool Tls = !FOptions.TlsCert.empty();
+    if (!FServer->is_valid()) {
+        AError = "cannot load the TLS certificate \"" + FOptions.TlsCert + "\" or key \"" +
+                 FOptions.TlsKey + "\"";
+        return false;
+    }
+
+    FServer->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    FServer->set_payload_max_length(kMaxBody);
+    FServer->set_pre_routing_handler([](const httplib::Request& AReq, httplib::Response&) {
+        GRawResponse = false;
+        HideMultipart(AReq);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    const auto Dispatcher = [this](const httplib::Request& AReq, httplib::Response& ARes) {
+        Dispatch(AReq, ARes);
+    };
+    const std::string Any = ".*";
+    FServer->Get(Any, Dispatcher);
+    FServer->Post(Any, Dispatcher);
+    FServer->Put(Any, Dispatcher);
+    FServer->Patch(Any, Dispatcher);
+    FServer->Delete(Any, Dispatcher);
+    FServer->Options(Any, Dispatcher);
+    // Errors the library answers by itself (malformed requests, bodies over the limit) get
+    // a JSON detail like every other error.
+    FServer->set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request&, httplib::Response& ARes) {
+            if (GRawResponse || !ARes.body.empty()) {
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            ARes.set_content(DetailJson(ErrorText(ARes.status)), "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    FServer->set_exception_handler(
+        [](const httplib::Request&, httplib::Response& ARes, std::exception_ptr) {
+            ReplyDetail(ARes, 500, "内部エラー");
+        });
+    FServer->set_logger([](const httplib::Request&, const httplib::Response&) {
+        GRawResponse = false;
+    });
+
+    int Port = FOptions.Port;
+    if (Port == 0) {
+        Port = FServer->bind_to_any_port(FOptions.Host);
+    } else if (!FServer->bind_to_port(FOptions.Host, Port)) {
+        Port = -1;
+    }
+    if (Port < 0) {
+        AError = "cannot listen on " + UrlHost(FOptions.Host) + ":" + std::to_string(FOptions.Port);
+        return false;
+    }
+    std::cout << "listening on " << (Tls ? "https" : "http") << "://" << UrlHost(FOptions.Host)
+              << ":" << Port << std::endl;
+    if (!FStopRequested) {
+        FServer->listen_after_bind();
+    }
+    return true;
+}
+
+void TServer::Stop() {
+    FStopRequested = true;
+    FQueues.Shutdown();
+    FServer->stop();
+}
+
+void TServer::Dispatch(const httplib::Request& ARaw, httplib::Response& ARes) {
+    try {
+        const TRequest Request = MakeRequest(ARaw);
+        if (TTestHooks::IsHookPath(Request.Path)) {
+            if (FHooks) {
+                FHooks->Handle(Request, ARes);
+            } else {
+                ReplyDetail(ARes, 404, "Not Found");
+            }
+            return;
+        }
+        if (FHooks) {
+            FHooks->Record(Request);
+            if (auto Script = FHooks->TakeScript(Request.Path)) {
+                GRawResponse = true;
+                ApplyScript(*Script, ARes);
+                return;
+            }
+        }
+        FApi.Handle(Request, ARes);
+    } catch (const std::exception& AError) {
+        GRawResponse = false;
+        ARes.headers.clear();
+        ReplyDetail(ARes, 500, std::string("内部エラー: ") + AError.what());
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The HTTP(S) server: worker threads, limits, and dispatch to the test hooks and the API.
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "uAccounts.h"
+#include "uApi.h"
+#include "uItemQueues.h"
+#include "uItemStore.h"
+#include "uRecognizer.h"
+#include "uServerOptions.h"
+#include "uTestHooks.h"
+
+namespace httplib {
+class Server;
+}
+
+class TServer {
+public:
+    explicit TServer(const TServerOptions& AOptions);
+    ~TServer();
+
+    // Binds, prints the ready line "listening on URL" and serves until Stop().
+    // False with a message when the server cannot start.
+    bool Run(std::string& AError);
+    // Safe from any thread.
+    void Stop();
+
+private:
+    void Dispatch(const httplib::Request& ARaw, httplib::Response& ARes);
+
+    TServerOptions FOptions;
+    TAccounts FAccounts;
+    TItemQueues FQueues;
+    TItemStore FItems;
+    TRecognizer FRecognizer;
+    std::unique_ptr<TTestHooks> FHooks;
+    TApi FApi;
+    std::unique_ptr<httplib::Server> FServer;
+    std::atomic<bool> FStopRequested = false;
+};
