@@ -1,0 +1,26 @@
+#pragma once
+
+#include "imaging/uBitmap.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+// Decodes an image file held in memory into a 24-bit bitmap, as stored (no orientation
+// applied). The format is taken from the bytes, never from a name: JPEG, PNG, BMP, GIF
+// and whatever else Qt's image readers know. Empty, cut-short or unreadable data gives
+// nullopt and, when AError is given, a message.
+std::optional<TBitmap24> DecodeImage(const QByteArray& ABytes, QString* AError = nullptr);
+
+// DecodeImage, then turned upright by the file's Exif orientation (ReadJpegOrientation,
+// ApplyOrientation). A JPEG is turned band by band while it decodes.
+std::optional<TBitmap24> DecodeUpright(const QByteArray& ABytes, QString* AError = nullptr);
+
+// A read-only QImage (Format_RGB888) over the bitmap's pixels, without a copy. It is
+// valid while the bitmap's pixels live: moving the bitmap keeps them, destroying frees them.
+QImage BitmapToImage(const TBitmap24& ABitmap);
+
+// A copy of any QImage as a 24-bit bitmap; alpha is dropped. Empty for a null image.
+TBitmap24 ImageToBitmap(const QImage& AImage);
