@@ -105,7 +105,8 @@ std::vector<TMatch> FindLabels(const QString& AFolded, const std::vector<TLabel>
 
 // ---- values ----
 
-const QString kNumber = QStringLiteral(R"([+-]?(?:\d{1,3}(?:,\d{3})+|\d+)(?:\.\d+)?)");
+const QString kUnsigned = QStringLiteral(R"((?:\d{1,3}(?:,\d{3})+|\d+)(?:\.\d+)?)");
+const QString kNumber = "[+-]?" + kUnsigned;
 const QString kComparator = QStringLiteral("(?:<=|>=|[<>≦≧≤≥])");
 
 const QRegularExpression& ValuePrefixRe() {
@@ -114,7 +115,8 @@ const QRegularExpression& ValuePrefixRe() {
 }
 
 const QRegularExpression& RangeRe() {
-    static const QRegularExpression Re(R"(^[(\[]?()" + kNumber + R"()[-~ー](\d+(?:\.\d+)?)[)\]]?$)");
+    static const QRegularExpression Re(R"(^[(\[]?()" + kNumber + ")[-~ー](" + kUnsigned +
+                                       R"()[)\]]?$)");
     return Re;
 }
 
@@ -337,8 +339,10 @@ QString CleanInstitution(QString ALine, const QRegularExpression& AKeyword) {
             ALine = After;
         }
     }
+    static const QRegularExpression Honorific(QStringLiteral(R"(\s*(御中|様|殿)\s*$)"));
     ALine.remove(Postal);
     ALine.remove(Contact);
+    ALine.remove(Honorific);
     return ALine.simplified();
 }
 

@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include <sys/socket.h>
+
 namespace {
 
 // Long polls each hold a worker thread while they wait; FQueues lets at most kMaxWaitingPolls
@@ -29,6 +31,15 @@ void HideMultipart(const httplib::Request& AReq) {
             It->second.insert(It->second.begin(), kMultipartMask);
         }
     }
+}
+
+// The Content-Length header's value; 0 when there is none or it is not a plain number.
+unsigned long long AnnouncedLength(const httplib::Request& AReq) {
+    const std::string Value = AReq.get_header_value("Content-Length");
+    if (Value.empty() || Value.size() > 19 || Value.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    return std::stoull(Value);
 }
 
 bool IsConnectionPseudoHeader(const std::string& AName) {
@@ -103,9 +114,21 @@ bool TServer::Run(std::string& AError) {
     }
 
     FServer->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    // The library's default adds SO_REUSEPORT, which would let a second service share the port
+    // silently instead of reporting it as taken.
+    FServer->set_socket_options([](socket_t ASocket) {
+        const int On = 1;
+        setsockopt(ASocket, SOL_SOCKET, SO_REUSEADDR, &On, sizeof(On));
+    });
     FServer->set_payload_max_length(kMaxBody);
-    FServer->set_pre_routing_handler([](const httplib::Request& AReq, httplib::Response&) {
+    FServer->set_pre_routing_handler([](const httplib::Request& AReq, httplib::Response& ARes) {
         GRawResponse = false;
+        // Refused before the body is read: the library would first read and discard it all.
+        if (AnnouncedLength(AReq) > kMaxBody) {
+            ReplyDetail(ARes, 413, ErrorText(413));
+            ARes.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         HideMultipart(AReq);
         return httplib::Server::HandlerResponse::Unhandled;
     });

@@ -1,0 +1,193 @@
+// The command line of scanlume-local and its "send" subcommand, run as real processes.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "uLocalService.h"
+
+namespace {
+
+const QString kUser = QStringLiteral("demo@example.com:secret");
+
+struct TRun {
+    int ExitCode = -1;
+    QString Out;
+    QString Err;
+};
+
+TRun Run(const QStringList& AArgs) {
+    QProcess Process;
+    Process.start(TLocalService::Program(), AArgs);
+    TRun Result;
+    if (!Process.waitForFinished(20000)) {
+        Process.kill();
+        Process.waitForFinished();
+        Result.Err = QStringLiteral("<did not finish>");
+        return Result;
+    }
+    Result.ExitCode = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
+    Result.Out = QString::fromUtf8(Process.readAllStandardOutput());
+    Result.Err = QString::fromUtf8(Process.readAllStandardError());
+    return Result;
+}
+
+QString DecodeName(const QByteArray& AValue) {
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray(AValue).replace('+', ' ')));
+}
+
+} // namespace
+
+class TCommandLineTest : public QObject {
+    Q_OBJECT
+
+private:
+    TLocalService FService;
+    QTemporaryDir FDir;
+
+    QString WriteFile(const QString& AName, const QByteArray& AData) {
+        const QString Path = FDir.filePath(AName);
+        QFile File(Path);
+        if (!File.open(QIODevice::WriteOnly) || File.write(AData) != AData.size()) {
+            qWarning() << "cannot write" << Path;
+        }
+        return Path;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(!TLocalService::Program().isEmpty());
+        QVERIFY(FDir.isValid());
+        QVERIFY(FService.Start());
+    }
+
+    void badServiceArguments_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("unknown option") << QStringList{"--port", "1"} << 2 << QStringLiteral("unknown argument");
+        QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"} << 2 << QStringLiteral("--listen");
+        QTest::newRow("listen port out of range") << QStringList{"--listen", "127.0.0.1:70000"} << 2 << QStringLiteral("--listen");
+        QTest::newRow("listen value missing") << QStringList{"--listen"} << 2 << QStringLiteral("needs a value");
+        QTest::newRow("user without password") << QStringList{"--user", "demo@example.com"} << 2 << QStringLiteral("--user");
+        QTest::newRow("certificate without key") << QStringList{"--tls-cert", "a.pem"} << 2 << QStringLiteral("--tls-key");
+        QTest::newRow("unreadable certificate") << QStringList{"--listen", "127.0.0.1:0", "--tls-cert", "/nonexistent/c.pem", "--tls-key", "/nonexistent/k.pem"} << 1 << QStringLiteral("certificate");
+        QTest::newRow("max wait out of range") << QStringList{"--max-wait", "61"} << 2 << QStringLiteral("--max-wait");
+    }
+
+    void badServiceArguments() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const TRun Result = Run(args);
+        QCOMPARE(Result.ExitCode, exitCode);
+        QVERIFY2(Result.Err.contains(message), qPrintable(Result.Err));
+        QVERIFY(!Result.Out.contains(QStringLiteral("listening on")));
+    }
+
+    void portInUseIsReported() {
+        const TRun Result = Run({"--listen", QStringLiteral("127.0.0.1:%1").arg(FService.Port())});
+        QCOMPARE(Result.ExitCode, 1);
+        QVERIFY2(Result.Err.contains(QStringLiteral("cannot listen")), qPrintable(Result.Err));
+    }
+
+    void helpIsShown() {
+        for (const QStringList& Args : {QStringList{"--help"}, QStringList{"send", "--help"}}) {
+            const TRun Result = Run(Args);
+            QCOMPARE(Result.ExitCode, 0);
+            QVERIFY(Result.Out.startsWith(QStringLiteral("usage: scanlume-local")));
+        }
+    }
+
+    void sendDeliversFilesAndTextsInOrder() {
+        const QString Photo = WriteFile(QStringLiteral("写真 1+2.JPG"), QByteArray("\xff\xd8jpeg\x00data", 11));
+        const QString Other = WriteFile(QStringLiteral("scan.dat"), QByteArray("custom"));
+        const TRun Result = Run({"send", "--server", FService.BaseUrl() + "/", "--user", kUser,
+                                 "--file", Photo,
+                                 "--file", Other, "--type", "application/x-scan",
+                                 "--text", QStringLiteral("血糖 98"),
+                                 "--text", QStringLiteral("メモ"), "--filename", QStringLiteral("メモ.txt")});
+        QCOMPARE(Result.ExitCode, 0);
+        QVERIFY2(Result.Err.isEmpty(), qPrintable(Result.Err));
+        const QStringList Lines = Result.Out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(Lines.size(), 4);
+        for (const QString& Line : Lines) {
+            QVERIFY2(Line.startsWith(QStringLiteral("sent ")), qPrintable(Line));
+        }
+
+        struct TExpected {
+            QString Name;
+            QByteArray Type;
+            QByteArray Body;
+        };
+        const QList<TExpected> Expected{
+            {QStringLiteral("写真 1+2.JPG"), "image/jpeg", QByteArray("\xff\xd8jpeg\x00data", 11)},
+            {QStringLiteral("scan.dat"), "application/x-scan", "custom"},
+            {QStringLiteral("result.txt"), "text/plain; charset=utf-8", QStringLiteral("血糖 98").toUtf8()},
+            {QStringLiteral("メモ.txt"), "text/plain; charset=utf-8", QStringLiteral("メモ").toUtf8()},
+        };
+        const QString Token = FService.Token(kUser);
+        for (const TExpected& Item : Expected) {
+            const auto Reply = FService.Poll(Token, 1);
+            QCOMPARE(Reply.Status, 200);
+            QCOMPARE(DecodeName(Reply.Header("X-Image-Filename")), Item.Name);
+            QCOMPARE(Reply.Header("Content-Type"), Item.Type);
+            QCOMPARE(Reply.Body, Item.Body);
+        }
+        QCOMPARE(FService.Poll(Token, 0).Status, 204);
+    }
+
+    void sendGuessesMediaTypes_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("type");
+        QTest::newRow("jpeg") << QStringLiteral("a.jpeg") << QByteArray("image/jpeg");
+        QTest::newRow("png") << QStringLiteral("a.PNG") << QByteArray("image/png");
+        QTest::newRow("bmp") << QStringLiteral("a.bmp") << QByteArray("image/bmp");
+        QTest::newRow("gif") << QStringLiteral("a.gif") << QByteArray("image/gif");
+        QTest::newRow("pdf") << QStringLiteral("a.pdf") << QByteArray("application/pdf");
+        QTest::newRow("txt") << QStringLiteral("a.txt") << QByteArray("text/plain; charset=utf-8");
+        QTest::newRow("unknown") << QStringLiteral("a.heic") << QByteArray("application/octet-stream");
+        QTest::newRow("no extension") << QStringLiteral("README") << QByteArray("application/octet-stream");
+    }
+
+    void sendGuessesMediaTypes() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, type);
+        const QString Path = WriteFile(name, "x");
+        const TRun Result = Run({"send", "--server", FService.BaseUrl(), "--user", kUser, "--file", Path});
+        QCOMPARE(Result.ExitCode, 0);
+        const auto Reply = FService.Poll(FService.Token(kUser), 1);
+        QCOMPARE(Reply.Header("Content-Type"), type);
+    }
+
+    void sendFailuresAreReported_data() {
+        QTest::addColumn<QStringList>("args"); // "URL" stands for the service's base URL
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("wrong password") << QStringList{"--server", "URL", "--user", "demo@example.com:nope", "--text", "x"} << 1 << QStringLiteral("メールアドレスまたはパスワードが正しくありません");
+        QTest::newRow("missing file") << QStringList{"--server", "URL", "--user", kUser, "--text", "x", "--file", "/nonexistent/a.jpg"} << 1 << QStringLiteral("cannot read");
+        QTest::newRow("nothing to send") << QStringList{"--server", "URL", "--user", kUser} << 2 << QStringLiteral("nothing to send");
+        QTest::newRow("type before any file") << QStringList{"--server", "URL", "--user", kUser, "--type", "image/png", "--file", "a"} << 2 << QStringLiteral("--type");
+        QTest::newRow("filename after a file") << QStringList{"--server", "URL", "--user", kUser, "--file", "a", "--filename", "b"} << 2 << QStringLiteral("--filename");
+        QTest::newRow("no server") << QStringList{"--user", kUser, "--text", "x"} << 2 << QStringLiteral("--server");
+        QTest::newRow("not a URL") << QStringList{"--server", "localhost:1", "--user", kUser, "--text", "x"} << 2 << QStringLiteral("--server");
+        QTest::newRow("nobody listening") << QStringList{"--server", "http://127.0.0.1:1", "--user", kUser, "--text", "x"} << 1 << QStringLiteral("cannot reach");
+    }
+
+    void sendFailuresAreReported() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^URL$")), FService.BaseUrl());
+        const TRun Result = Run(QStringList{"send"} + args);
+        QCOMPARE(Result.ExitCode, exitCode);
+        QVERIFY2(Result.Err.contains(message), qPrintable(Result.Err));
+        QCOMPARE(FService.Poll(FService.Token(kUser), 0).Status, 204); // nothing was sent
+    }
+};
+
+QTEST_GUILESS_MAIN(TCommandLineTest)
+#include "tCommandLine.moc"

@@ -1,0 +1,82 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// Starts a real scanlume-local on a free loopback port and talks to its test hooks.
+class TLocalService {
+public:
+    using THeaders = QList<QPair<QByteArray, QByteArray>>;
+
+    struct TOptions {
+        QStringList Users{QStringLiteral("demo@example.com:secret")};
+        bool TestHooks = true;
+        QString TlsCert, TlsKey; // both set: HTTPS
+        QString CaCert;          // HTTPS: the runner's own calls trust this; unset: no checks
+        QStringList ExtraArgs;   // appended to the command line, e.g. "--max-wait", "1"
+    };
+    struct TScript {
+        QString Path;
+        int Status = 200;
+        QList<QPair<QByteArray, QByteArray>> Headers;
+        QByteArray Body;
+        QByteArray ContentEncoding; // "", "gzip", "deflate", "raw-deflate"
+        int DelayMs = 0;
+        bool Drop = false;
+    };
+    struct TRecorded {
+        QByteArray Method, Path, Target;
+        QList<QPair<QByteArray, QByteArray>> Headers;
+        QByteArray Body;
+        QByteArray Header(const QByteArray& AName) const; // case-insensitive, empty when absent
+        bool HasHeader(const QByteArray& AName) const;
+    };
+    // The outcome of one HTTP exchange made by Call().
+    struct TReply {
+        int Status = 0;  // 0 when the exchange failed
+        QString Error;   // transport error, empty on success
+        THeaders Headers;
+        QByteArray Body; // as received, never decoded
+        QByteArray Header(const QByteArray& AName) const;
+        bool HasHeader(const QByteArray& AName) const;
+    };
+
+    TLocalService();
+    ~TLocalService(); // kills the process
+    // Program from env SCANLUME_LOCAL; waits for the ready line (10 s max). Two overloads rather
+    // than a default argument: GCC cannot use TOptions' member initializers inside this class.
+    bool Start();
+    bool Start(const TOptions& AOptions);
+    QString BaseUrl() const; // "http://127.0.0.1:PORT" or https
+    int Port() const;
+    void Script(const TScript& AScript); // QVERIFY-style failures are reported via qWarning + returning; keep it simple
+    QList<TRecorded> Requests();         // excluding /_test/ requests
+    void Reset();
+    // As the phone would: signs in as AUser ("email:password") and sends one item. Returns the HTTP status.
+    int SendFile(const QString& AUser, const QString& AFilename, const QByteArray& AContentType,
+                 const QByteArray& AData);
+    int SendText(const QString& AUser, const QString& AText, const QString& AFilename = QString());
+    QString Token(const QString& AUser); // signs in and returns an access token
+    QProcess& Process();
+
+    // One request to the service. APath is appended to BaseUrl() unless it is a full URL.
+    TReply Call(const QByteArray& AMethod, const QString& APath, const THeaders& AHeaders = {},
+                const QByteArray& ABody = {}, int ATimeoutMs = 15000);
+    // The long poll as the receiver makes it.
+    TReply Poll(const QString& AToken, int AWaitSeconds, int ATimeoutMs = 0);
+    static QString Program(); // SCANLUME_LOCAL
+
+private:
+    int SendForm(const QString& AUser, const QList<QPair<QByteArray, QByteArray>>& AFields,
+                 const QString& AFilename, const QByteArray& AContentType,
+                 const QByteArray& AData, bool AHasFile);
+
+    TOptions FOptions;
+    std::unique_ptr<QProcess> FProcess;
+    QString FBaseUrl;
+    int FPort = 0;
+};
