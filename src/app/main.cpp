@@ -1,8 +1,10 @@
 #include "app/uAppSetup.h"
 #include "platform/uSingleInstance.h"
+#include "ui/fmMain.h"
+#include "worker/uPollThread.h"
 
 #include <QApplication>
-#include <QWidget>
+#include <cstdlib>
 
 int main(int argc, char* argv[]) {
     // Before anything else: a second start only asks the first to come forward.
@@ -14,16 +16,16 @@ int main(int argc, char* argv[]) {
     SetUpApplication();
     instance.Listen();
 
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Pictoport（Scanlume PC受信）"));
-    window.resize(1100, 720);
-    QObject::connect(&instance, &TSingleInstance::ShowMeRequested, &window, [&window] {
-        if (!window.isVisible())
-            window.show();
-        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-        window.raise();
-        window.activateWindow();
-    });
-    window.show();
-    return app.exec();
+    int rc = 0;
+    {
+        TFormMain window;
+        QObject::connect(&instance, &TSingleInstance::ShowMeRequested, &window, &TFormMain::ShowMe);
+        window.show();
+        rc = app.exec();
+    }
+    // A worker still in a long poll is told to stop; give it a moment to say goodbye to
+    // the service, then end regardless.
+    if (!TPollThread::ShutdownAll(3000))
+        std::_Exit(rc);
+    return rc;
 }

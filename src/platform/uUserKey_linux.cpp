@@ -33,6 +33,10 @@ template <typename TJob> void RunJob(TJob& AJob) {
 }
 
 TKeyringState ReadKeyring(QByteArray& AKey) {
+    // Demos and tests keep their key beside their own settings, away from the
+    // user's real keyring.
+    if (qgetenv("PICTOPORT_KEYRING") == "off")
+        return TKeyringState::Unavailable;
     QKeychain::ReadPasswordJob job(KeyringService);
     job.setKey(KeyringKey);
     RunJob(job);

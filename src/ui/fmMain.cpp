@@ -1,0 +1,621 @@
+#include "ui/fmMain.h"
+
+#include "app/uAppSetup.h"
+#include "common/uClock.h"
+#include "common/uTextRules.h"
+#include "imaging/uImageDecode.h"
+#include "imaging/uOrientation.h"
+#include "imaging/uRotate.h"
+#include "platform/uAutostart.h"
+#include "service/uApiClient.h"
+#include "settings/uPaths.h"
+#include "ui/uElidedLabel.h"
+#include "ui/uMessages.h"
+#include "ui/uNotifier.h"
+#include "ui/uPreviewWidget.h"
+#include "ui/uSavedFiles.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QSystemTrayIcon>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+
+const QColor Green(0, 128, 0);
+const QColor Maroon(128, 0, 0);
+
+// Gives every child the whole area: the picture, the selection overlay and the text
+// box lie on top of each other and only one kind is visible at a time.
+class TFillArea : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        for (QObject* child : children()) {
+            if (auto* w = qobject_cast<QWidget*>(child))
+                w->setGeometry(rect());
+        }
+    }
+    void childEvent(QChildEvent* AEvent) override {
+        if (AEvent->added()) {
+            if (auto* w = qobject_cast<QWidget*>(AEvent->child()))
+                w->setGeometry(rect());
+        }
+        QWidget::childEvent(AEvent);
+    }
+};
+
+QFont WindowFont(int APixelSize) {
+    QFont font;
+    // Yu Gothic UI where Windows has it; Noto Sans CJK JP elsewhere.
+    font.setFamilies({QStringLiteral("Yu Gothic UI"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("Noto Sans JP"), QStringLiteral("Noto Color Emoji")});
+    font.setPixelSize(APixelSize);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+} // namespace
+
+TFormMain::TFormMain(QWidget* AParent, int AFontPixelSize)
+    : QWidget(AParent), FFontPixelSize(AFontPixelSize) {
+    FormCreate();
+}
+
+TFormMain::~TFormMain() {
+    // Also when the window goes without a close request (tests): no worker may outlive
+    // the window's listening.
+    StopReceiving();
+}
+
+int TFormMain::ScalePx(int AValue, int AScalePercent) {
+    return int(std::lround(double(AValue) * AScalePercent / 100.0));
+}
+
+int TFormMain::TextWidthOf(const QString& AText) const {
+    return QFontMetrics(font()).horizontalAdvance(AText);
+}
+
+int TFormMain::LineHeight() const {
+    // The height of "Ag" drawn in the window font: the font's line height.
+    return QFontMetrics(font()).height();
+}
+
+// ---------------------------------------------------------------------------------
+// Creation and layout
+
+void TFormMain::FormCreate() {
+    BuildLayout();
+    FSettings.Load();
+    SettingsToControls();
+    if (FSettings.AutoConnect && !FSettings.Email.isEmpty() && !FSettings.Password.isEmpty())
+        StartReceiving();
+}
+
+void TFormMain::NextButtonRow(int& AX, int& AY) const {
+    AX = ScalePx(8);
+    AY = AY + ScalePx(6) + FBtnH;
+}
+
+QPushButton* TFormMain::AddButton(QWidget* AParent, const QString& ACaption, int& AX, int& AY,
+                                  int AMinWidth) {
+    int w = TextWidthOf(ACaption) + ScalePx(24);
+    if (w < ScalePx(AMinWidth))
+        w = ScalePx(AMinWidth);
+    if (AX > ScalePx(8) && AX + w > AParent->width() - ScalePx(8))
+        NextButtonRow(AX, AY);
+    auto* button = new QPushButton(ACaption, AParent);
+    button->setGeometry(AX, AY, w, FBtnH);
+    AX = AX + w + ScalePx(6);
+    return button;
+}
+
+QCheckBox* TFormMain::AddCheckBox(QWidget* AParent, const QString& ACaption, int AX, int AY) {
+    auto* box = new QCheckBox(ACaption, AParent);
+    box->setGeometry(AX, AY, TextWidthOf(ACaption) + ScalePx(26), FEditH);
+    return box;
+}
+
+QLineEdit* TFormMain::AddLabeledEdit(const QString& ACaption, int AY, bool AIsPassword) {
+    auto* label = new QLabel(ACaption, grpSettings);
+    label->setGeometry(ScalePx(16), AY + (FEditH - LineHeight()) / 2, FLabelW,
+                       LineHeight() + ScalePx(2));
+    auto* edit = new QLineEdit(grpSettings);
+    edit->setGeometry(FEditLeft, AY, ScalePx(400), FEditH);
+    if (AIsPassword) {
+        edit->setEchoMode(QLineEdit::Password);
+        // Every character shows as "*".
+        edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    }
+    label->setBuddy(edit);
+    return edit;
+}
+
+void TFormMain::BuildLayout() {
+    // 1. Window and metrics.
+    setWindowTitle(QStringLiteral("Pictoport（Scanlume PC受信）"));
+    setWindowIcon(AppIcon());
+    setFont(WindowFont(FFontPixelSize));
+    setAutoFillBackground(true);
+    const int clientW = ScalePx(1100);
+    const int clientH = ScalePx(720);
+    resize(clientW, clientH);
+    if (QScreen* screen = QApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(clientW / 2, clientH / 2));
+    }
+    FEditH = LineHeight() + ScalePx(9);
+    FBtnH = LineHeight() + ScalePx(13);
+    const int rowPitch = ScalePx(9) + FEditH;
+    FLabelW = 0;
+    for (const char* caption : {"サーバーURL", "メールアドレス", "パスワード", "保存フォルダ"})
+        FLabelW = std::max(FLabelW, TextWidthOf(QString::fromUtf8(caption)));
+    FLabelW += ScalePx(8);
+    FEditLeft = ScalePx(16) + FLabelW + ScalePx(10);
+
+    // 2-5. Connection settings.
+    grpSettings = new QGroupBox(QStringLiteral(" 接続設定 "), this);
+    FGroupHeight = ScalePx(22) + 4 * rowPitch + ScalePx(12);
+    grpSettings->setGeometry(0, 0, clientW, FGroupHeight);
+    edtUrl = AddLabeledEdit(QStringLiteral("サーバーURL"), ScalePx(22) + 0 * rowPitch, false);
+    edtEmail = AddLabeledEdit(QStringLiteral("メールアドレス"), ScalePx(22) + 1 * rowPitch, false);
+    edtPassword = AddLabeledEdit(QStringLiteral("パスワード"), ScalePx(22) + 2 * rowPitch, true);
+    edtFolder = AddLabeledEdit(QStringLiteral("保存フォルダ"), ScalePx(22) + 3 * rowPitch, false);
+    int x = FEditLeft + ScalePx(400) + ScalePx(6);
+    int y = ScalePx(22) + 3 * rowPitch;
+    btnBrowse = AddButton(grpSettings, QStringLiteral("参照..."), x, y, 70);
+    const int checkX = x + ScalePx(24);
+    chkAutoSave = AddCheckBox(grpSettings, QStringLiteral("受信した画像を自動保存する"), checkX,
+                              ScalePx(26));
+    chkAutoConnect = AddCheckBox(grpSettings, QStringLiteral("起動時に自動的に受信を開始する"),
+                                 checkX, ScalePx(26) + rowPitch);
+    chkRunAtStartup =
+        AddCheckBox(grpSettings, QStringLiteral("Windowsサインイン時にアプリを起動する"), checkX,
+                    ScalePx(26) + 2 * rowPitch);
+
+    // 6-8. Start, stop and the status line.
+    pnlControl = new QWidget(this);
+    FControlHeight = ScalePx(18) + FBtnH;
+    pnlControl->setGeometry(0, FGroupHeight, clientW, FControlHeight);
+    x = ScalePx(16);
+    y = ScalePx(9);
+    btnConnect = AddButton(pnlControl, QStringLiteral("▶ 受信開始"), x, y, 110);
+    btnStop = AddButton(pnlControl, QStringLiteral("■ 停止"), x, y, 80);
+    btnStop->setEnabled(false);
+    lblStatus = new TElidedLabel(QStringLiteral("停止中"), pnlControl);
+    lblStatus->setGeometry(x + ScalePx(14), y + (FBtnH - LineHeight()) / 2,
+                           pnlControl->width() - x - ScalePx(30), LineHeight() + ScalePx(2));
+    FStatusRightGap = pnlControl->width() - lblStatus->geometry().right() - 1;
+    SetStatusText(QStringLiteral("停止中"), palette().color(QPalette::Disabled, QPalette::WindowText));
+
+    // 9-12. Body: list, splitter, right-hand panel.
+    splBody = new QSplitter(Qt::Horizontal, this);
+    splBody->setChildrenCollapsible(false);
+    lvImages = new QTreeWidget(splBody);
+    lvImages->setColumnCount(3);
+    lvImages->setHeaderLabels(
+        {QStringLiteral("時刻"), QStringLiteral("ファイル名"), QStringLiteral("保存")});
+    lvImages->setRootIsDecorated(false);
+    lvImages->setUniformRowHeights(true);
+    lvImages->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvImages->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvImages->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvImages->header()->setStretchLastSection(false);
+    lvImages->setColumnWidth(0, TextWidthOf(QStringLiteral("00:00")) + ScalePx(20));
+    lvImages->setColumnWidth(1, ScalePx(150));
+    lvImages->setColumnWidth(2, TextWidthOf(QStringLiteral("保存済")) + ScalePx(18));
+    {
+        // The selection stays visible when the list loses the focus.
+        QPalette pal = lvImages->palette();
+        pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::HighlightedText));
+        lvImages->setPalette(pal);
+    }
+    const int listW = lvImages->columnWidth(0) + lvImages->columnWidth(1) +
+                      lvImages->columnWidth(2) + ScalePx(26);
+    auto* right = new QWidget(splBody);
+    splBody->setStretchFactor(0, 0);
+    splBody->setStretchFactor(1, 1);
+    const int bodyTop = FGroupHeight + FControlHeight;
+    splBody->setGeometry(0, bodyTop, clientW, clientH - bodyTop);
+    const int rightW = clientW - listW - splBody->handleWidth();
+    splBody->setSizes({listW, rightW});
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+
+    // 13-17. Tool panel with three rows of commands.
+    pnlTool = new QWidget(right);
+    pnlTool->resize(rightW, (FBtnH + ScalePx(6)) * 3 + ScalePx(8));
+    x = ScalePx(8);
+    y = ScalePx(5);
+    lblPatientId = new QLabel(QStringLiteral("患者ID(任意)"), pnlTool);
+    lblPatientId->adjustSize();
+    lblPatientId->move(x, y + (FBtnH - LineHeight()) / 2);
+    x = x + ScalePx(6) + lblPatientId->width();
+    edtPatientId = new QLineEdit(pnlTool);
+    edtPatientId->setGeometry(x, y + (FBtnH - FEditH) / 2, ScalePx(100), FEditH);
+    lblPatientId->setBuddy(edtPatientId);
+    x = x + ScalePx(100) + ScalePx(8);
+    btnRotL = AddButton(pnlTool, QStringLiteral("↺ 左回転"), x, y, 70);
+    btnRotR = AddButton(pnlTool, QStringLiteral("↻ 右回転"), x, y, 70);
+    lblHint = new QLabel(QStringLiteral("ヒント: 傾きは回転で補正→対象部分をドラッグで囲む"), pnlTool);
+    {
+        QPalette pal = lblHint->palette();
+        pal.setColor(QPalette::WindowText, palette().color(QPalette::Disabled, QPalette::WindowText));
+        lblHint->setPalette(pal);
+    }
+    lblHint->adjustSize();
+    lblHint->move(x + ScalePx(6), y + (FBtnH - LineHeight()) / 2);
+    NextButtonRow(x, y);
+    btnOcrRegion = AddButton(pnlTool, QStringLiteral("🔍 選択範囲をテキスト化"), x, y, 150);
+    btnOcrFull = AddButton(pnlTool, QStringLiteral("画像全体をテキスト化"), x, y, 130);
+    btnRx = AddButton(pnlTool, QStringLiteral("💊 処方を抽出"), x, y, 110);
+    btnExtract = AddButton(pnlTool, QStringLiteral("🧪 検査項目抽出"), x, y, 120);
+    for (QPushButton* b : {btnOcrRegion, btnOcrFull, btnRx, btnExtract})
+        b->setEnabled(false);
+    NextButtonRow(x, y);
+    btnSaveAs = AddButton(pnlTool, QStringLiteral("名前を付けて保存..."), x, y, 130);
+    btnOpenFolder = AddButton(pnlTool, QStringLiteral("保存フォルダを開く"), x, y, 130);
+    btnCopyText = AddButton(pnlTool, QStringLiteral("📋 テキストをコピー"), x, y, 140);
+    btnCopyText->setEnabled(false);
+    btnItems = AddButton(pnlTool, QStringLiteral("⚙ 抽出項目の設定..."), x, y, 140);
+    btnHistory = AddButton(pnlTool, QStringLiteral("🗂 過去のファイル..."), x, y, 140);
+    pnlTool->setFixedHeight(y + FBtnH + ScalePx(8));
+    rightLayout->addWidget(pnlTool);
+
+    // 18-20. Preview area: picture, selection overlay, text.
+    auto* area = new TFillArea(right);
+    rightLayout->addWidget(area, 1);
+    imgPreview = new TPreviewWidget(area);
+    pbSelect = new QWidget(area);
+    pbSelect->setAttribute(Qt::WA_TranslucentBackground);
+    pbSelect->hide();
+    memoText = new QPlainTextEdit(area);
+    memoText->setReadOnly(true);
+    memoText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memoText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memoText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoText->setFont(WindowFont(15)); // 11 points at 96 DPI
+    memoText->hide();
+
+    // 21-22. Notification-area icon and its menu.
+    FTrayMenu = new QMenu(this);
+    FTrayMenu->addAction(QStringLiteral("表示(&S)"), this, &TFormMain::ShowFromTray);
+    FTrayMenu->addAction(QStringLiteral("終了(&X)"), this, &TFormMain::ExitFromTray);
+    TrayIcon = new QSystemTrayIcon(AppIcon(), this);
+    TrayIcon->setToolTip(QStringLiteral("Pictoport"));
+    TrayIcon->setContextMenu(FTrayMenu);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick)
+            ShowFromTray();
+    });
+    // Where the desktop has no notification area there is nothing to show it in; the
+    // notifier then announces through the desktop's notification service.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        TrayIcon->setVisible(true);
+    FNotifier = new TNotifier(TrayIcon, this);
+
+    // Handlers of this window's own commands.
+    connect(btnConnect, &QPushButton::clicked, this, &TFormMain::StartReceiving);
+    connect(btnStop, &QPushButton::clicked, this, &TFormMain::StopReceiving);
+    connect(btnRotL, &QPushButton::clicked, this, &TFormMain::RotateLeft);
+    connect(btnRotR, &QPushButton::clicked, this, &TFormMain::RotateRight);
+    connect(lvImages, &QTreeWidget::itemSelectionChanged, this, &TFormMain::lvImagesSelectItem);
+
+    LayoutDocked();
+}
+
+void TFormMain::LayoutDocked() {
+    if (grpSettings == nullptr)
+        return;
+    const int w = width();
+    grpSettings->setGeometry(0, 0, w, FGroupHeight);
+    pnlControl->setGeometry(0, FGroupHeight, w, FControlHeight);
+    // The status line follows the right edge; the buttons never move.
+    QRect status = lblStatus->geometry();
+    status.setRight(w - FStatusRightGap - 1);
+    lblStatus->setGeometry(status);
+    const int top = FGroupHeight + FControlHeight;
+    splBody->setGeometry(0, top, w, std::max(0, height() - top));
+}
+
+void TFormMain::resizeEvent(QResizeEvent* AEvent) {
+    QWidget::resizeEvent(AEvent);
+    LayoutDocked();
+}
+
+// ---------------------------------------------------------------------------------
+// Receiving session
+
+void TFormMain::SettingsToControls() {
+    edtUrl->setText(FSettings.ServerUrl);
+    edtEmail->setText(FSettings.Email);
+    edtPassword->setText(FSettings.Password);
+    edtFolder->setText(FSettings.SaveFolder);
+    chkAutoSave->setChecked(FSettings.AutoSave);
+    chkAutoConnect->setChecked(FSettings.AutoConnect);
+    chkRunAtStartup->setChecked(FSettings.RunAtStartup);
+}
+
+void TFormMain::ControlsToSettings() {
+    FSettings.ServerUrl = TextRules::Trim(edtUrl->text());
+    FSettings.Email = TextRules::Trim(edtEmail->text());
+    FSettings.Password = edtPassword->text();
+    FSettings.SaveFolder = TextRules::Trim(edtFolder->text());
+    FSettings.AutoSave = chkAutoSave->isChecked();
+    FSettings.AutoConnect = chkAutoConnect->isChecked();
+    FSettings.RunAtStartup = chkRunAtStartup->isChecked();
+}
+
+void TFormMain::SaveSettings() {
+    ControlsToSettings();
+    try {
+        FSettings.Save();
+    } catch (const std::exception&) {
+        // The user is not told; the next save tries again.
+    }
+}
+
+void TFormMain::UpdateRunAtStartup(bool AEnable) {
+    SetRunAtStartup(AEnable, QCoreApplication::applicationFilePath());
+}
+
+void TFormMain::StartReceiving() {
+    if (FThread != nullptr)
+        return;
+    const QString url = TextRules::Trim(edtUrl->text());
+    const QString email = TextRules::Trim(edtEmail->text());
+    if (url.isEmpty() || email.isEmpty() || edtPassword->text().isEmpty()) {
+        Messages::Show(this, QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。"));
+        return;
+    }
+    SaveSettings();
+    UpdateRunAtStartup(FSettings.RunAtStartup);
+    FThread = TPollThread::Create(
+        FSettings.ServerUrl, FSettings.Email, FSettings.Password,
+        [this](const QString& AName, const QString& AType, const QByteArray& AData) {
+            AddImageItem(AName, AType, AData);
+        },
+        [this](const QString& AName, const QByteArray& AData) { AddReceivedText(AName, AData); },
+        [this](const QString& AMessage, bool AConnected) { SetStatus(AMessage, AConnected); },
+        FPollTimings);
+    SetRunningState(true);
+}
+
+void TFormMain::StopReceiving() {
+    if (FThread != nullptr) {
+        FThread->Stop();
+        FThread = nullptr;
+    }
+    if (btnConnect == nullptr)
+        return;
+    SetRunningState(false);
+    SetStatusText(QStringLiteral("停止中"), palette().color(QPalette::Disabled, QPalette::WindowText));
+}
+
+void TFormMain::SetRunningState(bool ARunning) {
+    btnConnect->setEnabled(!ARunning);
+    btnStop->setEnabled(ARunning);
+    edtUrl->setEnabled(!ARunning);
+    edtEmail->setEnabled(!ARunning);
+    edtPassword->setEnabled(!ARunning);
+}
+
+void TFormMain::SetStatusText(const QString& AText, const QColor& AColor) {
+    lblStatus->setText(AText);
+    QPalette pal = lblStatus->palette();
+    pal.setColor(QPalette::WindowText, AColor);
+    lblStatus->setPalette(pal);
+}
+
+void TFormMain::SetStatus(const QString& AMessage, bool AConnected) {
+    SetStatusText(AMessage, AConnected ? Green : Maroon);
+}
+
+void TFormMain::FormCloseQuery() {
+    SaveSettings();
+    StopReceiving();
+}
+
+void TFormMain::closeEvent(QCloseEvent* AEvent) {
+    if (!FClosing) {
+        FClosing = true;
+        FormCloseQuery();
+    }
+    AEvent->accept();
+    // The notification-area icon never keeps the program alive.
+    TrayIcon->hide();
+}
+
+void TFormMain::ShowMe() {
+    if (!isVisible())
+        show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void TFormMain::ShowFromTray() { ShowMe(); }
+
+void TFormMain::ExitFromTray() { close(); }
+
+// ---------------------------------------------------------------------------------
+// Preview
+
+void TFormMain::ClearPreview() {
+    imgPreview->Clear();
+    FCurBmp.reset();
+    FCurImgW = 0;
+    FCurImgH = 0;
+}
+
+void TFormMain::ShowItem(int AIndex) {
+    if (AIndex < 0 || AIndex >= FImages.size())
+        return;
+    const TReceivedImage& item = FImages.at(AIndex);
+    FHasSel = false;
+    FDragMode = 0;
+    if (item.IsText) {
+        memoText->setPlainText(item.Text);
+        memoText->show();
+        imgPreview->hide();
+        pbSelect->hide();
+        ClearPreview();
+        UpdateButtons();
+        return;
+    }
+    memoText->hide();
+    imgPreview->show();
+    std::optional<TBitmap24> upright = DecodeUpright(item.Data, nullptr);
+    if (!upright || upright->IsEmpty()) {
+        ClearPreview();
+        pbSelect->hide();
+        UpdateButtons();
+        return;
+    }
+    FCurBmp = std::move(upright);
+    DisplayBitmap();
+}
+
+void TFormMain::DisplayBitmap() {
+    if (!FCurBmp)
+        return;
+    FCurImgW = FCurBmp->Width();
+    FCurImgH = FCurBmp->Height();
+    imgPreview->SetPicture(BitmapToImage(*FCurBmp).copy());
+    FHasSel = false;
+    FDragMode = 0;
+    memoText->hide();
+    imgPreview->show();
+    pbSelect->setVisible(FCurImgW > 0 && FCurImgH > 0);
+    pbSelect->raise();
+    UpdateButtons();
+    pbSelect->update();
+}
+
+void TFormMain::UpdateButtons() {
+    const bool imageShown = !imgPreview->isHidden() && FCurImgW > 0;
+    const bool textShown = !memoText->isHidden() && !TextRules::Trim(memoText->toPlainText()).isEmpty();
+    btnOcrRegion->setEnabled(imageShown && !FOcrBusy);
+    btnOcrFull->setEnabled(imageShown && !FOcrBusy);
+    btnRx->setEnabled(imageShown && !FOcrBusy);
+    btnExtract->setEnabled((imageShown || textShown) && !FOcrBusy);
+    btnCopyText->setEnabled(textShown);
+}
+
+void TFormMain::RotateLeft() {
+    if (!FCurBmp)
+        return;
+    FCurBmp = RotateBitmap90(*FCurBmp, false);
+    DisplayBitmap();
+}
+
+void TFormMain::RotateRight() {
+    if (!FCurBmp)
+        return;
+    FCurBmp = RotateBitmap90(*FCurBmp, true);
+    DisplayBitmap();
+}
+
+void TFormMain::lvImagesSelectItem() {
+    const QList<QTreeWidgetItem*> selected = lvImages->selectedItems();
+    if (selected.isEmpty())
+        return;
+    ShowItem(lvImages->indexOfTopLevelItem(selected.first()));
+}
+
+// ---------------------------------------------------------------------------------
+// Received items and saved files
+
+QString TFormMain::PatientFileName(const QString& AFilename) const {
+    return SavedFiles::PatientFileName(edtPatientId->text(), AFilename);
+}
+
+void TFormMain::InsertItem(const TReceivedImage& AItem) {
+    FImages.insert(0, AItem);
+    auto* row = new QTreeWidgetItem(
+        {AItem.ReceivedAt.toString(QStringLiteral("HH:mm")), AItem.Filename,
+         AItem.SavedPath.isEmpty() ? QString() : QStringLiteral("保存済")});
+    lvImages->insertTopLevelItem(0, row);
+    // Selecting row 0 shows it (through the selection handler); when it is already the
+    // selected row, show it directly.
+    const QSignalBlocker block(lvImages);
+    lvImages->setCurrentItem(row);
+}
+
+void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentType,
+                             const QByteArray& AData) {
+    TReceivedImage item;
+    item.Filename = AFilename;
+    item.ContentType = AContentType;
+    item.Data = AData;
+    item.ReceivedAt = TClock::Now();
+    const QString folder = TextRules::Trim(edtFolder->text());
+    if (chkAutoSave->isChecked() && !folder.isEmpty()) {
+        QString error;
+        QDir().mkpath(folder);
+        const QString path = SavedFiles::UniqueFilePath(folder, PatientFileName(AFilename));
+        if (SavedFiles::WriteFileAtomically(path, AData, error))
+            item.SavedPath = path;
+        else
+            lblStatus->setText(QStringLiteral("自動保存に失敗しました: ") + error);
+    }
+    InsertItem(item);
+    ShowItem(0);
+    FNotifier->Announce(QStringLiteral("画像を受信しました"), AFilename);
+}
+
+void TFormMain::AddReceivedText(const QString& AName, const QByteArray& ABytes) {
+    AddTextItem(AName, QString::fromUtf8(ABytes));
+}
+
+void TFormMain::AddTextItem(const QString& AName, const QString& AText) {
+    TReceivedImage item;
+    item.Filename = AName;
+    item.ContentType = QStringLiteral("text/plain");
+    item.ReceivedAt = TClock::Now();
+    item.IsText = true;
+    item.Text = SavedFiles::NormaliseLineBreaks(AText);
+    if (QClipboard* clipboard = QApplication::clipboard())
+        clipboard->setText(item.Text);
+
+    QString folder = TextRules::Trim(edtFolder->text());
+    if (folder.isEmpty())
+        folder = FallbackTextFolder();
+    QString error;
+    QDir().mkpath(folder);
+    const QString path = SavedFiles::UniqueFilePath(folder, AName);
+    if (SavedFiles::WriteFileAtomically(path, SavedFiles::TextFileBytes(item.Text), error))
+        item.SavedPath = path;
+
+    InsertItem(item);
+    ShowItem(0);
+    if (!item.SavedPath.isEmpty()) {
+        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + item.SavedPath, Green);
+        lblStatus->setToolTip(item.SavedPath);
+    } else {
+        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") + error,
+                      Maroon);
+        lblStatus->setToolTip(error);
+    }
+    FNotifier->Announce(QStringLiteral("テキストを取得（クリップボードにコピーしました）"), AName);
+}

@@ -1,0 +1,17 @@
+#pragma once
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Every message box goes through here, so tests can answer it instead of blocking.
+namespace Messages {
+
+using THandler = std::function<void(QWidget* AParent, const QString& AText)>;
+
+// A modal box titled with the application title, no icon, one OK button.
+void Show(QWidget* AParent, const QString& AText);
+// Replaces the boxes (tests); an empty handler restores them.
+void SetHandler(THandler AHandler);
+
+} // namespace Messages

@@ -1,0 +1,135 @@
+#include "ui/uSavedFiles.h"
+
+#include "common/uTextRules.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace SavedFiles {
+namespace {
+
+constexpr qsizetype MaxNameBytes = 240;
+
+bool IsReservedDeviceName(const QString& AName) {
+    const qsizetype dot = AName.indexOf(u'.');
+    const QString stem = TextRules::AsciiLower(TextRules::Trim(dot < 0 ? AName : AName.left(dot)));
+    static const QStringList fixed = {QStringLiteral("con"), QStringLiteral("prn"),
+                                      QStringLiteral("aux"), QStringLiteral("nul")};
+    if (fixed.contains(stem))
+        return true;
+    return stem.size() == 4 && (stem.startsWith(QLatin1String("com")) || stem.startsWith(QLatin1String("lpt"))) &&
+           stem.at(3) >= u'1' && stem.at(3) <= u'9';
+}
+
+QString JoinName(const QString& AFolder, const QString& AName) {
+    if (AFolder.endsWith(u'/') || AFolder.endsWith(QDir::separator()))
+        return AFolder + AName;
+    return AFolder + QDir::separator() + AName;
+}
+
+} // namespace
+
+QString FileNamePart(const QString& AName) {
+    const qsizetype cut = std::max({AName.lastIndexOf(u'\\'), AName.lastIndexOf(u'/'),
+                                    AName.lastIndexOf(u':')});
+    return AName.mid(cut + 1);
+}
+
+QString SafeFileName(const QString& AName) {
+    QString name = FileNamePart(AName);
+    for (QChar& c : name) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || u == u'<' || u == u'>' || u == u'"' || u == u'|' ||
+            u == u'?' || u == u'*')
+            c = u'_';
+    }
+    while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' '))
+        name.chop(1);
+    name = TextRules::Trim(name);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("image.jpg");
+    if (IsReservedDeviceName(name))
+        name.prepend(u'_');
+    if (name.toUtf8().size() > MaxNameBytes) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        QString ext = dot > 0 ? name.mid(dot) : QString();
+        if (ext.toUtf8().size() > 16)
+            ext.clear();
+        QString stem = dot > 0 && !ext.isEmpty() ? name.left(dot) : name;
+        while (!stem.isEmpty() && (stem + ext).toUtf8().size() > MaxNameBytes) {
+            stem.chop(1);
+            if (!stem.isEmpty() && stem.back().isHighSurrogate())
+                stem.chop(1);
+        }
+        name = stem + ext;
+    }
+    return name;
+}
+
+QString PatientFileName(const QString& APatientId, const QString& AFilename) {
+    QString digits;
+    for (QChar c : APatientId) {
+        if (c >= u'0' && c <= u'9')
+            digits += c;
+    }
+    if (digits.isEmpty())
+        return AFilename;
+    return QStringLiteral("pt") + digits + u'_' + FileNamePart(AFilename);
+}
+
+QString UniqueFilePath(const QString& AFolder, const QString& AName) {
+    const QString f = SafeFileName(AName);
+    QString path = JoinName(AFolder, f);
+    if (!QFileInfo::exists(path))
+        return path;
+    const qsizetype dot = f.lastIndexOf(u'.');
+    const QString base = dot < 0 ? f : f.left(dot);
+    const QString ext = dot < 0 ? QString() : f.mid(dot);
+    for (int n = 1;; ++n) {
+        path = JoinName(AFolder, QStringLiteral("%1_(%2)%3").arg(base).arg(n).arg(ext));
+        if (!QFileInfo::exists(path))
+            return path;
+    }
+}
+
+QString NormaliseLineBreaks(const QString& AText) {
+    QString out;
+    out.reserve(AText.size() + AText.size() / 16);
+    for (qsizetype i = 0; i < AText.size(); ++i) {
+        const QChar c = AText.at(i);
+        if (c == u'\r') {
+            out += QStringLiteral("\r\n");
+            if (i + 1 < AText.size() && AText.at(i + 1) == u'\n')
+                ++i;
+        } else if (c == u'\n') {
+            out += QStringLiteral("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool WriteFileAtomically(const QString& APath, const QByteArray& ABytes, QString& AError) {
+    QSaveFile file(APath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        AError = file.errorString();
+        return false;
+    }
+    if (file.write(ABytes) != ABytes.size()) {
+        AError = file.errorString();
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
+    if (!file.commit()) {
+        AError = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray TextFileBytes(const QString& AText) { return QByteArray("\xEF\xBB\xBF") + AText.toUtf8(); }
+
+} // namespace SavedFiles

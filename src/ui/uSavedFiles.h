@@ -1,0 +1,38 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// Names and writes of the files Pictoport keeps in the save folder. Widget-free.
+namespace SavedFiles {
+
+// The part after the last "\", "/" or ":".
+QString FileNamePart(const QString& AName);
+
+// A received name is untrusted. The rule: keep only the part after the last "\", "/"
+// or ":"; turn control characters and the characters Windows forbids in names
+// (< > " | ? *) into "_"; drop trailing dots and blanks (Windows would) and leading
+// and trailing blanks; put "_" before a name Windows reserves for a device (CON, PRN,
+// AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension); shorten the stem so
+// the name fits in 240 bytes of UTF-8, keeping the extension. What is then empty,
+// "." or ".." becomes "image.jpg". The result always names a file directly inside the
+// folder it is joined to.
+QString SafeFileName(const QString& AName);
+
+// "pt" + the ASCII digits of the patient box + "_" + the file-name part, or the name
+// unchanged when the box holds no ASCII digit.
+QString PatientFileName(const QString& APatientId, const QString& AFilename);
+
+// A path in AFolder that no file occupies: the name itself, else "%s_(%d)%s".
+QString UniqueFilePath(const QString& AFolder, const QString& AName);
+
+// Line breaks (CR LF, LF, CR) as CR LF.
+QString NormaliseLineBreaks(const QString& AText);
+
+// Writes the whole file or nothing: a temporary file in the same folder, then a
+// rename. On failure returns false with the reason, and no file is left behind.
+bool WriteFileAtomically(const QString& APath, const QByteArray& ABytes, QString& AError);
+
+// UTF-8 with a byte-order mark, the form text files are saved in.
+QByteArray TextFileBytes(const QString& AText);
+
+} // namespace SavedFiles

@@ -1,0 +1,576 @@
+// The main window on the offscreen platform: layout metrics from the font in use,
+// receiving through a real scanlume-local, the preview, and the files it saves.
+#include "common/uClock.h"
+#include "settings/uPaths.h"
+#include "settings/uSettings.h"
+#include "ui/fmMain.h"
+#include "ui/uElidedLabel.h"
+#include "ui/uMessages.h"
+#include "ui/uNotifier.h"
+#include "ui/uPreviewWidget.h"
+#include "ui/uSavedFiles.h"
+
+#include "uJpegFixture.h"
+#include "uLocalService.h"
+#include "uTestEnv.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+QByteArray ReadAll(const QString& APath) {
+    QFile f(APath);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Png(int AWidth, int AHeight) {
+    QImage img(AWidth, AHeight, QImage::Format_RGB888);
+    img.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    img.save(&buf, "PNG");
+    return bytes;
+}
+
+QColor StatusColor(const TFormMain& AForm) {
+    return AForm.lblStatus->palette().color(QPalette::WindowText);
+}
+
+// Where the marker block (the stored top-left corner) lies in the shown bitmap.
+QString MarkerCorner(const TBitmap24& ABitmap) {
+    const int w = ABitmap.Width(), h = ABitmap.Height();
+    const uint8_t* corners[4] = {ABitmap.Row(1) + 3, ABitmap.Row(1) + (w - 2) * 3,
+                                 ABitmap.Row(h - 2) + 3, ABitmap.Row(h - 2) + (w - 2) * 3};
+    const char* names[4] = {"top-left", "top-right", "bottom-left", "bottom-right"};
+    for (int i = 0; i < 4; ++i) {
+        if (IsMarkerPixel(corners[i]))
+            return QString::fromLatin1(names[i]);
+    }
+    return QStringLiteral("none");
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TTestEnv> FEnv;
+    QStringList FMessages;
+    TLocalService FService;
+
+    void WriteSettings(const TAppSettings& ASettings) { ASettings.Save(); }
+    TAppSettings DefaultSettings() {
+        TAppSettings s;
+        s.Load();
+        return s;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        Messages::SetHandler([this](QWidget*, const QString& AText) { FMessages << AText; });
+        TClock::Set([] { return QDateTime(QDate(2026, 12, 10), QTime(9, 5, 7)); });
+        QVERIFY(FService.Start());
+    }
+    void init() {
+        FEnv = std::make_unique<TTestEnv>();
+        FMessages.clear();
+        FService.Reset();
+    }
+
+    // ---- layout
+
+    void scalePx_data() {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<int>("scaled");
+        QTest::newRow("1100 at 150") << 1100 << 150 << 1650;
+        QTest::newRow("720 at 150") << 720 << 150 << 1080;
+        QTest::newRow("13 at 150, half up") << 13 << 150 << 20;
+        QTest::newRow("3 at 150, half up") << 3 << 150 << 5;
+        QTest::newRow("9 at 125") << 9 << 125 << 11;
+        QTest::newRow("6 at 125") << 6 << 125 << 8;
+        QTest::newRow("at 100 unchanged") << 137 << 100 << 137;
+    }
+    void scalePx() {
+        QFETCH(int, value);
+        QFETCH(int, percent);
+        QFETCH(int, scaled);
+        QCOMPARE(TFormMain::ScalePx(value, percent), scaled);
+    }
+
+    void layoutMetrics() {
+        TFormMain form;
+        const int h = form.LineHeight();
+        QVERIFY(h > 0);
+        QCOMPARE(h, QFontMetrics(form.font()).height());
+        QCOMPARE(form.FEditH, h + 9);
+        QCOMPARE(form.FBtnH, h + 13);
+        const int r = 9 + form.FEditH;
+        QCOMPARE(form.windowTitle(), QStringLiteral("Pictoport（Scanlume PC受信）"));
+        QCOMPARE(form.size(), QSize(1100, 720));
+        QCOMPARE(form.grpSettings->title(), QStringLiteral(" 接続設定 "));
+        QCOMPARE(form.grpSettings->height(), 22 + 4 * r + 12);
+        QCOMPARE(form.grpSettings->width(), 1100);
+        const QList<QLineEdit*> edits{form.edtUrl, form.edtEmail, form.edtPassword, form.edtFolder};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(edits[i]->geometry(), QRect(form.FEditLeft, 22 + i * r, 400, form.FEditH));
+        }
+        QCOMPARE(form.edtPassword->echoMode(), QLineEdit::Password);
+        int labelW = 0;
+        for (const char* c : {"サーバーURL", "メールアドレス", "パスワード", "保存フォルダ"})
+            labelW = std::max(labelW, form.TextWidthOf(QString::fromUtf8(c)));
+        QCOMPARE(form.FLabelW, labelW + 8);
+        QCOMPARE(form.FEditLeft, 16 + form.FLabelW + 10);
+        QCOMPARE(form.btnBrowse->geometry().topLeft(), QPoint(form.FEditLeft + 406, 22 + 3 * r));
+        const int checkX = form.btnBrowse->geometry().right() + 1 + 6 + 24;
+        const QList<QCheckBox*> checks{form.chkAutoSave, form.chkAutoConnect, form.chkRunAtStartup};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(checks[i]->geometry(),
+                     QRect(checkX, 26 + i * r, form.TextWidthOf(checks[i]->text()) + 26, form.FEditH));
+        }
+        QCOMPARE(form.pnlControl->geometry(), QRect(0, form.grpSettings->height(), 1100, 18 + form.FBtnH));
+        QCOMPARE(form.btnConnect->geometry().topLeft(), QPoint(16, 9));
+        QCOMPARE(form.btnStop->geometry().top(), 9);
+        QCOMPARE(form.lvImages->width(),
+                 form.TextWidthOf(QStringLiteral("00:00")) + 20 + 150 + form.TextWidthOf(QStringLiteral("保存済")) + 18 + 26);
+        // Tool panel rows start at 5, then one button height and 6 further down each.
+        QCOMPARE(form.btnRotL->y(), 5);
+        QCOMPARE(form.btnOcrRegion->geometry().topLeft(), QPoint(8, 5 + form.FBtnH + 6));
+        QCOMPARE(form.btnSaveAs->geometry().topLeft(), QPoint(8, 5 + 2 * (form.FBtnH + 6)));
+        QCOMPARE(form.pnlTool->height(), form.btnSaveAs->y() + form.FBtnH + 8);
+    }
+
+    void buttonWidths_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("minWidth");
+        QTest::newRow("browse") << "btnBrowse" << "参照..." << 70;
+        QTest::newRow("connect") << "btnConnect" << "▶ 受信開始" << 110;
+        QTest::newRow("stop") << "btnStop" << "■ 停止" << 80;
+        QTest::newRow("rotate left") << "btnRotL" << "↺ 左回転" << 70;
+        QTest::newRow("rotate right") << "btnRotR" << "↻ 右回転" << 70;
+        QTest::newRow("ocr region") << "btnOcrRegion" << "🔍 選択範囲をテキスト化" << 150;
+        QTest::newRow("ocr full") << "btnOcrFull" << "画像全体をテキスト化" << 130;
+        QTest::newRow("prescription") << "btnRx" << "💊 処方を抽出" << 110;
+        QTest::newRow("extract") << "btnExtract" << "🧪 検査項目抽出" << 120;
+        QTest::newRow("save as") << "btnSaveAs" << "名前を付けて保存..." << 130;
+        QTest::newRow("open folder") << "btnOpenFolder" << "保存フォルダを開く" << 130;
+        QTest::newRow("copy") << "btnCopyText" << "📋 テキストをコピー" << 140;
+        QTest::newRow("items") << "btnItems" << "⚙ 抽出項目の設定..." << 140;
+        QTest::newRow("history") << "btnHistory" << "🗂 過去のファイル..." << 140;
+    }
+    void buttonWidths() {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(int, minWidth);
+        TFormMain form;
+        QPushButton* b = nullptr;
+        for (QPushButton* candidate : form.findChildren<QPushButton*>()) {
+            if (candidate->text() == caption)
+                b = candidate;
+        }
+        QVERIFY2(b != nullptr, qPrintable(caption));
+        QCOMPARE(b->width(), std::max(form.TextWidthOf(caption) + 24, minWidth));
+        QCOMPARE(b->height(), form.FBtnH);
+        Q_UNUSED(name);
+    }
+
+    void initialStates() {
+        TFormMain form;
+        for (QPushButton* b : {form.btnStop, form.btnOcrRegion, form.btnOcrFull, form.btnRx,
+                               form.btnExtract, form.btnCopyText})
+            QVERIFY2(!b->isEnabled(), qPrintable(b->text()));
+        for (QPushButton* b : {form.btnConnect, form.btnBrowse, form.btnRotL, form.btnRotR,
+                               form.btnSaveAs, form.btnOpenFolder, form.btnItems, form.btnHistory})
+            QVERIFY2(b->isEnabled(), qPrintable(b->text()));
+        QVERIFY(form.pbSelect->isHidden());
+        QVERIFY(form.memoText->isHidden());
+        QVERIFY(!form.imgPreview->isHidden());
+        QCOMPARE(form.lblStatus->text(), QStringLiteral("停止中"));
+        QCOMPARE(form.lvImages->headerItem()->text(0), QStringLiteral("時刻"));
+        QCOMPARE(form.lvImages->headerItem()->text(1), QStringLiteral("ファイル名"));
+        QCOMPARE(form.lvImages->headerItem()->text(2), QStringLiteral("保存"));
+        QCOMPARE(form.lblHint->text(), QStringLiteral("ヒント: 傾きは回転で補正→対象部分をドラッグで囲む"));
+        QCOMPARE(form.lblPatientId->text(), QStringLiteral("患者ID(任意)"));
+    }
+
+    // Qt scales device-independent lengths: at 150 % the window is 1.5 times as large
+    // in device pixels. (The same program runs again with QT_SCALE_FACTOR=1.5.)
+    void physicalSizeFollowsScale() {
+        TFormMain form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const qreal dpr = form.devicePixelRatioF();
+        const qreal expected = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                                   ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                                   : 1.0;
+        QCOMPARE(dpr, expected);
+        QCOMPARE(QSize(qRound(form.width() * dpr), qRound(form.height() * dpr)),
+                 QSize(qRound(1100 * expected), qRound(720 * expected)));
+    }
+
+    void largeFontWrapsButtons() {
+        TFormMain form(nullptr, 34);
+        // Each wrapped row adds a button height and 6; nothing starts right of the edge
+        // unless it starts its row.
+        const int rowPitch = form.FBtnH + 6;
+        const int rows = (form.btnHistory->y() - 5) / rowPitch + 1;
+        QVERIFY2(rows > 3, qPrintable(QString::number(rows)));
+        QCOMPARE(form.pnlTool->height(), form.btnHistory->y() + form.FBtnH + 8);
+        for (QPushButton* b : form.pnlTool->findChildren<QPushButton*>()) {
+            QCOMPARE((b->y() - 5) % rowPitch, 0);
+            if (b->x() > 8)
+                QVERIFY(b->geometry().right() + 1 <= form.pnlTool->width() - 8);
+        }
+    }
+
+    void narrowingShortensStatusOnly() {
+        TFormMain form;
+        form.show();
+        const QRect stop = form.btnStop->geometry();
+        const int wide = form.lblStatus->width();
+        form.resize(700, 720);
+        QCOMPARE(form.lblStatus->width(), wide - 400);
+        QCOMPARE(form.btnStop->geometry(), stop);
+    }
+
+    // ---- receiving session
+
+    void validation_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("no url") << "  " << "a@b" << "pw";
+        QTest::newRow("no email") << "http://x" << "\t" << "pw";
+        QTest::newRow("no password") << "http://x" << "a@b" << "";
+    }
+    void validation() {
+        QFETCH(QString, url);
+        QFETCH(QString, email);
+        QFETCH(QString, password);
+        TFormMain form;
+        form.edtUrl->setText(url);
+        form.edtEmail->setText(email);
+        form.edtPassword->setText(password);
+        form.btnConnect->click();
+        QCOMPARE(FMessages, QStringList{QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。")});
+        QVERIFY(!form.IsReceiving());
+        QVERIFY(form.btnConnect->isEnabled());
+        QVERIFY(!QFile::exists(IniPath())); // settings are not saved
+    }
+
+    void autoConnectAtStart_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<bool>("receiving");
+        QTest::newRow("no password: silently stopped") << "http://127.0.0.1:1" << "" << 0 << false;
+        QTest::newRow("no url: the validation message") << "" << "pw" << 1 << false;
+        QTest::newRow("complete: receiving") << "http://127.0.0.1:1" << "pw" << 0 << true;
+    }
+    void autoConnectAtStart() {
+        QFETCH(QString, url);
+        QFETCH(QString, password);
+        QFETCH(int, messages);
+        QFETCH(bool, receiving);
+        TAppSettings s = DefaultSettings();
+        s.ServerUrl = url;
+        s.Email = QStringLiteral("a@b");
+        s.Password = password;
+        s.AutoConnect = true;
+        WriteSettings(s);
+        TFormMain form;
+        QCOMPARE(FMessages.size(), messages);
+        QCOMPARE(form.IsReceiving(), receiving);
+        QCOMPARE(form.btnStop->isEnabled(), receiving);
+        QCOMPARE(form.edtUrl->isEnabled(), !receiving);
+    }
+
+    void receivesAndSaves() {
+        TFormMain form;
+        TPollTimings t;
+        t.WaitSeconds = 1;
+        form.SetPollTimings(t);
+        QSignalSpy announced(form.Notifier(), &TNotifier::Announced);
+        const QString folder = FEnv->Root() + QStringLiteral("/scans/新しいフォルダ");
+        form.edtUrl->setText(FService.BaseUrl() + QStringLiteral("/"));
+        form.edtEmail->setText(QStringLiteral("  demo@example.com "));
+        form.edtPassword->setText(QStringLiteral("secret"));
+        form.edtFolder->setText(folder);
+        form.edtPatientId->setText(QStringLiteral("00-12"));
+        form.chkRunAtStartup->setChecked(true);
+        form.btnConnect->click();
+        QVERIFY(form.IsReceiving());
+        QVERIFY(!form.btnConnect->isEnabled() && form.btnStop->isEnabled());
+        QVERIFY(!form.edtUrl->isEnabled() && form.edtFolder->isEnabled() && form.chkAutoSave->isEnabled());
+        QTRY_COMPARE(form.lblStatus->text(), QStringLiteral("受信中（スマートフォンから送信できます）"));
+        QCOMPARE(StatusColor(form), QColor(0, 128, 0));
+        // Starting saved the settings and wrote the autostart entry.
+        TAppSettings saved = DefaultSettings();
+        QCOMPARE(saved.Email, QStringLiteral("demo@example.com"));
+        QCOMPARE(saved.Password, QStringLiteral("secret"));
+        QVERIFY(QFile::exists(FEnv->ConfigHome() + QStringLiteral("/autostart/ScanlumeReceiver.desktop")));
+
+        const QByteArray jpeg = MakeJpeg(64, 48, TJpegExif{true, 6});
+        const QString user = QStringLiteral("demo@example.com:secret");
+        QCOMPARE(FService.SendFile(user, QStringLiteral("IMG_1.jpg"), "image/jpeg", jpeg), 202);
+        QTRY_COMPARE(form.Items().size(), 1);
+        QCOMPARE(FService.SendFile(user, QStringLiteral("IMG_1.jpg"), "image/jpeg", jpeg), 202);
+        QTRY_COMPARE(form.Items().size(), 2);
+        QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/pt0012_IMG_1_(1).jpg"));
+        QCOMPARE(form.Items()[1].SavedPath, folder + QStringLiteral("/pt0012_IMG_1.jpg"));
+        QCOMPARE(ReadAll(form.Items()[0].SavedPath), jpeg);
+        QCOMPARE(ReadAll(form.Items()[1].SavedPath), jpeg);
+        QCOMPARE(form.lvImages->topLevelItem(0)->text(0), QStringLiteral("09:05"));
+        QCOMPARE(form.lvImages->topLevelItem(0)->text(1), QStringLiteral("IMG_1.jpg"));
+        QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QStringLiteral("保存済"));
+        QCOMPARE(form.lvImages->currentItem(), form.lvImages->topLevelItem(0));
+        // Shown upright: stored 64 x 48 with orientation 6 is 48 x 64 on screen.
+        QVERIFY(form.CurrentBitmap() != nullptr);
+        QCOMPARE(QSize(form.CurrentBitmap()->Width(), form.CurrentBitmap()->Height()), QSize(48, 64));
+        QCOMPARE(announced.size(), 2);
+        QCOMPARE(announced[0][0].toString(), QStringLiteral("画像を受信しました"));
+        QCOMPARE(announced[0][1].toString(), QStringLiteral("IMG_1.jpg"));
+
+        QCOMPARE(FService.SendText(user, QStringLiteral("一行目\n二行目\r三行目")), 202);
+        QTRY_COMPARE(form.Items().size(), 3);
+        const TReceivedImage& text = form.Items()[0];
+        QVERIFY(text.IsText);
+        QCOMPARE(text.Text, QStringLiteral("一行目\r\n二行目\r\n三行目"));
+        QCOMPARE(text.SavedPath, folder + QStringLiteral("/result.txt"));
+        QCOMPARE(ReadAll(text.SavedPath), "\xEF\xBB\xBF" + text.Text.toUtf8());
+        QCOMPARE(QApplication::clipboard()->text(), text.Text);
+        QCOMPARE(form.lblStatus->text(), QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + text.SavedPath);
+        QCOMPARE(form.lblStatus->toolTip(), text.SavedPath);
+        QVERIFY(!form.memoText->isHidden());
+        QCOMPARE(announced.last()[0].toString(), QStringLiteral("テキストを取得（クリップボードにコピーしました）"));
+        QCOMPARE(announced.last()[1].toString(), QStringLiteral("result.txt"));
+    }
+
+    void stopWhilePollOutstanding() {
+        TFormMain form;
+        TPollTimings t;
+        t.WaitSeconds = 20;
+        form.SetPollTimings(t);
+        form.edtUrl->setText(FService.BaseUrl());
+        form.edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.edtPassword->setText(QStringLiteral("secret"));
+        form.btnConnect->click();
+        QTRY_COMPARE(form.lblStatus->text(), QStringLiteral("受信中（スマートフォンから送信できます）"));
+        QTest::qWait(200);
+        form.btnStop->click();
+        QCOMPARE(form.lblStatus->text(), QStringLiteral("停止中"));
+        QVERIFY(form.btnConnect->isEnabled() && !form.btnStop->isEnabled() && form.edtUrl->isEnabled());
+        // The old poll is still open and gets this item; the window must not see it.
+        QCOMPARE(FService.SendFile(QStringLiteral("demo@example.com:secret"), QStringLiteral("late.jpg"), "image/jpeg", "x"), 202);
+        QTest::qWait(1500);
+        QVERIFY(form.Items().isEmpty());
+        QCOMPARE(form.lblStatus->text(), QStringLiteral("停止中"));
+    }
+
+    void closingSavesAndStops() {
+        TFormMain form;
+        form.edtUrl->setText(FService.BaseUrl());
+        form.edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.edtPassword->setText(QStringLiteral("secret"));
+        form.chkRunAtStartup->setChecked(true);
+        form.btnConnect->click();
+        const QString entry = FEnv->ConfigHome() + QStringLiteral("/autostart/ScanlumeReceiver.desktop");
+        QVERIFY(QFile::exists(entry));
+        form.chkRunAtStartup->setChecked(false);
+        form.edtFolder->setText(QStringLiteral("/somewhere/else"));
+        form.show();
+        QVERIFY(form.close());
+        QVERIFY(!form.IsReceiving());
+        QCOMPARE(DefaultSettings().SaveFolder, QStringLiteral("/somewhere/else"));
+        QVERIFY(!DefaultSettings().RunAtStartup);
+        QVERIFY(QFile::exists(entry)); // only the next start of receiving removes it
+    }
+
+    // ---- preview
+
+    void orientationShown_data() {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("marker");
+        QTest::newRow("1") << 1 << QSize(64, 48) << "top-left";
+        QTest::newRow("3 upside down") << 3 << QSize(64, 48) << "bottom-right";
+        QTest::newRow("6 turned clockwise") << 6 << QSize(48, 64) << "top-right";
+        QTest::newRow("8 turned counter-clockwise") << 8 << QSize(48, 64) << "bottom-left";
+        QTest::newRow("2 as stored") << 2 << QSize(64, 48) << "top-left";
+        QTest::newRow("5 as stored") << 5 << QSize(64, 48) << "top-left";
+        QTest::newRow("9 as stored") << 9 << QSize(64, 48) << "top-left";
+    }
+    void orientationShown() {
+        QFETCH(int, orientation);
+        QFETCH(QSize, size);
+        QFETCH(QString, marker);
+        TFormMain form;
+        form.AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"),
+                          MakeJpeg(64, 48, TJpegExif{true, orientation}));
+        QVERIFY(form.CurrentBitmap());
+        QCOMPARE(QSize(form.CurrentBitmap()->Width(), form.CurrentBitmap()->Height()), size);
+        QCOMPARE(MarkerCorner(*form.CurrentBitmap()), marker);
+    }
+
+    void previewStatesAndButtons() {
+        TFormMain form;
+        form.show();
+        form.chkAutoSave->setChecked(false);
+        form.AddImageItem(QStringLiteral("p.png"), QStringLiteral("image/png"), Png(30, 20));
+        QVERIFY(!form.imgPreview->isHidden() && !form.pbSelect->isHidden() && form.memoText->isHidden());
+        for (QPushButton* b : {form.btnOcrRegion, form.btnOcrFull, form.btnRx, form.btnExtract})
+            QVERIFY(b->isEnabled());
+        QVERIFY(!form.btnCopyText->isEnabled());
+        QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString()); // not saved
+
+        form.AddTextItem(QStringLiteral("t.txt"), QStringLiteral("  \r\n "));
+        QVERIFY(form.memoText->isVisible() && form.imgPreview->isHidden() && form.pbSelect->isHidden());
+        QVERIFY(!form.CurrentBitmap());
+        // A text of blanks only enables nothing.
+        for (QPushButton* b : {form.btnOcrRegion, form.btnOcrFull, form.btnRx, form.btnExtract, form.btnCopyText})
+            QVERIFY(!b->isEnabled());
+        form.btnRotL->click(); // nothing to turn
+        QVERIFY(!form.CurrentBitmap());
+
+        form.AddTextItem(QStringLiteral("t2.txt"), QStringLiteral("HbA1c 5.2"));
+        QVERIFY(form.btnExtract->isEnabled() && form.btnCopyText->isEnabled() && !form.btnOcrFull->isEnabled());
+
+        form.AddImageItem(QStringLiteral("broken.jpg"), QStringLiteral("image/jpeg"), QByteArray("\xFF\xD8\xFF garbage"));
+        QVERIFY(!form.imgPreview->isHidden() && form.pbSelect->isHidden() && !form.imgPreview->HasPicture());
+        QVERIFY(!form.CurrentBitmap());
+        for (QPushButton* b : {form.btnOcrRegion, form.btnOcrFull, form.btnRx, form.btnExtract, form.btnCopyText})
+            QVERIFY(!b->isEnabled());
+        QCOMPARE(form.Items().size(), 4);
+        form.ShowItem(99); // outside the list: nothing changes
+        form.ShowItem(-1);
+        QCOMPARE(form.Items().size(), 4);
+    }
+
+    void quarterTurnsAndReselect() {
+        TFormMain form;
+        form.AddImageItem(QStringLiteral("r.jpg"), QStringLiteral("image/jpeg"), MakeJpeg(64, 48, TJpegExif{true, 6}));
+        QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
+        form.btnRotL->click();
+        QCOMPARE(form.CurrentBitmap()->Width(), 64);
+        QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-left"));
+        form.btnRotR->click();
+        form.btnRotR->click();
+        QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("bottom-right"));
+        // Showing the entry again starts from its tag, not from the user's turns.
+        form.AddTextItem(QStringLiteral("x.txt"), QStringLiteral("x"));
+        form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
+        QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
+        QCOMPARE(form.Items()[1].Data, MakeJpeg(64, 48, TJpegExif{true, 6}));
+    }
+
+    void previewFitsWithoutEnlarging() {
+        TFormMain form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // The preview works in device pixels: a small picture keeps its own pixel size.
+        const qreal dpr = form.imgPreview->devicePixelRatioF();
+        const int cw = int(form.imgPreview->width() * dpr);
+        const int ch = int(form.imgPreview->height() * dpr);
+        form.AddImageItem(QStringLiteral("small.png"), QStringLiteral("image/png"), Png(40, 30));
+        const QRect small = form.imgPreview->DrawnRect();
+        QCOMPARE(small, QRect((cw - 40) / 2, (ch - 30) / 2, 40, 30));
+        form.AddImageItem(QStringLiteral("big.png"), QStringLiteral("image/png"), Png(4000, 1000));
+        const QRect big = form.imgPreview->DrawnRect();
+        QCOMPARE(big.width(), cw);
+        QCOMPARE(big.height(), int(1000 * (double(cw) / 4000)));
+        QCOMPARE(big.top(), (ch - big.height()) / 2);
+    }
+
+    // ---- names of saved files
+
+    void autoSaveNames_data() {
+        QTest::addColumn<QString>("patient");
+        QTest::addColumn<QString>("received");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("digits collected") << "12-34" << "photo.jpg" << "pt1234_photo.jpg";
+        QTest::newRow("full-width digits dropped") << "１２３" << "photo.jpg" << "photo.jpg";
+        QTest::newRow("letters only") << "abc" << "photo.jpg" << "photo.jpg";
+        QTest::newRow("folder parts dropped") << "7" << "a/b\\c:photo.jpg" << "pt7_photo.jpg";
+        QTest::newRow("climbing out is not possible") << "" << "../../etc/passwd" << "passwd";
+        QTest::newRow("dots only") << "" << ".." << "image.jpg";
+        QTest::newRow("empty name") << "" << "" << "image.jpg";
+        QTest::newRow("reserved device name") << "" << "CON.jpg" << "_CON.jpg";
+        QTest::newRow("reserved, other case") << "" << "lpt1" << "_lpt1";
+        QTest::newRow("control characters") << "" << QStringLiteral("a\x01\tb?.jpg") << "a__b_.jpg";
+        QTest::newRow("trailing dots and blanks") << "" << "scan. . " << "scan";
+    }
+    void autoSaveNames() {
+        QFETCH(QString, patient);
+        QFETCH(QString, received);
+        QFETCH(QString, saved);
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.edtFolder->setText(folder);
+        form.edtPatientId->setText(patient);
+        form.chkAutoSave->setChecked(true);
+        form.AddImageItem(received, QStringLiteral("image/jpeg"), "bytes");
+        QCOMPARE(form.Items()[0].SavedPath, folder + u'/' + saved);
+        QCOMPARE(form.Items()[0].Filename, received);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{saved});
+    }
+
+    void uniqueNames() {
+        const QString folder = FEnv->Root() + QStringLiteral("/u");
+        QDir().mkpath(folder);
+        QCOMPARE(SavedFiles::UniqueFilePath(folder, QStringLiteral("scan")), folder + QStringLiteral("/scan"));
+        QFile(folder + QStringLiteral("/scan")).open(QIODevice::WriteOnly);
+        QCOMPARE(SavedFiles::UniqueFilePath(folder, QStringLiteral("scan")), folder + QStringLiteral("/scan_(1)"));
+        QFile(folder + QStringLiteral("/a.b.txt")).open(QIODevice::WriteOnly);
+        QFile(folder + QStringLiteral("/a.b_(1).txt")).open(QIODevice::WriteOnly);
+        QCOMPARE(SavedFiles::UniqueFilePath(folder, QStringLiteral("a.b.txt")), folder + QStringLiteral("/a.b_(2).txt"));
+        const QString longName = QString(200, QChar(u'漢')) + QStringLiteral(".jpg");
+        const QString safe = SavedFiles::SafeFileName(longName);
+        QVERIFY(safe.toUtf8().size() <= 240);
+        QVERIFY(safe.endsWith(QLatin1String(".jpg")));
+    }
+
+    void unsavedCases() {
+        TFormMain form;
+        form.chkAutoSave->setChecked(true);
+        form.edtFolder->setText(QStringLiteral("   "));
+        form.AddImageItem(QStringLiteral("i.jpg"), QStringLiteral("image/jpeg"), "x");
+        QVERIFY(form.Items()[0].SavedPath.isEmpty());
+        QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString());
+        // A text in the same situation goes to the Documents fall-back folder.
+        form.AddTextItem(QStringLiteral("t.txt"), QStringLiteral("x"));
+        QCOMPARE(form.Items()[0].SavedPath, FEnv->DocumentsDir() + QStringLiteral("/ScanlumeReceiver/t.txt"));
+
+        // A save folder that cannot be made: the item stays, unsaved, and the status says why.
+        const QString blocker = FEnv->Root() + QStringLiteral("/file-not-folder");
+        QFile(blocker).open(QIODevice::WriteOnly);
+        form.edtFolder->setText(blocker + QStringLiteral("/sub"));
+        form.AddImageItem(QStringLiteral("j.jpg"), QStringLiteral("image/jpeg"), "x");
+        QVERIFY(form.Items()[0].SavedPath.isEmpty());
+        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("自動保存に失敗しました: ")));
+        form.AddTextItem(QStringLiteral("k.txt"), QStringLiteral("x"));
+        QVERIFY(form.Items()[0].SavedPath.isEmpty());
+        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ")));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
+        QCOMPARE(form.lblStatus->toolTip(), form.lblStatus->text().mid(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ").size()));
+        QCOMPARE(form.Items().size(), 4);
+        QCOMPARE(QDir(FEnv->Root()).entryList(QDir::Files | QDir::Hidden), QStringList{"file-not-folder"});
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,255 @@
+// The receiving worker against a real scanlume-local: sign-in, long poll, pauses,
+// hand-over to this thread, and the owner's stop sequence.
+#include "worker/uPollThread.h"
+
+#include "uLocalService.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+struct TRecord {
+    QStringList Statuses;
+    QList<bool> Connected;
+    QList<QPair<QString, QByteArray>> Images;
+    QStringList ImageTypes;
+    QList<QPair<QString, QByteArray>> Texts;
+};
+
+TPollTimings FastTimings() {
+    TPollTimings t;
+    t.SignInRetryMs = 30000; // long on purpose: tests end these pauses with a stop
+    t.ErrorRetryMs = 600;
+    t.WaitSeconds = 1;
+    return t;
+}
+
+int Count(const QList<TLocalService::TRecorded>& ARequests, const QByteArray& APath) {
+    int n = 0;
+    for (const auto& r : ARequests)
+        n += r.Path == APath ? 1 : 0;
+    return n;
+}
+
+const QByteArray LoginPath = "/api/auth/login";
+const QByteArray PollPath = "/api/image-transfer/native/poll";
+const QByteArray StopPath = "/api/image-transfer/native/stop";
+
+} // namespace
+
+class TestPollThread : public QObject {
+    Q_OBJECT
+    TLocalService FService;
+
+    TPollThread* Start(TRecord& ARecord, const QString& AUser, const QString& APassword,
+                       const TPollTimings& ATimings = FastTimings()) {
+        return TPollThread::Create(
+            FService.BaseUrl(), AUser, APassword,
+            [&ARecord](const QString& AName, const QString& AType, const QByteArray& AData) {
+                ARecord.Images.append({AName, AData});
+                ARecord.ImageTypes.append(AType);
+            },
+            [&ARecord](const QString& AName, const QByteArray& AData) { ARecord.Texts.append({AName, AData}); },
+            [&ARecord](const QString& AMessage, bool AConnected) {
+                ARecord.Statuses.append(AMessage);
+                ARecord.Connected.append(AConnected);
+            },
+            ATimings);
+    }
+
+    // Stops a worker as the owner does and waits until it has ended.
+    static void StopAndWait(TPollThread* AWorker) {
+        bool ended = false;
+        QObject::connect(AWorker, &QThread::finished, [&ended] { ended = true; });
+        AWorker->Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        TLocalService::TOptions options;
+        for (int i = 1; i <= 9; ++i)
+            options.Users << QStringLiteral("u%1@example.com:pw").arg(i);
+        QVERIFY(FService.Start(options));
+    }
+    void init() { FService.Reset(); }
+
+    void wrongPasswordPausesAndStopsQuickly() {
+        TRecord rec;
+        TPollThread* w = Start(rec, QStringLiteral("u1@example.com"), QStringLiteral("wrong"));
+        QTRY_COMPARE(rec.Statuses.size(), 2);
+        QCOMPARE(rec.Statuses[0], QStringLiteral("ログイン中..."));
+        QVERIFY(rec.Statuses[1].startsWith(QStringLiteral("ログイン失敗: ")));
+        QVERIFY(rec.Statuses[1].endsWith(QStringLiteral("（30秒後に再試行します）")));
+        QVERIFY(rec.Statuses[1].size() > QStringLiteral("ログイン失敗: （30秒後に再試行します）").size());
+        QCOMPARE(rec.Connected, QList<bool>({false, false}));
+        QTest::qWait(1000);
+        QCOMPARE(FService.Requests().size(), 1); // no request during the pause
+        bool ended = false;
+        connect(w, &QThread::finished, this, [&ended] { ended = true; });
+        QElapsedTimer t;
+        t.start();
+        w->Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
+        qInfo("ended %lld ms after the stop", t.elapsed());
+        QVERIFY(t.elapsed() < 1000);
+        // The failed sign-in left no token, so no stop call went out.
+        QCOMPARE(Count(FService.Requests(), StopPath), 0);
+    }
+
+    void receivesImagesAndTexts() {
+        TRecord rec;
+        TPollThread* w = Start(rec, QStringLiteral("u2@example.com"), QStringLiteral("pw"));
+        QTRY_VERIFY(rec.Statuses.contains(QStringLiteral("受信中（スマートフォンから送信できます）")));
+        QCOMPARE(rec.Connected.last(), true);
+        const QString user = QStringLiteral("u2@example.com:pw");
+        QCOMPARE(FService.SendFile(user, QStringLiteral("レントゲン 1.png"), "image/png", "PNGDATA"), 202);
+        QCOMPARE(FService.SendFile(user, QStringLiteral("empty.jpg"), "image/jpeg", QByteArray()), 202);
+        QCOMPARE(FService.SendText(user, QStringLiteral("テキスト\r\n二行目")), 202);
+        QCOMPARE(FService.SendText(user, QStringLiteral("memo"), QStringLiteral("メモ.txt")), 202);
+        QTRY_COMPARE(rec.Images.size() + rec.Texts.size(), 4);
+        QCOMPARE(rec.Images[0].first, QStringLiteral("レントゲン 1.png"));
+        QCOMPARE(rec.Images[0].second, QByteArray("PNGDATA"));
+        QCOMPARE(rec.ImageTypes[0], QStringLiteral("image/png"));
+        QCOMPARE(rec.Images[1].first, QStringLiteral("empty.jpg"));
+        QVERIFY(rec.Images[1].second.isEmpty());
+        QCOMPARE(rec.Texts[0].first, QStringLiteral("result.txt"));
+        QCOMPARE(rec.Texts[0].second, QStringLiteral("テキスト\r\n二行目").toUtf8());
+        QCOMPARE(rec.Texts[1].first, QStringLiteral("メモ.txt"));
+        StopAndWait(w);
+        QCOMPARE(Count(FService.Requests(), StopPath), 1);
+    }
+
+    void refusedTokenSignsInAtOnce() {
+        TRecord rec;
+        // Two refusals in a row: sign-in and poll alternate without a pause.
+        for (int i = 0; i < 2; ++i) {
+            TLocalService::TScript s;
+            s.Path = QString::fromLatin1(PollPath);
+            s.Status = i == 0 ? 401 : 403;
+            FService.Script(s);
+        }
+        QElapsedTimer t;
+        t.start();
+        TPollThread* w = Start(rec, QStringLiteral("u3@example.com"), QStringLiteral("pw"));
+        QTRY_COMPARE(Count(FService.Requests(), LoginPath), 3);
+        QVERIFY2(t.elapsed() < 2000, "no pause after a refused token");
+        QTRY_COMPARE(Count(FService.Requests(), PollPath), 3);
+        QCOMPARE(rec.Statuses.count(QStringLiteral("ログイン中...")), 3);
+        QVERIFY(!rec.Statuses.join(u'|').contains(QStringLiteral("通信エラー")));
+        StopAndWait(w);
+    }
+
+    void serverErrorPausesThenPollsAgain() {
+        TLocalService::TScript s;
+        s.Path = QString::fromLatin1(PollPath);
+        s.Status = 500;
+        FService.Script(s);
+        TRecord rec;
+        TPollThread* w = Start(rec, QStringLiteral("u4@example.com"), QStringLiteral("pw"));
+        const QString expected = QStringLiteral("通信エラー: 受信エラー: HTTP 500（5秒後に再接続します）");
+        QTRY_VERIFY(rec.Statuses.contains(expected));
+        QCOMPARE(rec.Connected.at(rec.Statuses.indexOf(expected)), false);
+        QTRY_COMPARE(Count(FService.Requests(), PollPath), 2);
+        QCOMPARE(Count(FService.Requests(), LoginPath), 1);
+        StopAndWait(w);
+    }
+
+    void networkFailureDuringSignIn() {
+        TLocalService::TScript s;
+        s.Path = QString::fromLatin1(LoginPath);
+        s.Drop = true;
+        FService.Script(s);
+        TRecord rec;
+        QElapsedTimer t;
+        t.start();
+        TPollThread* w = Start(rec, QStringLiteral("u5@example.com"), QStringLiteral("pw"));
+        QTRY_VERIFY(rec.Statuses.size() >= 2);
+        QVERIFY(rec.Statuses[1].startsWith(QStringLiteral("通信エラー: ")));
+        QVERIFY(rec.Statuses[1].endsWith(QStringLiteral("（5秒後に再接続します）")));
+        QTRY_VERIFY(rec.Statuses.contains(QStringLiteral("受信中（スマートフォンから送信できます）")));
+        QVERIFY(t.elapsed() >= FastTimings().ErrorRetryMs);
+        QCOMPARE(Count(FService.Requests(), LoginPath), 2);
+        StopAndWait(w);
+    }
+
+    void nothingAfterDetach() {
+        TRecord rec;
+        TPollThread* w = Start(rec, QStringLiteral("u6@example.com"), QStringLiteral("pw"));
+        QTRY_VERIFY(rec.Connected.contains(true));
+        w->DetachEvents();
+        const int statuses = rec.Statuses.size();
+        QCOMPARE(FService.SendFile(QStringLiteral("u6@example.com:pw"), QStringLiteral("late.jpg"), "image/jpeg", "x"), 202);
+        // The worker receives it, but hands nothing over.
+        QTRY_VERIFY(Count(FService.Requests(), PollPath) >= 2);
+        QTest::qWait(1500);
+        QVERIFY(rec.Images.isEmpty());
+        QCOMPARE(rec.Statuses.size(), statuses);
+        StopAndWait(w);
+    }
+
+    // Workers started and stopped while items flow: once Stop() has returned, not one
+    // call of that worker may reach its owner, not even one that raced with the stop.
+    void stopRaceStress() {
+        const QString user = QStringLiteral("u7@example.com:pw");
+        std::atomic<bool> sending{true};
+        std::thread phone([&] {
+            while (sending) {
+                FService.SendText(user, QStringLiteral("flow"));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        int violations = 0;
+        int delivered = 0;
+        TPollTimings timings = FastTimings();
+        timings.WaitSeconds = 0;
+        for (int round = 0; round < 40; ++round) {
+            auto stopped = std::make_shared<bool>(false);
+            auto onText = [stopped, &violations, &delivered](const QString&, const QByteArray&) {
+                if (*stopped)
+                    ++violations;
+                ++delivered;
+            };
+            auto onStatus = [stopped, &violations](const QString&, bool) {
+                if (*stopped)
+                    ++violations;
+            };
+            TPollThread* w = TPollThread::Create(FService.BaseUrl(), QStringLiteral("u7@example.com"),
+                                                 QStringLiteral("pw"), nullptr, onText, onStatus, timings);
+            QTest::qWait(QRandomGenerator::global()->bounded(5, 60));
+            w->Stop();
+            *stopped = true;
+            // Let queued events and late hand-overs run; none may arrive.
+            QTest::qWait(QRandomGenerator::global()->bounded(0, 20));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(TPollThread::LiveCount(), 0, 20000);
+        QTest::qWait(100);
+        sending = false;
+        phone.join();
+        qInfo("%d texts delivered before the stops", delivered);
+        QCOMPARE(violations, 0);
+        QVERIFY(delivered > 0);
+    }
+
+    void shutdownAllCutsPollsShort() {
+        TRecord rec;
+        TPollTimings timings = FastTimings();
+        timings.WaitSeconds = 30;
+        Start(rec, QStringLiteral("u8@example.com"), QStringLiteral("pw"), timings);
+        QTRY_VERIFY(rec.Connected.contains(true));
+        QTest::qWait(200); // the long poll is now outstanding
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(TPollThread::ShutdownAll(5000));
+        QVERIFY(t.elapsed() < 3000);
+        QCOMPARE(Count(FService.Requests(), StopPath), 1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPollThread)
+#include "tst_pollthread.moc"

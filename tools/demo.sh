@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The main job, end to end on one machine: a local service with a demo account,
+# Pictoport with a demo profile of its own, and a phone that sends a few items.
+# Without a display it runs under Xvfb, saves a screenshot and ends.
+set -euo pipefail
+build=${1:-build/default}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$build" && pwd)
+demo=$build/demo
+service=$build/localservice/scanlume-local
+pictoport=$build/src/app/pictoport
+profile=$build/tools/pictoport-profile
+user=demo@example.com
+password=demo-password
+
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${PICTOPORT_DEMO_INNER:-}" ]; then
+  echo "No display: running the demo under Xvfb."
+  export PICTOPORT_DEMO_INNER=1
+  exec xvfb-run -a -s "-screen 0 1400x900x24" "$0" "$build"
+fi
+
+rm -rf "$demo"
+mkdir -p "$demo/config" "$demo/runtime" "$demo/samples" "$demo/received"
+chmod 700 "$demo/runtime"
+# The demo profile: its own settings folder, its own key file, its own instance lock.
+export XDG_CONFIG_HOME=$demo/config XDG_RUNTIME_DIR=$demo/runtime PICTOPORT_KEYRING=off
+
+cleanup() {
+  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "${service_pid:-}" ] && kill "$service_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+"$service" --listen 127.0.0.1:0 --user "$user:$password" > "$demo/service.log" 2>&1 &
+service_pid=$!
+for _ in $(seq 100); do
+  url=$(sed -n 's/^listening on //p' "$demo/service.log" | head -n1)
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+[ -n "${url:-}" ] || { echo "scanlume-local did not start:"; cat "$demo/service.log"; exit 1; }
+echo "scanlume-local is listening on $url"
+
+"$profile" "$url" "$user" "$password" "$demo/received" > /dev/null
+"$pictoport" &
+app_pid=$!
+
+# Samples as the phone would send them: a lab report photographed sideways (stored
+# landscape, Exif orientation 6), a PNG, and a Japanese text.
+convert -size 900x1200 xc:white -font Noto-Sans-CJK-JP -fill black \
+  -pointsize 44 -draw "text 60,110 '検査結果報告書'" \
+  -pointsize 28 -draw "text 60,170 'さくら内科クリニック  2024年5月1日'" \
+  -draw "text 60,260 'AST(GOT)      24   U/L    13-30'" \
+  -draw "text 60,320 'ALT(GPT)      31   U/L    10-42'" \
+  -draw "text 60,380 'γ-GTP         88   U/L    13-64   H'" \
+  -draw "text 60,440 'HbA1c         6.4  %      4.9-6.0 H'" \
+  -draw "text 60,500 '血糖          112  mg/dL  73-109  H'" \
+  -rotate -90 -orient RightTop -quality 90 "$demo/samples/lab-report.jpg"
+convert -size 640x400 gradient:'#1e88a8'-'#ffd166' -font Noto-Sans-CJK-JP -pointsize 40 \
+  -fill white -draw "text 40,220 '処方箋のサンプル (PNG)'" "$demo/samples/prescription.png"
+
+sleep 2
+"$service" send --server "$url" --user "$user:$password" \
+  --file "$demo/samples/lab-report.jpg" \
+  --file "$demo/samples/prescription.png" \
+  --text "本日の検査: HbA1c 6.4 % (H)、血糖 112 mg/dL (H)。次回は6月に再検査。" --filename "メモ.txt"
+
+# Wait until all three items are saved.
+for _ in $(seq 150); do
+  [ "$(find "$demo/received" -type f | wc -l)" -ge 3 ] && break
+  sleep 0.2
+done
+echo "Received files were saved in $demo/received:"
+ls -l "$demo/received"
+
+if [ -n "${PICTOPORT_DEMO_INNER:-}" ]; then
+  sleep 1
+  import -window root "$demo/screenshot.png"
+  echo "Screenshot of the window: $demo/screenshot.png"
+else
+  echo "Pictoport is running; send your own files with:"
+  echo "  $service send --server $url --user $user:$password --file PATH"
+  echo "Close the window to end the demo."
+  wait "$app_pid" || true
+fi
