@@ -16,7 +16,7 @@ password=demo-password
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${PICTOPORT_DEMO_INNER:-}" ]; then
   echo "No display: running the demo under Xvfb."
   export PICTOPORT_DEMO_INNER=1
-  exec xvfb-run -a -s "-screen 0 1400x900x24" "$0" "$build"
+  exec xvfb-run -a -s "-screen 0 ${PICTOPORT_DEMO_SCREEN:-1400x900}x24" "$0" "$build"
 fi
 
 rm -rf "$demo"
@@ -55,15 +55,23 @@ convert -size 900x1200 xc:white -font Noto-Sans-CJK-JP -fill black \
   -draw "text 60,380 'γ-GTP         88   U/L    13-64   H'" \
   -draw "text 60,440 'HbA1c         6.4  %      4.9-6.0 H'" \
   -draw "text 60,500 '血糖          112  mg/dL  73-109  H'" \
-  -rotate -90 -orient RightTop -quality 90 "$demo/samples/lab-report.jpg"
+  -rotate -90 -quality 90 "$demo/samples/sideways.jpg"
+# The camera's Exif orientation 6 ("turn clockwise to view"), right after the start marker:
+# APP1, length 34, "Exif\0\0", little-endian TIFF header, one entry: tag 0x0112 = 6.
+{
+  printf '\xff\xd8\xff\xe1\x00\x22Exif\x00\x00II\x2a\x00\x08\x00\x00\x00'
+  printf '\x01\x00\x12\x01\x03\x00\x01\x00\x00\x00\x06\x00\x00\x00\x00\x00\x00\x00'
+  tail -c +3 "$demo/samples/sideways.jpg"
+} > "$demo/samples/lab-report.jpg"
+rm "$demo/samples/sideways.jpg"
 convert -size 640x400 gradient:'#1e88a8'-'#ffd166' -font Noto-Sans-CJK-JP -pointsize 40 \
   -fill white -draw "text 40,220 '処方箋のサンプル (PNG)'" "$demo/samples/prescription.png"
 
 sleep 2
 "$service" send --server "$url" --user "$user:$password" \
-  --file "$demo/samples/lab-report.jpg" \
+  --text "本日の検査: HbA1c 6.4 % (H)、血糖 112 mg/dL (H)。次回は6月に再検査。" --filename "メモ.txt" \
   --file "$demo/samples/prescription.png" \
-  --text "本日の検査: HbA1c 6.4 % (H)、血糖 112 mg/dL (H)。次回は6月に再検査。" --filename "メモ.txt"
+  --file "$demo/samples/lab-report.jpg"
 
 # Wait until all three items are saved.
 for _ in $(seq 150); do
