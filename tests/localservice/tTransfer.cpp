@@ -317,7 +317,7 @@ private slots:
     void accountsDoNotBlockEachOther() {
         const QString Other = FService.Token(kOther);
         TLocalService::TReply OtherReply;
-        std::thread Waiting([&] { OtherReply = FService.Poll(Other, 10); });
+        std::jthread Waiting([&] { OtherReply = FService.Poll(Other, 10); }); // joins even on failure
         QTest::qWait(200);
 
         QElapsedTimer Timer;
@@ -340,9 +340,9 @@ private slots:
         constexpr int kPolls = 40;
         const QString Token = FService.Token(kBusy);
         std::vector<TLocalService::TReply> Replies(kPolls);
-        std::vector<std::thread> Threads;
+        std::vector<std::jthread> Threads; // joined even when a check fails
         for (int i = 0; i < kPolls; ++i) {
-            Threads.emplace_back([&, i] { Replies[static_cast<size_t>(i)] = FService.Poll(Token, 20); });
+            Threads.emplace_back([&, i] { Replies[static_cast<size_t>(i)] = FService.Poll(Token, 8); });
         }
         QTest::qWait(500);
 
