@@ -38,9 +38,17 @@ public:
     // Bytes per row for a width, padded to 4; 0 for an unusable width.
     static std::ptrdiff_t StrideFor(int AWidth);
 
+    // The pixels of the last freed photo-sized bitmap are kept for the next one of the
+    // same size (showing or turning a photo frees one and makes the next). This lets
+    // that memory go, e.g. when no photo is on display.
+    static void DropSpareMemory();
+
 private:
     struct TFree {
+        constexpr TFree() noexcept : Capacity(0) {}
+        constexpr explicit TFree(std::size_t ACapacity) noexcept : Capacity(ACapacity) {}
         void operator()(uint8_t* AP) const noexcept;
+        std::size_t Capacity;
     };
 
     int FWidth = 0;

@@ -148,6 +148,7 @@ class TRotateTest : public QObject {
 
 private Q_SLOTS:
     void bitmapBasics();
+    void spareMemoryIsNeverShared();
     void exactMapping();
     void matchesReference_data() { AddSizes(); }
     void matchesReference();
@@ -182,6 +183,29 @@ void TRotateTest::bitmapBasics() {
     TBitmap24 moved = std::move(a);
     QCOMPARE(moved.Bits(), pixels);
     QVERIFY(a.IsEmpty());
+}
+
+// A freed photo-sized bitmap's memory goes to the next bitmap of its size, and to one
+// bitmap only.
+void TRotateTest::spareMemoryIsNeverShared() {
+    const uint8_t* freed = nullptr;
+    {
+        TBitmap24 photo(2000, 1500);
+        std::memset(photo.Bits(), 1, photo.ByteCount());
+        freed = photo.Bits();
+    }
+    TBitmap24 a(1500, 2000); // the same bytes, turned
+    TBitmap24 b(1500, 2000);
+    QCOMPARE(a.Bits(), freed);
+    QVERIFY(b.Bits() != a.Bits());
+    std::memset(a.Bits(), 2, a.ByteCount());
+    std::memset(b.Bits(), 3, b.ByteCount());
+    QCOMPARE(a.Bits()[a.ByteCount() - 1], uint8_t(2));
+
+    TBitmap24 moved = std::move(a); // moving does not free
+    TBitmap24 c(1500, 2000);
+    QVERIFY(c.Bits() != moved.Bits());
+    TBitmap24::DropSpareMemory();
 }
 
 // The mapping itself, written out by hand on a 3 x 2 picture, so the reference above
