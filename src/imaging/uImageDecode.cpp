@@ -161,7 +161,11 @@ bool WithinAllocationLimit(qint64 AWidth, qint64 AHeight) {
     return limitMb <= 0 || AWidth * AHeight * 3 <= limitMb * 1024 * 1024;
 }
 
-constexpr int KBandRows = 32; // rows decoded before they are turned: 32 x 4000 x 3 = 384 KB
+// Rows decoded before they are turned. Short bands would keep the rows in the
+// second-level cache, but give each result row only a few bytes per band, so most
+// result cache lines are written in pieces; measured on a 12 MP photo, 32 rows cost
+// 1.3 times the bare decode, 512 rows (6 MB) 1.15.
+constexpr int KBandRows = 512;
 
 enum class TJpegResult { Ok, Failed, NotHandled };
 
@@ -205,7 +209,7 @@ TJpegResult DecodeJpeg(const QByteArray& ABytes, int AOrientation, TBitmap24& AO
             return TJpegResult::Failed;
         }
     } else {
-        const int bandRows = quarter ? KBandRows : 1;
+        const int bandRows = quarter ? std::min(KBandRows, h) : 1;
         TBitmap24 band(w, bandRows);
         std::vector<uint8_t*> rows(static_cast<std::size_t>(bandRows));
         for (int i = 0; i < bandRows; ++i)

@@ -319,6 +319,10 @@ void TImageDecodeTest::upright_data() {
                     << QString(c.Corner);
         }
     }
+    // Taller than one decoded band: the turn goes band by band.
+    QTest::newRow("tall tag 6") << MakeJpeg(24, 1100, Exif(6)) << QSize(1100, 24) << "TR";
+    QTest::newRow("tall tag 8") << MakeJpeg(24, 1100, Exif(8)) << QSize(1100, 24) << "BL";
+    QTest::newRow("tall tag 3") << MakeJpeg(24, 1100, Exif(3)) << QSize(24, 1100) << "BR";
     QTest::newRow("PNG") << Saved(PatternImage(30, 20), "PNG") << QSize(30, 20) << "TL";
     QTest::newRow("XMP before Exif 6")
         << InsertAfterSoi(MakeJpeg(30, 20, Exif(6)), XmpSegment()) << QSize(30, 20) << "TL";
