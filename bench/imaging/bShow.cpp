@@ -110,7 +110,6 @@ void BmQtReader(benchmark::State& AState) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QImageReader::setAllocationLimit(0); // Qt's default ceiling is below a 12 MP RGB32 image
     std::printf("Input: %d x %d JPEG, orientation 6, quality 90, %.2f MB\n", KW, KH,
                 PhonePhoto().size() / 1e6);
     Configure(benchmark::RegisterBenchmark("libjpeg-turbo bare decode", BmBareDecode));

@@ -5,10 +5,21 @@
 #include <cstring>
 #include <map>
 
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define STDOUT_FILENO 1
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 class TCollector : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal: a reporter of our own does not see --benchmark_color.
+    TCollector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& ARuns) override {
         for (const Run& run : ARuns) {
             if (run.error_occurred)

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs every benchmark of a build; builds nothing. Usage: tools/bench.sh BUILD_DIR
+# Each benchmark prints its figures and their ratios to a reference measured in the
+# same run. Exits non-zero when a benchmark fails or misses its goal.
+set -uo pipefail
+
+build=${1:?usage: tools/bench.sh BUILD_DIR}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+failed=()
+
+# run PATH [ARGS...]: one benchmark program, PATH relative to the build directory.
+run() {
+    local exe=$build/$1
+    shift
+    if [ ! -x "$exe" ]; then
+        echo "== $exe: not built, skipped"
+        return
+    fi
+    echo "== $exe"
+    "$exe" "$@" || failed+=("$exe")
+    echo
+}
+
+# gbench PATH [ARGS...]: a Google Benchmark program.
+gbench() {
+    local path=$1
+    shift
+    run "$path" --benchmark_color=false "$@"
+}
+
+# One line per benchmark.
+gbench bench/imaging/bench_rotate
+gbench bench/imaging/bench_show
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "failed or missed a goal: ${failed[*]}"
+    exit 1
+fi
