@@ -60,8 +60,18 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
         return n;
     }
     const qsizetype colon = line.indexOf(':');
-    if (colon > 0)
-        t->Response.Headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    if (colon > 0) {
+        const QByteArray name = line.left(colon).trimmed();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        // Photos are megabytes: size the body once instead of growing it in steps.
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const qint64 length = value.toLongLong(&ok);
+            if (ok && length > 0 && length <= t->MaxBytes)
+                t->Response.Body.reserve(qsizetype(length));
+        }
+        t->Response.Headers.append({name, value});
+    }
     return n;
 }
 
@@ -109,6 +119,7 @@ THttpResponse Perform(CURL* ACurl, TTransfer& ATransfer, const QString& AUrl) {
     curl_easy_setopt(ACurl, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(ACurl, CURLOPT_XFERINFODATA, &ATransfer);
     curl_easy_setopt(ACurl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(ACurl, CURLOPT_BUFFERSIZE, 256L * 1024);
 
     ATransfer.MaxBytes = THttpClient::MaxBodyBytes();
     ATransfer.SinceActivity.start();
