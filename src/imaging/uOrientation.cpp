@@ -14,7 +14,7 @@ public:
         : FData(reinterpret_cast<const uint8_t*>(ABytes.constData())), FSize(ABytes.size()) {}
 
     qsizetype Size() const { return FSize; }
-    uint8_t At(qsizetype AP) const { return FData[AP]; }
+    uint8_t At(qsizetype AP) const { return AP >= 0 && AP < FSize ? FData[AP] : 0; }
 
     uint32_t Rd16(qsizetype AP, bool ALittle) const {
         if (AP < 0 || AP > FSize - 2)
