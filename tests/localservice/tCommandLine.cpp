@@ -10,6 +10,7 @@
 namespace {
 
 const QString kUser = QStringLiteral("demo@example.com:secret");
+const QByteArray kPhoto("\xff\xd8" "jpeg\0" "data", 11);
 
 struct TRun {
     int ExitCode = -1;
@@ -102,7 +103,7 @@ private slots:
     }
 
     void sendDeliversFilesAndTextsInOrder() {
-        const QString Photo = WriteFile(QStringLiteral("写真 1+2.JPG"), QByteArray("\xff\xd8jpeg\x00data", 11));
+        const QString Photo = WriteFile(QStringLiteral("写真 1+2.JPG"), kPhoto);
         const QString Other = WriteFile(QStringLiteral("scan.dat"), QByteArray("custom"));
         const TRun Result = Run({"send", "--server", FService.BaseUrl() + "/", "--user", kUser,
                                  "--file", Photo,
@@ -123,7 +124,7 @@ private slots:
             QByteArray Body;
         };
         const QList<TExpected> Expected{
-            {QStringLiteral("写真 1+2.JPG"), "image/jpeg", QByteArray("\xff\xd8jpeg\x00data", 11)},
+            {QStringLiteral("写真 1+2.JPG"), "image/jpeg", kPhoto},
             {QStringLiteral("scan.dat"), "application/x-scan", "custom"},
             {QStringLiteral("result.txt"), "text/plain; charset=utf-8", QStringLiteral("血糖 98").toUtf8()},
             {QStringLiteral("メモ.txt"), "text/plain; charset=utf-8", QStringLiteral("メモ").toUtf8()},

@@ -9,6 +9,11 @@
 
 #include <curl/curl.h>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 #include <mutex>
 
 namespace {
@@ -114,6 +119,10 @@ bool TLocalService::Start(const TOptions& AOptions) {
     Args << AOptions.ExtraArgs;
 
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_LINUX
+    // A test that crashes must not leave its service running.
+    FProcess->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
     FProcess->start(Exe, Args);
     if (!FProcess->waitForStarted(10000)) {
         qWarning() << "TLocalService: cannot start" << Exe << FProcess->errorString();
