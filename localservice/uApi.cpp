@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <memory>
 
@@ -27,8 +28,8 @@ std::string StringOf(const rapidjson::Value& AValue) {
 }
 
 void ReplyBadJson(httplib::Response& ARes) {
-    ReplyValidation(ARes, {{TLoc{std::string("body")}, "JSON として読めません",
-                            "value_error.jsondecode"}});
+    ReplyValidation(
+        ARes, {{TLoc{std::string("body")}, "JSON として読めません", "value_error.jsondecode"}});
 }
 
 void ReplyFormError(httplib::Response& ARes, const std::string& AMessage) {
@@ -107,8 +108,8 @@ void WriteItems(TJsonWriter& W, const std::vector<TExtractItem>& AItems) {
 std::optional<std::vector<TExtractItem>> ReadItems(const rapidjson::Value& ARoot,
                                                    std::vector<TFieldError>& AErrors) {
     if (!ARoot.IsObject()) {
-        AErrors.push_back({TLoc{std::string("body")}, "JSON オブジェクトを送ってください",
-                           "type_error.dict"});
+        AErrors.push_back(
+            {TLoc{std::string("body")}, "JSON オブジェクトを送ってください", "type_error.dict"});
         return std::nullopt;
     }
     const TLoc ItemsLoc{std::string("body"), std::string("items")};
@@ -141,7 +142,8 @@ std::optional<std::vector<TExtractItem>> ReadItems(const rapidjson::Value& ARoot
             if (Name->find_first_not_of(" \t\r\n") == std::string::npos) {
                 AErrors.push_back({NameLoc, "項目名が空です", "value_error.any_str.min_length"});
             } else if (Name->size() > kMaxNameBytes) {
-                AErrors.push_back({NameLoc, "項目名が長すぎます", "value_error.any_str.max_length"});
+                AErrors.push_back(
+                    {NameLoc, "項目名が長すぎます", "value_error.any_str.max_length"});
             }
             Item.Name = std::move(*Name);
         }
@@ -161,7 +163,8 @@ std::optional<std::vector<TExtractItem>> ReadItems(const rapidjson::Value& ARoot
                 if (!Aliases[j].IsString()) {
                     AErrors.push_back({OneLoc, "文字列を指定してください", "type_error.str"});
                 } else if (Aliases[j].GetStringLength() > kMaxNameBytes) {
-                    AErrors.push_back({OneLoc, "別名が長すぎます", "value_error.any_str.max_length"});
+                    AErrors.push_back(
+                        {OneLoc, "別名が長すぎます", "value_error.any_str.max_length"});
                 } else {
                     Item.Aliases.push_back(StringOf(Aliases[j]));
                 }
@@ -185,8 +188,8 @@ void WriteNullableText(TJsonWriter& W, const QString& AText) {
 
 } // namespace
 
-TApi::TApi(TAccounts& AAccounts, TItemQueues& AQueues, TItemStore& AItems,
-           TRecognizer& ARecognizer, int AMaxWaitSeconds)
+TApi::TApi(TAccounts& AAccounts, TItemQueues& AQueues, TItemStore& AItems, TRecognizer& ARecognizer,
+           int AMaxWaitSeconds)
     : FAccounts(AAccounts), FQueues(AQueues), FItems(AItems), FRecognizer(ARecognizer),
       FMaxWaitSeconds(AMaxWaitSeconds) {}
 
@@ -310,7 +313,8 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
     TTransferItem Item;
     if (File != nullptr) {
         Item.Filename = File->Filename;
-        Item.ContentType = File->ContentType.empty() ? "application/octet-stream" : File->ContentType;
+        Item.ContentType =
+            File->ContentType.empty() ? "application/octet-stream" : File->ContentType;
         Item.Body = File->Data;
     } else {
         const TFormPart* Name = FindPart(Parts, "filename");
@@ -425,8 +429,7 @@ void TApi::PutItems(const TRequest& ARequest, httplib::Response& ARes,
               }));
 }
 
-void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes,
-                   const std::string& AAccount) {
+void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std::string& AAccount) {
     rapidjson::Document Doc;
     if (!ParseJson(ARequest.Body, Doc)) {
         ReplyBadJson(ARes);
@@ -517,7 +520,8 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
         ReplyDetail(ARes, 413, "画像が大きすぎます");
         return;
     case TRecognizer::TStatus::Unavailable:
-        ReplyDetail(ARes, 503, "文字認識を使えません（tesseract の jpn と eng の言語データがありません）");
+        ReplyDetail(ARes, 503,
+                    "文字認識を使えません（tesseract の jpn と eng の言語データがありません）");
         return;
     }
     if (Notify) {

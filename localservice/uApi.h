@@ -12,8 +12,8 @@
 
 class TApi {
 public:
-    TApi(TAccounts& AAccounts, TItemQueues& AQueues, TItemStore& AItems,
-         TRecognizer& ARecognizer, int AMaxWaitSeconds);
+    TApi(TAccounts& AAccounts, TItemQueues& AQueues, TItemStore& AItems, TRecognizer& ARecognizer,
+         int AMaxWaitSeconds);
 
     void Handle(const TRequest& ARequest, httplib::Response& ARes);
 

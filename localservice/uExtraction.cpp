@@ -17,7 +17,9 @@ bool IsAsciiLetter(QChar C) {
     return (U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z');
 }
 
-bool IsAsciiAlnum(QChar C) { return IsAsciiLetter(C) || (C.unicode() >= '0' && C.unicode() <= '9'); }
+bool IsAsciiAlnum(QChar C) {
+    return IsAsciiLetter(C) || (C.unicode() >= '0' && C.unicode() <= '9');
+}
 
 QString FoldAscii(const QString& AText) {
     QString Out = AText;
@@ -307,8 +309,7 @@ std::optional<QDate> DateIn(const QString& ALine) {
 QString FindExamDate(const QStringList& ALines) {
     static const QRegularExpression Birth(QStringLiteral("生年月日|誕生日|birth|DOB"),
                                           QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression Sampling(
-        QStringLiteral("採取|採血|検査日|受診日|測定日|検体"));
+    static const QRegularExpression Sampling(QStringLiteral("採取|採血|検査日|受診日|測定日|検体"));
     std::optional<QDate> First;
     for (const QString& Line : ALines) {
         if (Birth.match(Line).hasMatch()) {
@@ -380,7 +381,12 @@ QString NormalizeReportText(const QString& AText) {
         case u'\t':
             C = u' ';
             break;
-        case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2015:
+        case 0x2010:
+        case 0x2011:
+        case 0x2012:
+        case 0x2013:
+        case 0x2014:
+        case 0x2015:
         case 0x2212:
             C = u'-';
             break;

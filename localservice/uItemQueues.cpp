@@ -19,8 +19,7 @@ void TItemQueues::PutBack(const std::string& AAccount, TTransferItem AItem) {
 }
 
 TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
-                                           std::chrono::milliseconds AWait,
-                                           TTransferItem& AItem) {
+                                           std::chrono::milliseconds AWait, TTransferItem& AItem) {
     std::unique_lock Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
     const auto Ready = [&] { return FShutdown || !Queue.Items.empty(); };

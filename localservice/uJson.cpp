@@ -3,7 +3,8 @@
 #include <rapidjson/memorystream.h>
 
 bool ParseJson(std::string_view AText, rapidjson::Document& ADoc) {
-    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag;
+    constexpr unsigned kFlags =
+        rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag;
     rapidjson::MemoryStream Stream(AText.data(), AText.size());
     ADoc.ParseStream<kFlags, rapidjson::UTF8<>>(Stream);
     return !ADoc.HasParseError();

@@ -41,9 +41,8 @@ TParams ParseHeaderParams(std::string_view AValue) {
             Pos = AValue.find(';', Pos);
         } else {
             const size_t End = AValue.find(';', Pos);
-            Value = std::string(TrimBlanks(AValue.substr(Pos, End == std::string_view::npos
-                                                                   ? std::string_view::npos
-                                                                   : End - Pos)));
+            Value = std::string(TrimBlanks(AValue.substr(
+                Pos, End == std::string_view::npos ? std::string_view::npos : End - Pos)));
             Pos = End;
         }
         Params.emplace_back(std::move(Name), std::move(Value));

@@ -17,8 +17,8 @@ struct TPixDeleter {
 
 // Tesseract separates Japanese characters with blanks; written Japanese has none.
 std::string TidyText(const char* AText) {
-    static const QRegularExpression CjkGap(
-        QStringLiteral(R"((?<=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]) +(?=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]))"));
+    static const QRegularExpression CjkGap(QStringLiteral(
+        R"((?<=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]) +(?=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]))"));
     QString Text = QString::fromUtf8(AText);
     Text.remove(CjkGap);
     return Text.toStdString();
@@ -72,8 +72,7 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     }
     const auto* Data = reinterpret_cast<const l_uint8*>(AImage.data());
     l_int32 Format = 0, Width = 0, Height = 0, Bps = 0, Spp = 0, IsCmap = 0;
-    if (pixReadHeaderMem(Data, AImage.size(), &Format, &Width, &Height, &Bps, &Spp, &IsCmap) !=
-            0 ||
+    if (pixReadHeaderMem(Data, AImage.size(), &Format, &Width, &Height, &Bps, &Spp, &IsCmap) != 0 ||
         Width <= 0 || Height <= 0) {
         return TStatus::Undecodable;
     }

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -201,7 +202,8 @@ int RunSendCommand(const std::vector<std::string>& AArgs) {
     }
     std::string Origin, Prefix;
     if (!SplitServerUrl(Options.Server, Origin, Prefix)) {
-        std::cerr << "scanlume-local send: --server expects http://HOST:PORT or https://HOST:PORT\n";
+        std::cerr
+            << "scanlume-local send: --server expects http://HOST:PORT or https://HOST:PORT\n";
         return 2;
     }
     // Read every file first, so that a missing one sends nothing at all.
@@ -251,8 +253,9 @@ int RunSendCommand(const std::vector<std::string>& AArgs) {
             if (Item.HasFilename) {
                 Form.push_back({"filename", Item.Filename, "", ""});
             }
-            Description = "text as " + (Item.HasFilename ? Item.Filename : std::string("result.txt")) +
-                          " (" + std::to_string(Item.Text.size()) + " bytes)";
+            Description = "text as " +
+                          (Item.HasFilename ? Item.Filename : std::string("result.txt")) + " (" +
+                          std::to_string(Item.Text.size()) + " bytes)";
         } else {
             const std::string Name = std::filesystem::path(Item.Path).filename().string();
             const std::string Type = Item.Type.empty() ? GuessContentType(Item.Path) : Item.Type;

@@ -36,7 +36,8 @@ void HideMultipart(const httplib::Request& AReq) {
 // The Content-Length header's value; 0 when there is none or it is not a plain number.
 unsigned long long AnnouncedLength(const httplib::Request& AReq) {
     const std::string Value = AReq.get_header_value("Content-Length");
-    if (Value.empty() || Value.size() > 19 || Value.find_first_not_of("0123456789") != std::string::npos) {
+    if (Value.empty() || Value.size() > 19 ||
+        Value.find_first_not_of("0123456789") != std::string::npos) {
         return 0;
     }
     return std::stoull(Value);
@@ -96,8 +97,8 @@ TServer::TServer(const TServerOptions& AOptions)
       FHooks(AOptions.TestHooks ? std::make_unique<TTestHooks>() : nullptr),
       FApi(FAccounts, FQueues, FItems, FRecognizer, AOptions.MaxWaitSeconds) {
     if (!AOptions.TlsCert.empty()) {
-        FServer = std::make_unique<httplib::SSLServer>(AOptions.TlsCert.c_str(),
-                                                       AOptions.TlsKey.c_str());
+        FServer =
+            std::make_unique<httplib::SSLServer>(AOptions.TlsCert.c_str(), AOptions.TlsKey.c_str());
     } else {
         FServer = std::make_unique<httplib::Server>();
     }
@@ -144,8 +145,8 @@ bool TServer::Run(std::string& AError) {
     FServer->Options(Any, Dispatcher);
     // Errors the library answers by itself (malformed requests, bodies over the limit) get
     // a JSON detail like every other error.
-    FServer->set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& ARes) {
+    FServer->set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& ARes) {
             if (GRawResponse || !ARes.body.empty()) {
                 return httplib::Server::HandlerResponse::Unhandled;
             }
@@ -156,9 +157,8 @@ bool TServer::Run(std::string& AError) {
         [](const httplib::Request&, httplib::Response& ARes, std::exception_ptr) {
             ReplyDetail(ARes, 500, "内部エラー");
         });
-    FServer->set_logger([](const httplib::Request&, const httplib::Response&) {
-        GRawResponse = false;
-    });
+    FServer->set_logger(
+        [](const httplib::Request&, const httplib::Response&) { GRawResponse = false; });
 
     int Port = FOptions.Port;
     if (Port == 0) {

@@ -39,7 +39,8 @@ std::string StringOf(const rapidjson::Value& AValue) {
 }
 
 // Validates and reads the JSON description of a script; every fault goes to AErrors.
-std::optional<TScript> ReadScript(const rapidjson::Value& ARoot, std::vector<TFieldError>& AErrors) {
+std::optional<TScript> ReadScript(const rapidjson::Value& ARoot,
+                                  std::vector<TFieldError>& AErrors) {
     const auto Fail = [&](std::vector<std::variant<std::string, int>> ALoc, std::string AMsg,
                           std::string AType) {
         ALoc.insert(ALoc.begin(), std::string("body"));
@@ -126,8 +127,7 @@ std::optional<TScript> ReadScript(const rapidjson::Value& ARoot, std::vector<TFi
     if (ARoot.HasMember("delay_ms")) {
         const auto& Delay = ARoot["delay_ms"];
         if (!Delay.IsInt() || Delay.GetInt() < 0 || Delay.GetInt() > kMaxDelayMs) {
-            Fail({std::string("delay_ms")}, "delay_ms は 0 から 600000 の整数です",
-                 "value_error");
+            Fail({std::string("delay_ms")}, "delay_ms は 0 から 600000 の整数です", "value_error");
         } else {
             Script.DelayMs = Delay.GetInt();
         }
@@ -186,8 +186,8 @@ void TTestHooks::Handle(const TRequest& ARequest, httplib::Response& ARes) {
 void TTestHooks::AddScript(const TRequest& ARequest, httplib::Response& ARes) {
     rapidjson::Document Doc;
     if (!ParseJson(ARequest.Body, Doc)) {
-        ReplyValidation(ARes, {{{std::string("body")}, "JSON として読めません",
-                                "value_error.jsondecode"}});
+        ReplyValidation(
+            ARes, {{{std::string("body")}, "JSON として読めません", "value_error.jsondecode"}});
         return;
     }
     std::vector<TFieldError> Errors;
@@ -306,15 +306,14 @@ void ApplyScript(const TScript& AScript, httplib::Response& ARes) {
     auto Shared = std::make_shared<const std::string>(std::move(Body));
     if (AScript.Drop) {
         // Announces one byte more than it sends, then closes: the client sees a cut-off body.
-        ARes.set_content_provider(
-            Shared->size() + 1, ContentType.value_or(std::string()),
-            [Shared](size_t, size_t, httplib::DataSink& ASink) {
-                const size_t Half = Shared->size() / 2;
-                if (Half > 0) {
-                    ASink.write(Shared->data(), Half);
-                }
-                return false;
-            });
+        ARes.set_content_provider(Shared->size() + 1, ContentType.value_or(std::string()),
+                                  [Shared](size_t, size_t, httplib::DataSink& ASink) {
+                                      const size_t Half = Shared->size() / 2;
+                                      if (Half > 0) {
+                                          ASink.write(Shared->data(), Half);
+                                      }
+                                      return false;
+                                  });
         return;
     }
     ARes.set_content_provider(Shared->size(), ContentType.value_or(std::string()),

@@ -10,7 +10,10 @@
 namespace {
 
 const QString kUser = QStringLiteral("demo@example.com:secret");
-const QByteArray kPhoto("\xff\xd8" "jpeg\0" "data", 11);
+const QByteArray kPhoto("\xff\xd8"
+                        "jpeg\0"
+                        "data",
+                        11);
 
 struct TRun {
     int ExitCode = -1;
@@ -68,14 +71,24 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("unknown option") << QStringList{"--port", "1"} << 2 << QStringLiteral("unknown argument");
-        QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"} << 2 << QStringLiteral("--listen");
-        QTest::newRow("listen port out of range") << QStringList{"--listen", "127.0.0.1:70000"} << 2 << QStringLiteral("--listen");
-        QTest::newRow("listen value missing") << QStringList{"--listen"} << 2 << QStringLiteral("needs a value");
-        QTest::newRow("user without password") << QStringList{"--user", "demo@example.com"} << 2 << QStringLiteral("--user");
-        QTest::newRow("certificate without key") << QStringList{"--tls-cert", "a.pem"} << 2 << QStringLiteral("--tls-key");
-        QTest::newRow("unreadable certificate") << QStringList{"--listen", "127.0.0.1:0", "--tls-cert", "/nonexistent/c.pem", "--tls-key", "/nonexistent/k.pem"} << 1 << QStringLiteral("certificate");
-        QTest::newRow("max wait out of range") << QStringList{"--max-wait", "61"} << 2 << QStringLiteral("--max-wait");
+        QTest::newRow("unknown option")
+            << QStringList{"--port", "1"} << 2 << QStringLiteral("unknown argument");
+        QTest::newRow("listen without port")
+            << QStringList{"--listen", "127.0.0.1"} << 2 << QStringLiteral("--listen");
+        QTest::newRow("listen port out of range")
+            << QStringList{"--listen", "127.0.0.1:70000"} << 2 << QStringLiteral("--listen");
+        QTest::newRow("listen value missing")
+            << QStringList{"--listen"} << 2 << QStringLiteral("needs a value");
+        QTest::newRow("user without password")
+            << QStringList{"--user", "demo@example.com"} << 2 << QStringLiteral("--user");
+        QTest::newRow("certificate without key")
+            << QStringList{"--tls-cert", "a.pem"} << 2 << QStringLiteral("--tls-key");
+        QTest::newRow("unreadable certificate")
+            << QStringList{"--listen",           "127.0.0.1:0", "--tls-cert",
+                           "/nonexistent/c.pem", "--tls-key",   "/nonexistent/k.pem"}
+            << 1 << QStringLiteral("certificate");
+        QTest::newRow("max wait out of range")
+            << QStringList{"--max-wait", "61"} << 2 << QStringLiteral("--max-wait");
     }
 
     void badServiceArguments() {
@@ -106,10 +119,9 @@ private slots:
         const QString Photo = WriteFile(QStringLiteral("写真 1+2.JPG"), kPhoto);
         const QString Other = WriteFile(QStringLiteral("scan.dat"), QByteArray("custom"));
         const TRun Result = Run({"send", "--server", FService.BaseUrl() + "/", "--user", kUser,
-                                 "--file", Photo,
-                                 "--file", Other, "--type", "application/x-scan",
-                                 "--text", QStringLiteral("血糖 98"),
-                                 "--text", QStringLiteral("メモ"), "--filename", QStringLiteral("メモ.txt")});
+                                 "--file", Photo, "--file", Other, "--type", "application/x-scan",
+                                 "--text", QStringLiteral("血糖 98"), "--text",
+                                 QStringLiteral("メモ"), "--filename", QStringLiteral("メモ.txt")});
         QCOMPARE(Result.ExitCode, 0);
         QVERIFY2(Result.Err.isEmpty(), qPrintable(Result.Err));
         const QStringList Lines = Result.Out.split(u'\n', Qt::SkipEmptyParts);
@@ -126,8 +138,10 @@ private slots:
         const QList<TExpected> Expected{
             {QStringLiteral("写真 1+2.JPG"), "image/jpeg", kPhoto},
             {QStringLiteral("scan.dat"), "application/x-scan", "custom"},
-            {QStringLiteral("result.txt"), "text/plain; charset=utf-8", QStringLiteral("血糖 98").toUtf8()},
-            {QStringLiteral("メモ.txt"), "text/plain; charset=utf-8", QStringLiteral("メモ").toUtf8()},
+            {QStringLiteral("result.txt"), "text/plain; charset=utf-8",
+             QStringLiteral("血糖 98").toUtf8()},
+            {QStringLiteral("メモ.txt"), "text/plain; charset=utf-8",
+             QStringLiteral("メモ").toUtf8()},
         };
         const QString Token = FService.Token(kUser);
         for (const TExpected& Item : Expected) {
@@ -149,15 +163,18 @@ private slots:
         QTest::newRow("gif") << QStringLiteral("a.gif") << QByteArray("image/gif");
         QTest::newRow("pdf") << QStringLiteral("a.pdf") << QByteArray("application/pdf");
         QTest::newRow("txt") << QStringLiteral("a.txt") << QByteArray("text/plain; charset=utf-8");
-        QTest::newRow("unknown") << QStringLiteral("a.heic") << QByteArray("application/octet-stream");
-        QTest::newRow("no extension") << QStringLiteral("README") << QByteArray("application/octet-stream");
+        QTest::newRow("unknown") << QStringLiteral("a.heic")
+                                 << QByteArray("application/octet-stream");
+        QTest::newRow("no extension")
+            << QStringLiteral("README") << QByteArray("application/octet-stream");
     }
 
     void sendGuessesMediaTypes() {
         QFETCH(QString, name);
         QFETCH(QByteArray, type);
         const QString Path = WriteFile(name, "x");
-        const TRun Result = Run({"send", "--server", FService.BaseUrl(), "--user", kUser, "--file", Path});
+        const TRun Result =
+            Run({"send", "--server", FService.BaseUrl(), "--user", kUser, "--file", Path});
         QCOMPARE(Result.ExitCode, 0);
         const auto Reply = FService.Poll(FService.Token(kUser), 1);
         QCOMPARE(Reply.Header("Content-Type"), type);
@@ -168,14 +185,29 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("wrong password") << QStringList{"--server", "URL", "--user", "demo@example.com:nope", "--text", "x"} << 1 << QStringLiteral("メールアドレスまたはパスワードが正しくありません");
-        QTest::newRow("missing file") << QStringList{"--server", "URL", "--user", kUser, "--text", "x", "--file", "/nonexistent/a.jpg"} << 1 << QStringLiteral("cannot read");
-        QTest::newRow("nothing to send") << QStringList{"--server", "URL", "--user", kUser} << 2 << QStringLiteral("nothing to send");
-        QTest::newRow("type before any file") << QStringList{"--server", "URL", "--user", kUser, "--type", "image/png", "--file", "a"} << 2 << QStringLiteral("--type");
-        QTest::newRow("filename after a file") << QStringList{"--server", "URL", "--user", kUser, "--file", "a", "--filename", "b"} << 2 << QStringLiteral("--filename");
-        QTest::newRow("no server") << QStringList{"--user", kUser, "--text", "x"} << 2 << QStringLiteral("--server");
-        QTest::newRow("not a URL") << QStringList{"--server", "localhost:1", "--user", kUser, "--text", "x"} << 2 << QStringLiteral("--server");
-        QTest::newRow("nobody listening") << QStringList{"--server", "http://127.0.0.1:1", "--user", kUser, "--text", "x"} << 1 << QStringLiteral("cannot reach");
+        QTest::newRow("wrong password")
+            << QStringList{"--server", "URL", "--user", "demo@example.com:nope", "--text", "x"} << 1
+            << QStringLiteral("メールアドレスまたはパスワードが正しくありません");
+        QTest::newRow("missing file")
+            << QStringList{"--server", "URL", "--user", kUser,
+                           "--text",   "x",   "--file", "/nonexistent/a.jpg"}
+            << 1 << QStringLiteral("cannot read");
+        QTest::newRow("nothing to send") << QStringList{"--server", "URL", "--user", kUser} << 2
+                                         << QStringLiteral("nothing to send");
+        QTest::newRow("type before any file")
+            << QStringList{"--server", "URL", "--user", kUser, "--type", "image/png", "--file", "a"}
+            << 2 << QStringLiteral("--type");
+        QTest::newRow("filename after a file")
+            << QStringList{"--server", "URL", "--user", kUser, "--file", "a", "--filename", "b"}
+            << 2 << QStringLiteral("--filename");
+        QTest::newRow("no server")
+            << QStringList{"--user", kUser, "--text", "x"} << 2 << QStringLiteral("--server");
+        QTest::newRow("not a URL")
+            << QStringList{"--server", "localhost:1", "--user", kUser, "--text", "x"} << 2
+            << QStringLiteral("--server");
+        QTest::newRow("nobody listening")
+            << QStringList{"--server", "http://127.0.0.1:1", "--user", kUser, "--text", "x"} << 1
+            << QStringLiteral("cannot reach");
     }
 
     void sendFailuresAreReported() {

@@ -8,9 +8,9 @@
 
 namespace {
 
-const QString kUser = QStringLiteral("demo@example.com:secret");   // keeps the default items
-const QString kCatalog = QStringLiteral("lab@example.com:pw");      // items = the whole catalogue
-const QString kEditor = QStringLiteral("editor@example.com:pw");    // items edited by the tests
+const QString kUser = QStringLiteral("demo@example.com:secret"); // keeps the default items
+const QString kCatalog = QStringLiteral("lab@example.com:pw");   // items = the whole catalogue
+const QString kEditor = QStringLiteral("editor@example.com:pw"); // items edited by the tests
 
 using THeaders = TLocalService::THeaders;
 
@@ -27,10 +27,10 @@ private:
 
     TLocalService::TReply Send(const QByteArray& AMethod, const QString& APath,
                                const QString& AToken, const QByteArray& ABody = {}) {
-        return FService.Call(AMethod, APath,
-                             {{"Content-Type", "application/json"},
-                              {"Authorization", "Bearer " + AToken.toUtf8()}},
-                             ABody);
+        return FService.Call(
+            AMethod, APath,
+            {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + AToken.toUtf8()}},
+            ABody);
     }
 
     QJsonObject GetItems(const QString& AToken) {
@@ -71,7 +71,8 @@ private slots:
         const QJsonArray Catalog = GetItems(FCatalogToken).value("catalog").toArray();
         const QByteArray Body =
             QJsonDocument(QJsonObject{{"items", Catalog}}).toJson(QJsonDocument::Compact);
-        QCOMPARE(Send("PUT", QStringLiteral("/api/extraction/items"), FCatalogToken, Body).Status, 200);
+        QCOMPARE(Send("PUT", QStringLiteral("/api/extraction/items"), FCatalogToken, Body).Status,
+                 200);
     }
 
     void accountsStartWithTheDefaultItems() {
@@ -112,11 +113,15 @@ private slots:
         QCOMPARE(Names(GetItems(FUserToken).value("items").toArray()), kDefaultNames);
 
         // The new list is what extraction looks for.
-        const QJsonArray Results = Extract(FEditorToken, "UA 7.8 mg/dL\nALT 30").value("results").toArray();
+        const QJsonArray Results =
+            Extract(FEditorToken, "UA 7.8 mg/dL\nALT 30").value("results").toArray();
         QCOMPARE(Results.size(), 1);
         QCOMPARE(Results.at(0).toObject().value("name").toString(), QStringLiteral("尿酸"));
 
-        QCOMPARE(Send("PUT", QStringLiteral("/api/extraction/items"), FEditorToken, R"({"items":[]})").Status, 200);
+        QCOMPARE(
+            Send("PUT", QStringLiteral("/api/extraction/items"), FEditorToken, R"({"items":[]})")
+                .Status,
+            200);
         QVERIFY(GetItems(FEditorToken).value("items").toArray().isEmpty());
     }
 
@@ -125,16 +130,27 @@ private slots:
         QTest::addColumn<QString>("lastLoc");
 
         QTest::newRow("not JSON") << QByteArray("items=1") << QStringLiteral("body");
-        QTest::newRow("array at top") << QByteArray(R"([{"name":"A","aliases":[]}])") << QStringLiteral("body");
+        QTest::newRow("array at top")
+            << QByteArray(R"([{"name":"A","aliases":[]}])") << QStringLiteral("body");
         QTest::newRow("items missing") << QByteArray(R"({"list":[]})") << QStringLiteral("items");
-        QTest::newRow("items is an object") << QByteArray(R"({"items":{"name":"A"}})") << QStringLiteral("items");
-        QTest::newRow("element is a string") << QByteArray(R"({"items":["A"]})") << QStringLiteral("0");
-        QTest::newRow("name missing") << QByteArray(R"({"items":[{"aliases":[]}]})") << QStringLiteral("name");
-        QTest::newRow("name is a number") << QByteArray(R"({"items":[{"name":5,"aliases":[]}]})") << QStringLiteral("name");
-        QTest::newRow("name is blank") << QByteArray(R"({"items":[{"name":"  ","aliases":[]}]})") << QStringLiteral("name");
-        QTest::newRow("aliases missing") << QByteArray(R"({"items":[{"name":"A"}]})") << QStringLiteral("aliases");
-        QTest::newRow("aliases is text") << QByteArray(R"({"items":[{"name":"A","aliases":"B, C"}]})") << QStringLiteral("aliases");
-        QTest::newRow("alias is null") << QByteArray(R"({"items":[{"name":"A","aliases":["B",null]}]})") << QStringLiteral("1");
+        QTest::newRow("items is an object")
+            << QByteArray(R"({"items":{"name":"A"}})") << QStringLiteral("items");
+        QTest::newRow("element is a string")
+            << QByteArray(R"({"items":["A"]})") << QStringLiteral("0");
+        QTest::newRow("name missing")
+            << QByteArray(R"({"items":[{"aliases":[]}]})") << QStringLiteral("name");
+        QTest::newRow("name is a number")
+            << QByteArray(R"({"items":[{"name":5,"aliases":[]}]})") << QStringLiteral("name");
+        QTest::newRow("name is blank")
+            << QByteArray(R"({"items":[{"name":"  ","aliases":[]}]})") << QStringLiteral("name");
+        QTest::newRow("aliases missing")
+            << QByteArray(R"({"items":[{"name":"A"}]})") << QStringLiteral("aliases");
+        QTest::newRow("aliases is text")
+            << QByteArray(R"({"items":[{"name":"A","aliases":"B, C"}]})")
+            << QStringLiteral("aliases");
+        QTest::newRow("alias is null")
+            << QByteArray(R"({"items":[{"name":"A","aliases":["B",null]}]})")
+            << QStringLiteral("1");
     }
 
     void putRejectsMalformedItems() {
@@ -143,7 +159,8 @@ private slots:
 
         const auto Reply = Send("PUT", QStringLiteral("/api/extraction/items"), FUserToken, body);
         QCOMPARE(Reply.Status, 422);
-        const QJsonArray Detail = QJsonDocument::fromJson(Reply.Body).object().value("detail").toArray();
+        const QJsonArray Detail =
+            QJsonDocument::fromJson(Reply.Body).object().value("detail").toArray();
         QVERIFY(!Detail.isEmpty());
         const QJsonValue Last = Detail.first().toObject().value("loc").toArray().last();
         QCOMPARE(Last.isDouble() ? QString::number(Last.toInt()) : Last.toString(), lastLoc);
@@ -159,13 +176,15 @@ private slots:
         QTest::newRow("text is a number") << QByteArray(R"({"text":25})") << 422;
         QTest::newRow("array") << QByteArray(R"(["AST 25"])") << 422;
         QTest::newRow("invalid UTF-8") << QByteArray("{\"text\":\"AST \xff 25\"}") << 422;
-        QTest::newRow("text over 1 MiB") << "{\"text\":\"" + QByteArray(1024 * 1024 + 1, 'a') + "\"}" << 413;
+        QTest::newRow("text over 1 MiB")
+            << "{\"text\":\"" + QByteArray(1024 * 1024 + 1, 'a') + "\"}" << 413;
     }
 
     void extractRejectsMalformedRequests() {
         QFETCH(QByteArray, body);
         QFETCH(int, status);
-        const auto Reply = Send("POST", QStringLiteral("/api/extraction/extract"), FUserToken, body);
+        const auto Reply =
+            Send("POST", QStringLiteral("/api/extraction/extract"), FUserToken, body);
         QCOMPARE(Reply.Status, status);
         QVERIFY(QJsonDocument::fromJson(Reply.Body).object().contains("detail"));
     }
@@ -176,61 +195,72 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("columns separated by blanks") << false
-            << QStringLiteral("項目名      結果   単位   基準値\nAST(GOT)    25     U/L    13-30\nALT(GPT)    52  H  U/L    10-42")
+        QTest::newRow("columns separated by blanks")
+            << false
+            << QStringLiteral("項目名      結果   単位   基準値\nAST(GOT)    25     U/L    "
+                              "13-30\nALT(GPT)    52  H  U/L    10-42")
             << QStringList{"AST|25|U/L|13-30|", "ALT|52|U/L|10-42|H"};
-        QTest::newRow("full-width digits, letters and blanks") << false
-            << QStringLiteral("ＨｂＡ１ｃ　６．２　％　４．６－６．２\n中性脂肪　１５２　ｍｇ／ｄＬ　３０～１４９　Ｈ")
+        QTest::newRow("full-width digits, letters and blanks")
+            << false
+            << QStringLiteral("ＨｂＡ１ｃ　６．２　％　４．６－６．２\n中性脂肪　１５２　ｍｇ／ｄＬ"
+                              "　３０～１４９　Ｈ")
             << QStringList{"TG|152|mg/dL|30-149|H", "HbA1c|6.2|%|4.6-6.2|"};
-        QTest::newRow("tab separated") << false
-            << QStringLiteral("LDLコレステロール\t145\tmg/dL\t65-139\tH\nHDLコレステロール\t38\tmg/dL\t40-90\tL")
+        QTest::newRow("tab separated")
+            << false
+            << QStringLiteral("LDLコレステロール\t145\tmg/dL\t65-139\tH\nHDLコレステロール\t38\tmg/"
+                              "dL\t40-90\tL")
             << QStringList{"HDL-C|38|mg/dL|40-90|L", "LDL-C|145|mg/dL|65-139|H"};
-        QTest::newRow("arrows and starred flags") << false
+        QTest::newRow("arrows and starred flags")
+            << false
             << QStringLiteral("血糖 126 ↑ mg/dL 73-109\nクレアチニン 0.45 *L mg/dL 0.46-0.79")
             << QStringList{"Cr|0.45|mg/dL|0.46-0.79|L", "BS|126|mg/dL|73-109|H"};
-        QTest::newRow("value keeps its literal text") << false
-            << QStringLiteral("クレアチニン(血清)  0.80  mg/dL  0.46-0.79  H")
+        QTest::newRow("value keeps its literal text")
+            << false << QStringLiteral("クレアチニン(血清)  0.80  mg/dL  0.46-0.79  H")
             << QStringList{"Cr|0.80|mg/dL|0.46-0.79|H"};
-        QTest::newRow("flag and unit attached to the value") << false
-            << QStringLiteral("AST 35H U/L 13-30\n血糖 98mg/dL (73-109)")
+        QTest::newRow("flag and unit attached to the value")
+            << false << QStringLiteral("AST 35H U/L 13-30\n血糖 98mg/dL (73-109)")
             << QStringList{"AST|35|U/L|13-30|H", "BS|98|mg/dL|73-109|"};
-        QTest::newRow("flag before the value, range with blanks") << false
-            << QStringLiteral("TG  H 188  mg/dL  30 〜 149")
+        QTest::newRow("flag before the value, range with blanks")
+            << false << QStringLiteral("TG  H 188  mg/dL  30 〜 149")
             << QStringList{"TG|188|mg/dL|30-149|H"};
-        QTest::newRow("two tests on one line") << false
-            << QStringLiteral("AST 25 U/L 13-30    ALT 18 U/L 10-42")
+        QTest::newRow("two tests on one line")
+            << false << QStringLiteral("AST 25 U/L 13-30    ALT 18 U/L 10-42")
             << QStringList{"AST|25|U/L|13-30|", "ALT|18|U/L|10-42|"};
-        QTest::newRow("an alias names the item") << false
+        QTest::newRow("an alias names the item")
+            << false
             << QStringLiteral("GOT 30 IU/L\nヘモグロビンA1c(NGSP) 5.6 %\nグルコース: 101 mg/dL")
             << QStringList{"AST|30|IU/L||", "BS|101|mg/dL||", "HbA1c|5.6|%||"};
-        QTest::newRow("results follow the order of the items") << false
-            << QStringLiteral("HbA1c 5.9 %\nALT 20 U/L\nAST 22 U/L")
+        QTest::newRow("results follow the order of the items")
+            << false << QStringLiteral("HbA1c 5.9 %\nALT 20 U/L\nAST 22 U/L")
             << QStringList{"AST|22|U/L||", "ALT|20|U/L||", "HbA1c|5.9|%||"};
-        QTest::newRow("first value of an item wins") << false
-            << QStringLiteral("AST 25 U/L\nAST 99 U/L")
-            << QStringList{"AST|25|U/L||"};
-        QTest::newRow("labels inside longer words are not matches") << false
-            << QStringLiteral("CRP 0.12 mg/dL\nCRE 0.8 mg/dL\nnon-HDLコレステロールではない\nHbA1cX 5")
+        QTest::newRow("first value of an item wins")
+            << false << QStringLiteral("AST 25 U/L\nAST 99 U/L") << QStringList{"AST|25|U/L||"};
+        QTest::newRow("labels inside longer words are not matches")
+            << false
+            << QStringLiteral(
+                   "CRP 0.12 mg/dL\nCRE 0.8 mg/dL\nnon-HDLコレステロールではない\nHbA1cX 5")
             << QStringList{};
-        QTest::newRow("a label without a value is skipped") << false
-            << QStringLiteral("AST ALT HbA1c\nAST 17")
-            << QStringList{"AST|17|||"};
-        QTest::newRow("nothing to find") << false << QStringLiteral("診察のご案内\n次回 来院してください") << QStringList{};
-        QTest::newRow("one-sided references") << true
-            << QStringLiteral("eGFR 65.3 mL/min/1.73m2 ≧60\nCRP <0.03 mg/dL 0.14以下")
+        QTest::newRow("a label without a value is skipped")
+            << false << QStringLiteral("AST ALT HbA1c\nAST 17") << QStringList{"AST|17|||"};
+        QTest::newRow("nothing to find")
+            << false << QStringLiteral("診察のご案内\n次回 来院してください") << QStringList{};
+        QTest::newRow("one-sided references")
+            << true << QStringLiteral("eGFR 65.3 mL/min/1.73m2 ≧60\nCRP <0.03 mg/dL 0.14以下")
             << QStringList{"eGFR|65.3|mL/min/1.73m2|≧60|", "CRP|<0.03|mg/dL|0.14以下|"};
-        QTest::newRow("thousands separators and counts") << true
+        QTest::newRow("thousands separators and counts")
+            << true
             << QStringLiteral("白血球数 6,500 /μL 3,300-8,600\n血小板数 23.4 万/μL 15.8〜34.8")
             << QStringList{"白血球数|6,500|/μL|3,300-8,600|", "血小板数|23.4|万/μL|15.8-34.8|"};
-        QTest::newRow("qualitative results") << true
-            << QStringLiteral("尿蛋白 (-)\n尿糖 陰性")
-            << QStringList{"尿蛋白|(-)|||", "尿糖|陰性|||"};
-        QTest::newRow("long names are preferred over short aliases") << true
-            << QStringLiteral("総コレステロール 210 mg/dL 142-248\nLDL-C 120 mg/dL\nγ－ＧＴＰ 45 U/L 13-64")
-            << QStringList{"γ-GTP|45|U/L|13-64|", "総コレステロール|210|mg/dL|142-248|", "LDL-C|120|mg/dL||"};
-        QTest::newRow("recognition misreadings") << true
-            << QStringLiteral("y-GTP 80 U/L 13-64 H")
-            << QStringList{"γ-GTP|80|U/L|13-64|H"};
+        QTest::newRow("qualitative results") << true << QStringLiteral("尿蛋白 (-)\n尿糖 陰性")
+                                             << QStringList{"尿蛋白|(-)|||", "尿糖|陰性|||"};
+        QTest::newRow("long names are preferred over short aliases")
+            << true
+            << QStringLiteral(
+                   "総コレステロール 210 mg/dL 142-248\nLDL-C 120 mg/dL\nγ－ＧＴＰ 45 U/L 13-64")
+            << QStringList{"γ-GTP|45|U/L|13-64|", "総コレステロール|210|mg/dL|142-248|",
+                           "LDL-C|120|mg/dL||"};
+        QTest::newRow("recognition misreadings") << true << QStringLiteral("y-GTP 80 U/L 13-64 H")
+                                                 << QStringList{"γ-GTP|80|U/L|13-64|H"};
     }
 
     void extractValues() {
@@ -257,18 +287,32 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("date"); // empty: null
 
-        QTest::newRow("slashes") << QStringLiteral("採取日 2024/05/01") << QStringLiteral("2024-05-01");
-        QTest::newRow("hyphens without zeros") << QStringLiteral("検査日: 2024-5-1") << QStringLiteral("2024-05-01");
-        QTest::newRow("kanji") << QStringLiteral("2024年5月1日 受付") << QStringLiteral("2024-05-01");
-        QTest::newRow("full-width") << QStringLiteral("採血日　２０２４／０５／０１") << QStringLiteral("2024-05-01");
-        QTest::newRow("Reiwa letter") << QStringLiteral("採取 R6.5.1") << QStringLiteral("2024-05-01");
-        QTest::newRow("Reiwa kanji") << QStringLiteral("令和6年5月1日") << QStringLiteral("2024-05-01");
-        QTest::newRow("first Reiwa year") << QStringLiteral("令和元年5月1日") << QStringLiteral("2019-05-01");
-        QTest::newRow("Heisei letter") << QStringLiteral("H31.4.30 採取") << QStringLiteral("2019-04-30");
-        QTest::newRow("Heisei kanji") << QStringLiteral("平成31年4月30日") << QStringLiteral("2019-04-30");
-        QTest::newRow("birth date is not the exam date") << QStringLiteral("生年月日 1960/01/02\n検体採取日 2024/05/01") << QStringLiteral("2024-05-01");
-        QTest::newRow("sampling date wins over report date") << QStringLiteral("報告日 2024/05/03\n採取日 2024/05/01") << QStringLiteral("2024-05-01");
-        QTest::newRow("otherwise the first date") << QStringLiteral("受付 2024/05/02\n報告 2024/05/03") << QStringLiteral("2024-05-02");
+        QTest::newRow("slashes") << QStringLiteral("採取日 2024/05/01")
+                                 << QStringLiteral("2024-05-01");
+        QTest::newRow("hyphens without zeros")
+            << QStringLiteral("検査日: 2024-5-1") << QStringLiteral("2024-05-01");
+        QTest::newRow("kanji") << QStringLiteral("2024年5月1日 受付")
+                               << QStringLiteral("2024-05-01");
+        QTest::newRow("full-width")
+            << QStringLiteral("採血日　２０２４／０５／０１") << QStringLiteral("2024-05-01");
+        QTest::newRow("Reiwa letter")
+            << QStringLiteral("採取 R6.5.1") << QStringLiteral("2024-05-01");
+        QTest::newRow("Reiwa kanji")
+            << QStringLiteral("令和6年5月1日") << QStringLiteral("2024-05-01");
+        QTest::newRow("first Reiwa year")
+            << QStringLiteral("令和元年5月1日") << QStringLiteral("2019-05-01");
+        QTest::newRow("Heisei letter")
+            << QStringLiteral("H31.4.30 採取") << QStringLiteral("2019-04-30");
+        QTest::newRow("Heisei kanji")
+            << QStringLiteral("平成31年4月30日") << QStringLiteral("2019-04-30");
+        QTest::newRow("birth date is not the exam date")
+            << QStringLiteral("生年月日 1960/01/02\n検体採取日 2024/05/01")
+            << QStringLiteral("2024-05-01");
+        QTest::newRow("sampling date wins over report date")
+            << QStringLiteral("報告日 2024/05/03\n採取日 2024/05/01")
+            << QStringLiteral("2024-05-01");
+        QTest::newRow("otherwise the first date")
+            << QStringLiteral("受付 2024/05/02\n報告 2024/05/03") << QStringLiteral("2024-05-02");
         QTest::newRow("impossible date") << QStringLiteral("2024/13/45") << QString();
         QTest::newRow("phone number is no date") << QStringLiteral("TEL 0120-12-34") << QString();
         QTest::newRow("no date") << QStringLiteral("AST 25") << QString();
@@ -289,12 +333,21 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("institution"); // empty: null
 
-        QTest::newRow("clinic line") << QStringLiteral("医療法人 山田クリニック\nAST 25") << QStringLiteral("医療法人 山田クリニック");
-        QTest::newRow("caption and phone removed") << QStringLiteral("依頼元：さくら内科医院　TEL 03-1234-5678") << QStringLiteral("さくら内科医院");
-        QTest::newRow("postal code removed") << QStringLiteral("〒100-0001 千代田病院") << QStringLiteral("千代田病院");
-        QTest::newRow("clinic preferred over laboratory") << QStringLiteral("株式会社 日本臨床検査センター\nみなと診療所 御中") << QStringLiteral("みなと診療所");
-        QTest::newRow("laboratory when no clinic") << QStringLiteral("株式会社 日本臨床検査センター") << QStringLiteral("株式会社 日本臨床検査センター");
-        QTest::newRow("full-width letters") << QStringLiteral("ＡＢＣクリニック") << QStringLiteral("ABCクリニック");
+        QTest::newRow("clinic line") << QStringLiteral("医療法人 山田クリニック\nAST 25")
+                                     << QStringLiteral("医療法人 山田クリニック");
+        QTest::newRow("caption and phone removed")
+            << QStringLiteral("依頼元：さくら内科医院　TEL 03-1234-5678")
+            << QStringLiteral("さくら内科医院");
+        QTest::newRow("postal code removed")
+            << QStringLiteral("〒100-0001 千代田病院") << QStringLiteral("千代田病院");
+        QTest::newRow("clinic preferred over laboratory")
+            << QStringLiteral("株式会社 日本臨床検査センター\nみなと診療所 御中")
+            << QStringLiteral("みなと診療所");
+        QTest::newRow("laboratory when no clinic")
+            << QStringLiteral("株式会社 日本臨床検査センター")
+            << QStringLiteral("株式会社 日本臨床検査センター");
+        QTest::newRow("full-width letters")
+            << QStringLiteral("ＡＢＣクリニック") << QStringLiteral("ABCクリニック");
         QTest::newRow("none") << QStringLiteral("AST 25 U/L") << QString();
     }
 
@@ -310,17 +363,17 @@ private slots:
     }
 
     void wholeReport() {
-        const QString Report = QStringLiteral(
-            "臨床検査報告書\n"
-            "さくら台クリニック 様\n"
-            "患者ID 000123   生年月日 昭和35年1月2日\n"
-            "採取日 令和6年5月1日   報告日 令和6年5月2日\n"
-            "項目名            結果    単位     基準値\n"
-            "ＡＳＴ（ＧＯＴ）   ３２    Ｕ／Ｌ   １３－３０   Ｈ\n"
-            "ＡＬＴ（ＧＰＴ）   ２８    Ｕ／Ｌ   １０－４２\n"
-            "中性脂肪          １５２   ｍｇ／ｄＬ ３０－１４９ Ｈ\n"
-            "HbA1c(NGSP)      5.20    %        4.6-6.2\n"
-            "株式会社 みらい臨床検査センター  TEL 03-0000-0000\n");
+        const QString Report =
+            QStringLiteral("臨床検査報告書\n"
+                           "さくら台クリニック 様\n"
+                           "患者ID 000123   生年月日 昭和35年1月2日\n"
+                           "採取日 令和6年5月1日   報告日 令和6年5月2日\n"
+                           "項目名            結果    単位     基準値\n"
+                           "ＡＳＴ（ＧＯＴ）   ３２    Ｕ／Ｌ   １３－３０   Ｈ\n"
+                           "ＡＬＴ（ＧＰＴ）   ２８    Ｕ／Ｌ   １０－４２\n"
+                           "中性脂肪          １５２   ｍｇ／ｄＬ ３０－１４９ Ｈ\n"
+                           "HbA1c(NGSP)      5.20    %        4.6-6.2\n"
+                           "株式会社 みらい臨床検査センター  TEL 03-0000-0000\n");
         const QJsonObject Json = Extract(FUserToken, Report);
         QCOMPARE(Json.value("exam_date").toString(), QStringLiteral("2024-05-01"));
         QCOMPARE(Json.value("institution").toString(), QStringLiteral("さくら台クリニック"));

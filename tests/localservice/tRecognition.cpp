@@ -34,17 +34,28 @@ QByteArray RenderJpeg(const QStringList& ALines) {
 }
 
 QByteArray UploadForm(const QByteArray& AJpeg, bool ANotify, const QByteArray& ABoundary) {
-    return "--" + ABoundary + "\r\n"
+    return "--" + ABoundary +
+           "\r\n"
            "Content-Disposition: form-data; name=\"file\"; filename=\"region.jpg\"\r\n"
-           "Content-Type: image/jpeg\r\n\r\n" + AJpeg + "\r\n"
-           "--" + ABoundary + "\r\n"
+           "Content-Type: image/jpeg\r\n\r\n" +
+           AJpeg +
+           "\r\n"
+           "--" +
+           ABoundary +
+           "\r\n"
            "Content-Disposition: form-data; name=\"patient_code\"\r\n\r\n0123\r\n"
-           "--" + ABoundary + "\r\n"
+           "--" +
+           ABoundary +
+           "\r\n"
            "Content-Disposition: form-data; name=\"notify_pc\"\r\n\r\n" +
-           (ANotify ? "true" : "false") + "\r\n"
-           "--" + ABoundary + "\r\n"
+           (ANotify ? "true" : "false") +
+           "\r\n"
+           "--" +
+           ABoundary +
+           "\r\n"
            "Content-Disposition: form-data; name=\"mode\"\r\n\r\nprescription\r\n"
-           "--" + ABoundary + "--\r\n";
+           "--" +
+           ABoundary + "--\r\n";
 }
 
 QString WithoutBlanks(QString AText) {
@@ -71,8 +82,8 @@ private slots:
             "POST", QStringLiteral("/api/image-jobs/upload"),
             {{"Authorization", "Bearer " + Token.toUtf8()},
              {"Content-Type", "multipart/form-data; boundary=" + Boundary}},
-            UploadForm(RenderJpeg({QStringLiteral("検査結果"), QStringLiteral("血糖 126 mg/dL")}), true,
-                       Boundary),
+            UploadForm(RenderJpeg({QStringLiteral("検査結果"), QStringLiteral("血糖 126 mg/dL")}),
+                       true, Boundary),
             60000);
         if (Reply.Status == 503) {
             QSKIP("Tesseract language data jpn and eng is not installed");

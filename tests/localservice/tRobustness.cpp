@@ -18,7 +18,8 @@ const QString kUser = QStringLiteral("demo@example.com:secret");
 
 // Sends raw bytes over a fresh connection, optionally half-closes, and returns what the
 // service answers before it closes the connection or ATimeoutMs pass.
-QByteArray RawExchange(int APort, const QByteArray& ABytes, bool AHalfClose, int ATimeoutMs = 3000) {
+QByteArray RawExchange(int APort, const QByteArray& ABytes, bool AHalfClose,
+                       int ATimeoutMs = 3000) {
     const int Socket = ::socket(AF_INET, SOCK_STREAM, 0);
     if (Socket < 0) {
         return "<no socket>";
@@ -104,29 +105,61 @@ private slots:
         const QString Send = QStringLiteral("/api/image-transfer/send");
         const QString Upload = QStringLiteral("/api/image-jobs/upload");
 
-        QTest::newRow("sign-in with binary junk") << QByteArray("POST") << Login << Json << RandomBytes(5000, 1) << 422;
-        QTest::newRow("sign-in nested a million deep") << QByteArray("POST") << Login << Json << QByteArray(1000000, '[') << 422;
-        QTest::newRow("sign-in with NUL in JSON") << QByteArray("POST") << Login << Json << QByteArray("{\"email\":\"a\0b\"}", 15) << 422;
-        QTest::newRow("sign-in with invalid UTF-8") << QByteArray("POST") << Login << Json << QByteArray("{\"email\":\"\xc3\x28\",\"password\":\"x\"}") << 422;
-        QTest::newRow("sign-in by GET") << QByteArray("GET") << Login << QByteArray() << QByteArray() << 405;
-        QTest::newRow("extract with truncated JSON") << QByteArray("POST") << Extract << Json << QByteArray("{\"text\":\"AST") << 422;
-        QTest::newRow("items with binary junk") << QByteArray("PUT") << Items << Json << RandomBytes(3000, 2) << 422;
-        QTest::newRow("items by DELETE") << QByteArray("DELETE") << Items << QByteArray() << QByteArray() << 405;
-        QTest::newRow("send with junk form") << QByteArray("POST") << Send << Form << RandomBytes(4000, 3) << 422;
-        QTest::newRow("send with endless part headers") << QByteArray("POST") << Send << Form << "--zz\r\n" + QByteArray(100000, 'h') << 422;
-        QTest::newRow("upload with junk image") << QByteArray("POST") << Upload << Form
-            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"\r\n\r\n") + RandomBytes(2000, 4) + "\r\n--zz--\r\n" << 422;
-        QTest::newRow("upload with truncated JPEG") << QByteArray("POST") << Upload << Form
-            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"\r\n\r\n\xff\xd8\xff\xe0\x00\x10JFIF\r\n--zz--\r\n") << 422;
-        QTest::newRow("upload of an empty file") << QByteArray("POST") << Upload << Form
-            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"\r\n\r\n\r\n--zz--\r\n") << 422;
-        QTest::newRow("upload without file") << QByteArray("POST") << Upload << Form
-            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"notify_pc\"\r\n\r\nfalse\r\n--zz--\r\n") << 422;
-        QTest::newRow("upload in an unknown mode") << QByteArray("POST") << Upload << Form
-            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"\r\n\r\nx\r\n--zz\r\nContent-Disposition: form-data; name=\"mode\"\r\n\r\nfast\r\n--zz--\r\n") << 422;
-        QTest::newRow("unknown path") << QByteArray("GET") << QStringLiteral("/api/nothing") << QByteArray() << QByteArray() << 404;
-        QTest::newRow("path with encoded junk") << QByteArray("GET") << QStringLiteral("/%00%ff%2e%2e/%zz") << QByteArray() << QByteArray() << 404;
-        QTest::newRow("very long path") << QByteArray("GET") << "/" + QString(8000, u'a') << QByteArray() << QByteArray() << 404;
+        QTest::newRow("sign-in with binary junk")
+            << QByteArray("POST") << Login << Json << RandomBytes(5000, 1) << 422;
+        QTest::newRow("sign-in nested a million deep")
+            << QByteArray("POST") << Login << Json << QByteArray(1000000, '[') << 422;
+        QTest::newRow("sign-in with NUL in JSON")
+            << QByteArray("POST") << Login << Json << QByteArray("{\"email\":\"a\0b\"}", 15) << 422;
+        QTest::newRow("sign-in with invalid UTF-8")
+            << QByteArray("POST") << Login << Json
+            << QByteArray("{\"email\":\"\xc3\x28\",\"password\":\"x\"}") << 422;
+        QTest::newRow("sign-in by GET")
+            << QByteArray("GET") << Login << QByteArray() << QByteArray() << 405;
+        QTest::newRow("extract with truncated JSON")
+            << QByteArray("POST") << Extract << Json << QByteArray("{\"text\":\"AST") << 422;
+        QTest::newRow("items with binary junk")
+            << QByteArray("PUT") << Items << Json << RandomBytes(3000, 2) << 422;
+        QTest::newRow("items by DELETE")
+            << QByteArray("DELETE") << Items << QByteArray() << QByteArray() << 405;
+        QTest::newRow("send with junk form")
+            << QByteArray("POST") << Send << Form << RandomBytes(4000, 3) << 422;
+        QTest::newRow("send with endless part headers")
+            << QByteArray("POST") << Send << Form << "--zz\r\n" + QByteArray(100000, 'h') << 422;
+        QTest::newRow("upload with junk image")
+            << QByteArray("POST") << Upload << Form
+            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; "
+                          "filename=\"a.jpg\"\r\n\r\n") +
+                   RandomBytes(2000, 4) + "\r\n--zz--\r\n"
+            << 422;
+        QTest::newRow("upload with truncated JPEG")
+            << QByteArray("POST") << Upload << Form
+            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; "
+                          "filename=\"a.jpg\"\r\n\r\n\xff\xd8\xff\xe0\x00\x10JFIF\r\n--zz--\r\n")
+            << 422;
+        QTest::newRow("upload of an empty file")
+            << QByteArray("POST") << Upload << Form
+            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; "
+                          "filename=\"a.jpg\"\r\n\r\n\r\n--zz--\r\n")
+            << 422;
+        QTest::newRow("upload without file")
+            << QByteArray("POST") << Upload << Form
+            << QByteArray("--zz\r\nContent-Disposition: form-data; "
+                          "name=\"notify_pc\"\r\n\r\nfalse\r\n--zz--\r\n")
+            << 422;
+        QTest::newRow("upload in an unknown mode")
+            << QByteArray("POST") << Upload << Form
+            << QByteArray("--zz\r\nContent-Disposition: form-data; name=\"file\"; "
+                          "filename=\"a.jpg\"\r\n\r\nx\r\n--zz\r\nContent-Disposition: form-data; "
+                          "name=\"mode\"\r\n\r\nfast\r\n--zz--\r\n")
+            << 422;
+        QTest::newRow("unknown path") << QByteArray("GET") << QStringLiteral("/api/nothing")
+                                      << QByteArray() << QByteArray() << 404;
+        QTest::newRow("path with encoded junk")
+            << QByteArray("GET") << QStringLiteral("/%00%ff%2e%2e/%zz") << QByteArray()
+            << QByteArray() << 404;
+        QTest::newRow("very long path") << QByteArray("GET") << "/" + QString(8000, u'a')
+                                        << QByteArray() << QByteArray() << 404;
     }
 
     void badRequestsGetAClearAnswer() {
@@ -152,24 +185,31 @@ private slots:
         QTest::addColumn<QByteArray>("answerStart"); // empty: any answer, or none
 
         QTest::newRow("Content-Length far over the limit")
-            << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: 999999999999\r\n\r\n{")
+            << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: "
+                          "999999999999\r\n\r\n{")
             << false << QByteArray("HTTP/1.1 413");
         QTest::newRow("Content-Length just over 64 MiB")
-            << QByteArray("POST /api/extraction/extract HTTP/1.1\r\nHost: x\r\nContent-Length: 67108865\r\n\r\n")
+            << QByteArray("POST /api/extraction/extract HTTP/1.1\r\nHost: x\r\nContent-Length: "
+                          "67108865\r\n\r\n")
             << false << QByteArray("HTTP/1.1 413");
         QTest::newRow("negative Content-Length")
             << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\n")
             << true << QByteArray();
         QTest::newRow("body shorter than announced")
-            << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\n{\"email\"")
+            << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: "
+                          "1000\r\n\r\n{\"email\"")
             << true << QByteArray();
         QTest::newRow("bad chunk size")
-            << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n")
+            << QByteArray("POST /api/auth/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+                          "chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n")
             << true << QByteArray();
-        QTest::newRow("junk instead of a request line") << RandomBytes(3000, 5) + "\r\n\r\n" << true << QByteArray();
+        QTest::newRow("junk instead of a request line") << RandomBytes(3000, 5) + "\r\n\r\n"
+                                                        << true << QByteArray();
         QTest::newRow("header line over 8 KiB")
-            << "GET / HTTP/1.1\r\nX-Long: " + QByteArray(20000, 'x') + "\r\n\r\n" << true << QByteArray();
-        QTest::newRow("request line without version") << QByteArray("GET /\r\n\r\n") << true << QByteArray();
+            << "GET / HTTP/1.1\r\nX-Long: " + QByteArray(20000, 'x') + "\r\n\r\n"
+            << true << QByteArray();
+        QTest::newRow("request line without version")
+            << QByteArray("GET /\r\n\r\n") << true << QByteArray();
         QTest::newRow("hang-up right after connecting") << QByteArray() << true << QByteArray();
     }
 
@@ -189,7 +229,11 @@ private slots:
         std::vector<std::thread> Threads;
         for (int i = 0; i < 30; ++i) {
             Threads.emplace_back([this, i] {
-                RawExchange(FService.Port(), "POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: 50\r\n\r\n" + RandomBytes(10, static_cast<quint32>(i)), true, 500);
+                RawExchange(
+                    FService.Port(),
+                    "POST /api/auth/login HTTP/1.1\r\nHost: x\r\nContent-Length: 50\r\n\r\n" +
+                        RandomBytes(10, static_cast<quint32>(i)),
+                    true, 500);
             });
         }
         for (auto& Thread : Threads) {

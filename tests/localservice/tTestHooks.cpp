@@ -13,7 +13,8 @@ namespace {
 
 const QString kUser = QStringLiteral("demo@example.com:secret");
 const QString kLogin = QStringLiteral("/api/auth/login");
-const QByteArray kLoginBody = R"({"email":"demo@example.com","password":"secret","remember_me":true})";
+const QByteArray kLoginBody =
+    R"({"email":"demo@example.com","password":"secret","remember_me":true})";
 
 // Inflates with the given window bits: 31 gzip, 15 zlib, -15 raw deflate.
 QByteArray Inflate(const QByteArray& AData, int AWindowBits) {
@@ -59,7 +60,8 @@ private slots:
 
         QTest::newRow("plain") << QByteArray() << QByteArray() << 0;
         QTest::newRow("gzip") << QByteArray("gzip") << QByteArray("gzip") << 31;
-        QTest::newRow("deflate with zlib wrapper") << QByteArray("deflate") << QByteArray("deflate") << 15;
+        QTest::newRow("deflate with zlib wrapper")
+            << QByteArray("deflate") << QByteArray("deflate") << 15;
         QTest::newRow("raw deflate") << QByteArray("raw-deflate") << QByteArray("deflate") << -15;
     }
 
@@ -68,7 +70,10 @@ private slots:
         QFETCH(QByteArray, header);
         QFETCH(int, windowBits);
 
-        const QByteArray Body = QStringLiteral(R"({"access_token":"トークン","token_type":"bearer"})").toUtf8().repeated(20);
+        const QByteArray Body =
+            QStringLiteral(R"({"access_token":"トークン","token_type":"bearer"})")
+                .toUtf8()
+                .repeated(20);
         TLocalService::TScript Script;
         Script.Path = kLogin;
         Script.Status = 201;
@@ -78,7 +83,8 @@ private slots:
         FService.Script(Script);
 
         // The client asks for compression too: the scripted bytes must still go out unchanged.
-        const auto Reply = FService.Call("POST", kLogin, {{"Accept-Encoding", "gzip, deflate"}}, kLoginBody);
+        const auto Reply =
+            FService.Call("POST", kLogin, {{"Accept-Encoding", "gzip, deflate"}}, kLoginBody);
         QCOMPARE(Reply.Status, 201);
         QCOMPARE(Reply.Header("Content-Type"), QByteArray("application/json; charset=utf-8"));
         QCOMPARE(Reply.Header("X-Extra"), QByteArray("a b"));
@@ -108,7 +114,8 @@ private slots:
         FService.Script(Script);
 
         // No token: the script answers before any check of the real handler.
-        const auto Reply = FService.Call("GET", QStringLiteral("/api/image-transfer/native/poll?wait=25"));
+        const auto Reply =
+            FService.Call("GET", QStringLiteral("/api/image-transfer/native/poll?wait=25"));
         QCOMPARE(Reply.Status, 200);
         QCOMPARE(Reply.Body, QByteArray("scripted item"));
         QCOMPARE(Reply.Header("X-Image-Filename"), QByteArray("a%2Bb.txt"));
@@ -179,11 +186,14 @@ private slots:
         const QByteArray Body =
             "--b;oundary 1\r\n"
             "Content-Disposition: form-data; name=\"file\"; filename=\"検査 1.jpg\"\r\n"
-            "Content-Type: image/jpeg\r\n\r\n" + File + "\r\n"
+            "Content-Type: image/jpeg\r\n\r\n" +
+            File +
+            "\r\n"
             "--b;oundary 1--\r\n";
         const auto Sent = FService.Call("POST", QStringLiteral("/api/image-transfer/send?via=test"),
                                         {{"Authorization", "Bearer " + Token.toUtf8()},
-                                         {"Content-Type", ContentType}, {"X-Trace", "t1"}},
+                                         {"Content-Type", ContentType},
+                                         {"X-Trace", "t1"}},
                                         Body);
         QCOMPARE(Sent.Status, 202);
 
@@ -241,15 +251,25 @@ private slots:
         QTest::newRow("not JSON") << QByteArray("path=/x") << QStringLiteral("body");
         QTest::newRow("path missing") << QByteArray(R"({"status":200})") << QStringLiteral("path");
         QTest::newRow("relative path") << QByteArray(R"({"path":"api"})") << QStringLiteral("path");
-        QTest::newRow("status too small") << QByteArray(R"({"path":"/x","status":99})") << QStringLiteral("status");
-        QTest::newRow("status as text") << QByteArray(R"({"path":"/x","status":"200"})") << QStringLiteral("status");
-        QTest::newRow("header not a pair") << QByteArray(R"({"path":"/x","headers":[["A"]]})") << QStringLiteral("0");
-        QTest::newRow("header with line break") << QByteArray(R"({"path":"/x","headers":[["A","b\r\nC: d"]]})") << QStringLiteral("0");
-        QTest::newRow("content length header") << QByteArray(R"({"path":"/x","headers":[["Content-Length","5"]]})") << QStringLiteral("0");
-        QTest::newRow("bad base64") << QByteArray(R"({"path":"/x","body_base64":"***"})") << QStringLiteral("body_base64");
-        QTest::newRow("unknown encoding") << QByteArray(R"({"path":"/x","content_encoding":"br"})") << QStringLiteral("content_encoding");
-        QTest::newRow("negative delay") << QByteArray(R"({"path":"/x","delay_ms":-1})") << QStringLiteral("delay_ms");
-        QTest::newRow("drop as text") << QByteArray(R"({"path":"/x","drop":"yes"})") << QStringLiteral("drop");
+        QTest::newRow("status too small")
+            << QByteArray(R"({"path":"/x","status":99})") << QStringLiteral("status");
+        QTest::newRow("status as text")
+            << QByteArray(R"({"path":"/x","status":"200"})") << QStringLiteral("status");
+        QTest::newRow("header not a pair")
+            << QByteArray(R"({"path":"/x","headers":[["A"]]})") << QStringLiteral("0");
+        QTest::newRow("header with line break")
+            << QByteArray(R"({"path":"/x","headers":[["A","b\r\nC: d"]]})") << QStringLiteral("0");
+        QTest::newRow("content length header")
+            << QByteArray(R"({"path":"/x","headers":[["Content-Length","5"]]})")
+            << QStringLiteral("0");
+        QTest::newRow("bad base64")
+            << QByteArray(R"({"path":"/x","body_base64":"***"})") << QStringLiteral("body_base64");
+        QTest::newRow("unknown encoding") << QByteArray(R"({"path":"/x","content_encoding":"br"})")
+                                          << QStringLiteral("content_encoding");
+        QTest::newRow("negative delay")
+            << QByteArray(R"({"path":"/x","delay_ms":-1})") << QStringLiteral("delay_ms");
+        QTest::newRow("drop as text")
+            << QByteArray(R"({"path":"/x","drop":"yes"})") << QStringLiteral("drop");
     }
 
     void badScriptsAreRefused() {
@@ -259,8 +279,14 @@ private slots:
                                          {{"Content-Type", "application/json"}}, body);
         QCOMPARE(Reply.Status, 422);
         const QJsonValue Last = QJsonDocument::fromJson(Reply.Body)
-                                    .object().value("detail").toArray().first()
-                                    .toObject().value("loc").toArray().last();
+                                    .object()
+                                    .value("detail")
+                                    .toArray()
+                                    .first()
+                                    .toObject()
+                                    .value("loc")
+                                    .toArray()
+                                    .last();
         QCOMPARE(Last.isDouble() ? QString::number(Last.toInt()) : Last.toString(), field);
         QCOMPARE(FService.Call("GET", QStringLiteral("/x")).Status, 404); // nothing was queued
     }
@@ -271,9 +297,14 @@ private slots:
         Options.TestHooks = false;
         QVERIFY(Plain.Start(Options));
         QCOMPARE(Plain.Call("GET", QStringLiteral("/_test/requests")).Status, 404);
-        QCOMPARE(Plain.Call("POST", QStringLiteral("/_test/script"), {},
-                            R"({"path":"/api/auth/login","status":500})").Status, 404);
-        QCOMPARE(Plain.Call("POST", kLogin, {{"Content-Type", "application/json"}}, kLoginBody).Status, 200);
+        QCOMPARE(Plain
+                     .Call("POST", QStringLiteral("/_test/script"), {},
+                           R"({"path":"/api/auth/login","status":500})")
+                     .Status,
+                 404);
+        QCOMPARE(
+            Plain.Call("POST", kLogin, {{"Content-Type", "application/json"}}, kLoginBody).Status,
+            200);
     }
 };
 

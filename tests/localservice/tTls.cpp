@@ -32,12 +32,13 @@ private slots:
         QVERIFY(FDir.isValid());
         const QStringList Ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
         QVERIFY(OpenSsl(QStringList{"req", "-x509"} + Ec +
-                        QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2",
-                                    "-subj", "/CN=Pictoport Test CA",
-                                    "-addext", "basicConstraints=critical,CA:TRUE",
-                                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"}));
-        QVERIFY(OpenSsl(QStringList{"req"} + Ec +
-                        QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}));
+                        QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj",
+                                    "/CN=Pictoport Test CA", "-addext",
+                                    "basicConstraints=critical,CA:TRUE", "-addext",
+                                    "keyUsage=critical,keyCertSign,cRLSign"}));
+        QVERIFY(OpenSsl(
+            QStringList{"req"} + Ec +
+            QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}));
         QFile Ext(FDir.filePath(QStringLiteral("server.ext")));
         QVERIFY(Ext.open(QIODevice::WriteOnly));
         Ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n"
@@ -61,13 +62,17 @@ private slots:
 
         const QString Token = Service.Token(QStringLiteral("demo@example.com:secret"));
         QVERIFY(!Token.isEmpty());
-        QCOMPARE(Service.SendText(QStringLiteral("demo@example.com:secret"), QStringLiteral("secure")), 202);
+        QCOMPARE(
+            Service.SendText(QStringLiteral("demo@example.com:secret"), QStringLiteral("secure")),
+            202);
         const auto Reply = Service.Poll(Token, 1);
         QCOMPARE(Reply.Status, 200);
         QCOMPARE(Reply.Body, QByteArray("secure"));
 
         // Plain HTTP to the TLS port gets no answer that a client could take for one.
-        QVERIFY(Service.Call("GET", QStringLiteral("http://127.0.0.1:%1/api/extraction/items").arg(Service.Port()))
+        QVERIFY(Service
+                    .Call("GET", QStringLiteral("http://127.0.0.1:%1/api/extraction/items")
+                                     .arg(Service.Port()))
                     .Status != 200);
     }
 
@@ -87,9 +92,8 @@ private slots:
 
         // Without the CA the certificate is not trusted and nothing is sent.
         QProcess Untrusted;
-        Untrusted.start(TLocalService::Program(),
-                        {"send", "--server", Service.BaseUrl(), "--user", "demo@example.com:secret",
-                         "--text", "never"});
+        Untrusted.start(TLocalService::Program(), {"send", "--server", Service.BaseUrl(), "--user",
+                                                   "demo@example.com:secret", "--text", "never"});
         QVERIFY(Untrusted.waitForFinished(20000));
         QCOMPARE(Untrusted.exitCode(), 1);
 

@@ -50,7 +50,9 @@ QString DecodeAsReceiver(const QByteArray& AValue, bool* AOk) {
     return QString::fromUtf8(Bytes);
 }
 
-QByteArray Bearer(const QString& AToken) { return "Bearer " + AToken.toUtf8(); }
+QByteArray Bearer(const QString& AToken) {
+    return "Bearer " + AToken.toUtf8();
+}
 
 } // namespace
 
@@ -84,18 +86,36 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("detailField"); // 422: the field named in loc
 
-        QTest::newRow("right") << QByteArray(R"({"email":"demo@example.com","password":"secret","remember_me":true})") << 200 << QString();
-        QTest::newRow("address in other case") << QByteArray(R"({"email":"Demo@Example.com","password":"secret","remember_me":true})") << 200 << QString();
-        QTest::newRow("without remember_me") << QByteArray(R"({"email":"demo@example.com","password":"secret"})") << 200 << QString();
-        QTest::newRow("wrong password") << QByteArray(R"({"email":"demo@example.com","password":"Secret","remember_me":true})") << 401 << QString();
-        QTest::newRow("unknown account") << QByteArray(R"({"email":"nobody@example.com","password":"secret","remember_me":true})") << 401 << QString();
-        QTest::newRow("another account's password") << QByteArray(R"({"email":"demo@example.com","password":"pw2"})") << 401 << QString();
-        QTest::newRow("not JSON") << QByteArray("email=demo@example.com&password=secret") << 422 << QStringLiteral("body");
+        QTest::newRow("right")
+            << QByteArray(R"({"email":"demo@example.com","password":"secret","remember_me":true})")
+            << 200 << QString();
+        QTest::newRow("address in other case")
+            << QByteArray(R"({"email":"Demo@Example.com","password":"secret","remember_me":true})")
+            << 200 << QString();
+        QTest::newRow("without remember_me")
+            << QByteArray(R"({"email":"demo@example.com","password":"secret"})") << 200
+            << QString();
+        QTest::newRow("wrong password")
+            << QByteArray(R"({"email":"demo@example.com","password":"Secret","remember_me":true})")
+            << 401 << QString();
+        QTest::newRow("unknown account")
+            << QByteArray(
+                   R"({"email":"nobody@example.com","password":"secret","remember_me":true})")
+            << 401 << QString();
+        QTest::newRow("another account's password")
+            << QByteArray(R"({"email":"demo@example.com","password":"pw2"})") << 401 << QString();
+        QTest::newRow("not JSON") << QByteArray("email=demo@example.com&password=secret") << 422
+                                  << QStringLiteral("body");
         QTest::newRow("empty body") << QByteArray() << 422 << QStringLiteral("body");
-        QTest::newRow("array") << QByteArray(R"(["demo@example.com","secret"])") << 422 << QStringLiteral("body");
-        QTest::newRow("password missing") << QByteArray(R"({"email":"demo@example.com"})") << 422 << QStringLiteral("password");
-        QTest::newRow("address is a number") << QByteArray(R"({"email":42,"password":"secret"})") << 422 << QStringLiteral("email");
-        QTest::newRow("remember_me is text") << QByteArray(R"({"email":"demo@example.com","password":"secret","remember_me":"yes"})") << 422 << QStringLiteral("remember_me");
+        QTest::newRow("array") << QByteArray(R"(["demo@example.com","secret"])") << 422
+                               << QStringLiteral("body");
+        QTest::newRow("password missing")
+            << QByteArray(R"({"email":"demo@example.com"})") << 422 << QStringLiteral("password");
+        QTest::newRow("address is a number")
+            << QByteArray(R"({"email":42,"password":"secret"})") << 422 << QStringLiteral("email");
+        QTest::newRow("remember_me is text")
+            << QByteArray(R"({"email":"demo@example.com","password":"secret","remember_me":"yes"})")
+            << 422 << QStringLiteral("remember_me");
     }
 
     void signIn() {
@@ -143,15 +163,15 @@ private slots:
         Binary += "\r\n--boundary\r\n";
         QTest::newRow("Japanese name with plus, percent and blanks")
             << QStringLiteral("検査 結果+100% (1)_a&b=c.jpg") << QByteArray("image/jpeg") << Binary;
-        QTest::newRow("name that looks encoded") << QStringLiteral("%41%%2B+.png")
-                                                 << QByteArray("image/png") << QByteArray("png");
-        QTest::newRow("character outside the BMP") << QStringLiteral("📷 写真.JPG")
-                                                   << QByteArray("image/jpeg") << QByteArray(4000, 'x');
+        QTest::newRow("name that looks encoded")
+            << QStringLiteral("%41%%2B+.png") << QByteArray("image/png") << QByteArray("png");
+        QTest::newRow("character outside the BMP")
+            << QStringLiteral("📷 写真.JPG") << QByteArray("image/jpeg") << QByteArray(4000, 'x');
         QTest::newRow("media type with a parameter")
             << QStringLiteral("report.pdf") << QByteArray("application/pdf; version=1.7")
             << QByteArray("%PDF-1.7");
-        QTest::newRow("empty file") << QStringLiteral("empty.jpg") << QByteArray("image/jpeg")
-                                    << QByteArray();
+        QTest::newRow("empty file")
+            << QStringLiteral("empty.jpg") << QByteArray("image/jpeg") << QByteArray();
     }
 
     void fileRoundTrip() {
@@ -177,10 +197,15 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expectedName");
 
-        QTest::newRow("without a name") << QStringLiteral("AST 25 U/L\r\nALT 30 U/L") << false << QString() << QStringLiteral("result.txt");
-        QTest::newRow("named") << QStringLiteral("メモ") << true << QStringLiteral("処方 2024+1.txt") << QStringLiteral("処方 2024+1.txt");
-        QTest::newRow("empty name") << QStringLiteral("x") << true << QString() << QStringLiteral("result.txt");
-        QTest::newRow("empty text") << QString() << false << QString() << QStringLiteral("result.txt");
+        QTest::newRow("without a name") << QStringLiteral("AST 25 U/L\r\nALT 30 U/L") << false
+                                        << QString() << QStringLiteral("result.txt");
+        QTest::newRow("named") << QStringLiteral("メモ") << true
+                               << QStringLiteral("処方 2024+1.txt")
+                               << QStringLiteral("処方 2024+1.txt");
+        QTest::newRow("empty name")
+            << QStringLiteral("x") << true << QString() << QStringLiteral("result.txt");
+        QTest::newRow("empty text")
+            << QString() << false << QString() << QStringLiteral("result.txt");
     }
 
     void textItems() {
@@ -189,7 +214,10 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, expectedName);
 
-        QCOMPARE(FService.SendText(kUser, text, sendName ? (name.isNull() ? QStringLiteral("") : name) : QString()), 202);
+        QCOMPARE(
+            FService.SendText(kUser, text,
+                              sendName ? (name.isNull() ? QStringLiteral("") : name) : QString()),
+            202);
         const auto Reply = FService.Poll(FToken, 5);
         QCOMPARE(Reply.Status, 200);
         QCOMPARE(Reply.Header("Content-Type"), QByteArray("text/plain; charset=utf-8"));
@@ -206,10 +234,13 @@ private slots:
 
         QTest::newRow("no wait answers at once") << QString() << 204 << 0 << 700;
         QTest::newRow("zero") << QStringLiteral("?wait=0") << 204 << 0 << 700;
-        QTest::newRow("negative is clamped to zero") << QStringLiteral("?wait=-5") << 204 << 0 << 700;
+        QTest::newRow("negative is clamped to zero")
+            << QStringLiteral("?wait=-5") << 204 << 0 << 700;
         QTest::newRow("one second") << QStringLiteral("?wait=1") << 204 << 900 << 4000;
-        QTest::newRow("above the limit is clamped") << QStringLiteral("?wait=30") << 204 << 900 << 4000;
-        QTest::newRow("beyond any integer is clamped") << QStringLiteral("?wait=99999999999999999999") << 204 << 900 << 4000;
+        QTest::newRow("above the limit is clamped")
+            << QStringLiteral("?wait=30") << 204 << 900 << 4000;
+        QTest::newRow("beyond any integer is clamped")
+            << QStringLiteral("?wait=99999999999999999999") << 204 << 900 << 4000;
         QTest::newRow("not a number") << QStringLiteral("?wait=abc") << 422 << 0 << 700;
         QTest::newRow("fraction") << QStringLiteral("?wait=1.5") << 422 << 0 << 700;
     }
@@ -242,15 +273,24 @@ private slots:
 
         const QString Poll = QStringLiteral("/api/image-transfer/native/poll?wait=5");
         QTest::newRow("poll without token") << QByteArray("GET") << Poll << QByteArray();
-        QTest::newRow("poll with unknown token") << QByteArray("GET") << Poll << QByteArray("Bearer nonsense");
-        QTest::newRow("poll with bare prefix") << QByteArray("GET") << Poll << QByteArray("Bearer ");
-        QTest::newRow("poll with basic scheme") << QByteArray("GET") << Poll << QByteArray("Basic ZGVtbzpzZWNyZXQ=");
-        QTest::newRow("stop") << QByteArray("POST") << QStringLiteral("/api/image-transfer/native/stop") << QByteArray();
-        QTest::newRow("send") << QByteArray("POST") << QStringLiteral("/api/image-transfer/send") << QByteArray("Bearer x");
-        QTest::newRow("get items") << QByteArray("GET") << QStringLiteral("/api/extraction/items") << QByteArray();
-        QTest::newRow("put items") << QByteArray("PUT") << QStringLiteral("/api/extraction/items") << QByteArray();
-        QTest::newRow("extract") << QByteArray("POST") << QStringLiteral("/api/extraction/extract") << QByteArray();
-        QTest::newRow("upload") << QByteArray("POST") << QStringLiteral("/api/image-jobs/upload") << QByteArray();
+        QTest::newRow("poll with unknown token")
+            << QByteArray("GET") << Poll << QByteArray("Bearer nonsense");
+        QTest::newRow("poll with bare prefix")
+            << QByteArray("GET") << Poll << QByteArray("Bearer ");
+        QTest::newRow("poll with basic scheme")
+            << QByteArray("GET") << Poll << QByteArray("Basic ZGVtbzpzZWNyZXQ=");
+        QTest::newRow("stop") << QByteArray("POST")
+                              << QStringLiteral("/api/image-transfer/native/stop") << QByteArray();
+        QTest::newRow("send") << QByteArray("POST") << QStringLiteral("/api/image-transfer/send")
+                              << QByteArray("Bearer x");
+        QTest::newRow("get items")
+            << QByteArray("GET") << QStringLiteral("/api/extraction/items") << QByteArray();
+        QTest::newRow("put items")
+            << QByteArray("PUT") << QStringLiteral("/api/extraction/items") << QByteArray();
+        QTest::newRow("extract") << QByteArray("POST") << QStringLiteral("/api/extraction/extract")
+                                 << QByteArray();
+        QTest::newRow("upload") << QByteArray("POST") << QStringLiteral("/api/image-jobs/upload")
+                                << QByteArray();
     }
 
     void refusedWithoutValidToken() {
@@ -271,9 +311,11 @@ private slots:
     }
 
     void stopAcceptsAnyBody() {
-        for (const QByteArray& Body : {QByteArray(), QByteArray("{}"), QByteArray("\x01\x02junk")}) {
-            const auto Reply = FService.Call("POST", QStringLiteral("/api/image-transfer/native/stop"),
-                                             {{"Authorization", Bearer(FToken)}}, Body);
+        for (const QByteArray& Body :
+             {QByteArray(), QByteArray("{}"), QByteArray("\x01\x02junk")}) {
+            const auto Reply =
+                FService.Call("POST", QStringLiteral("/api/image-transfer/native/stop"),
+                              {{"Authorization", Bearer(FToken)}}, Body);
             QCOMPARE(Reply.Status, 200);
             QCOMPARE(QJsonDocument::fromJson(Reply.Body).object().value("ok").toBool(), true);
         }
@@ -294,21 +336,33 @@ private slots:
         QTest::addColumn<QByteArray>("body");
 
         const QByteArray Form = "multipart/form-data; boundary=XyZ";
-        QTest::newRow("JSON instead of a form") << QByteArray("application/json") << QByteArray(R"({"text":"x"})");
-        QTest::newRow("neither file nor text") << Form << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\na.txt\r\n--XyZ--\r\n");
-        QTest::newRow("both file and text") << Form << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"\r\n\r\nx\r\n--XyZ\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\ny\r\n--XyZ--\r\n");
-        QTest::newRow("no closing boundary") << Form << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\nhello");
-        QTest::newRow("boundary missing") << QByteArray("multipart/form-data") << QByteArray("--XyZ--\r\n");
-        QTest::newRow("part without disposition") << Form << QByteArray("--XyZ\r\nContent-Type: text/plain\r\n\r\nx\r\n--XyZ--\r\n");
+        QTest::newRow("JSON instead of a form")
+            << QByteArray("application/json") << QByteArray(R"({"text":"x"})");
+        QTest::newRow("neither file nor text")
+            << Form
+            << QByteArray("--XyZ\r\nContent-Disposition: form-data; "
+                          "name=\"filename\"\r\n\r\na.txt\r\n--XyZ--\r\n");
+        QTest::newRow("both file and text")
+            << Form
+            << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"file\"; "
+                          "filename=\"a.jpg\"\r\n\r\nx\r\n--XyZ\r\nContent-Disposition: form-data; "
+                          "name=\"text\"\r\n\r\ny\r\n--XyZ--\r\n");
+        QTest::newRow("no closing boundary")
+            << Form
+            << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\nhello");
+        QTest::newRow("boundary missing")
+            << QByteArray("multipart/form-data") << QByteArray("--XyZ--\r\n");
+        QTest::newRow("part without disposition")
+            << Form << QByteArray("--XyZ\r\nContent-Type: text/plain\r\n\r\nx\r\n--XyZ--\r\n");
     }
 
     void sendRejectsBadForms() {
         QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, body);
 
-        const auto Reply = FService.Call("POST", QStringLiteral("/api/image-transfer/send"),
-                                         {{"Authorization", Bearer(FToken)}, {"Content-Type", contentType}},
-                                         body);
+        const auto Reply =
+            FService.Call("POST", QStringLiteral("/api/image-transfer/send"),
+                          {{"Authorization", Bearer(FToken)}, {"Content-Type", contentType}}, body);
         QCOMPARE(Reply.Status, 422);
         QVERIFY(QJsonDocument::fromJson(Reply.Body).object().contains("detail"));
         QCOMPARE(FService.Poll(FToken, 0).Status, 204); // nothing was queued
@@ -317,7 +371,8 @@ private slots:
     void accountsDoNotBlockEachOther() {
         const QString Other = FService.Token(kOther);
         TLocalService::TReply OtherReply;
-        std::jthread Waiting([&] { OtherReply = FService.Poll(Other, 10); }); // joins even on failure
+        std::jthread Waiting(
+            [&] { OtherReply = FService.Poll(Other, 10); }); // joins even on failure
         QTest::qWait(200);
 
         QElapsedTimer Timer;
@@ -342,7 +397,8 @@ private slots:
         std::vector<TLocalService::TReply> Replies(kPolls);
         std::vector<std::jthread> Threads; // joined even when a check fails
         for (int i = 0; i < kPolls; ++i) {
-            Threads.emplace_back([&, i] { Replies[static_cast<size_t>(i)] = FService.Poll(Token, 8); });
+            Threads.emplace_back(
+                [&, i] { Replies[static_cast<size_t>(i)] = FService.Poll(Token, 8); });
         }
         QTest::qWait(500);
 

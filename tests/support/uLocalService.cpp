@@ -85,7 +85,9 @@ bool TLocalService::TReply::HasHeader(const QByteArray& AName) const {
     return ContainsHeader(Headers, AName);
 }
 
-TLocalService::TLocalService() : FProcess(std::make_unique<QProcess>()) { InitCurlOnce(); }
+TLocalService::TLocalService() : FProcess(std::make_unique<QProcess>()) {
+    InitCurlOnce();
+}
 
 TLocalService::~TLocalService() {
     if (FProcess->state() != QProcess::NotRunning) {
@@ -94,9 +96,13 @@ TLocalService::~TLocalService() {
     }
 }
 
-QString TLocalService::Program() { return qEnvironmentVariable("SCANLUME_LOCAL"); }
+QString TLocalService::Program() {
+    return qEnvironmentVariable("SCANLUME_LOCAL");
+}
 
-bool TLocalService::Start() { return Start(TOptions()); }
+bool TLocalService::Start() {
+    return Start(TOptions());
+}
 
 bool TLocalService::Start(const TOptions& AOptions) {
     FOptions = AOptions;
@@ -153,11 +159,17 @@ bool TLocalService::Start(const TOptions& AOptions) {
     return false;
 }
 
-QString TLocalService::BaseUrl() const { return FBaseUrl; }
+QString TLocalService::BaseUrl() const {
+    return FBaseUrl;
+}
 
-int TLocalService::Port() const { return FPort; }
+int TLocalService::Port() const {
+    return FPort;
+}
 
-QProcess& TLocalService::Process() { return *FProcess; }
+QProcess& TLocalService::Process() {
+    return *FProcess;
+}
 
 TLocalService::TReply TLocalService::Call(const QByteArray& AMethod, const QString& APath,
                                           const THeaders& AHeaders, const QByteArray& ABody,
@@ -205,8 +217,7 @@ TLocalService::TReply TLocalService::Call(const QByteArray& AMethod, const QStri
     return Reply;
 }
 
-TLocalService::TReply TLocalService::Poll(const QString& AToken, int AWaitSeconds,
-                                          int ATimeoutMs) {
+TLocalService::TReply TLocalService::Poll(const QString& AToken, int AWaitSeconds, int ATimeoutMs) {
     return Call("GET", QStringLiteral("/api/image-transfer/native/poll?wait=%1").arg(AWaitSeconds),
                 {{"Authorization", "Bearer " + AToken.toUtf8()}}, {},
                 ATimeoutMs > 0 ? ATimeoutMs : (AWaitSeconds + 20) * 1000);
@@ -215,7 +226,8 @@ TLocalService::TReply TLocalService::Poll(const QString& AToken, int AWaitSecond
 void TLocalService::Script(const TScript& AScript) {
     QJsonArray Headers;
     for (const auto& Header : AScript.Headers) {
-        Headers.append(QJsonArray{QString::fromUtf8(Header.first), QString::fromUtf8(Header.second)});
+        Headers.append(
+            QJsonArray{QString::fromUtf8(Header.first), QString::fromUtf8(Header.second)});
     }
     const QJsonObject Body{
         {QStringLiteral("path"), AScript.Path},
@@ -226,9 +238,9 @@ void TLocalService::Script(const TScript& AScript) {
         {QStringLiteral("delay_ms"), AScript.DelayMs},
         {QStringLiteral("drop"), AScript.Drop},
     };
-    const TReply Reply = Call("POST", QStringLiteral("/_test/script"),
-                              {{"Content-Type", "application/json"}},
-                              QJsonDocument(Body).toJson(QJsonDocument::Compact));
+    const TReply Reply =
+        Call("POST", QStringLiteral("/_test/script"), {{"Content-Type", "application/json"}},
+             QJsonDocument(Body).toJson(QJsonDocument::Compact));
     if (Reply.Status != 200) {
         qWarning() << "TLocalService::Script failed:" << Reply.Status << Reply.Error << Reply.Body;
     }
@@ -250,7 +262,8 @@ QList<TLocalService::TRecorded> TLocalService::Requests() {
         Recorded.Target = Object.value(QStringLiteral("target")).toString().toUtf8();
         for (const QJsonValue& Header : Object.value(QStringLiteral("headers")).toArray()) {
             const QJsonArray Pair = Header.toArray();
-            Recorded.Headers.append({Pair.at(0).toString().toUtf8(), Pair.at(1).toString().toUtf8()});
+            Recorded.Headers.append(
+                {Pair.at(0).toString().toUtf8(), Pair.at(1).toString().toUtf8()});
         }
         Recorded.Body = QByteArray::fromBase64(
             Object.value(QStringLiteral("body_base64")).toString().toLatin1());
@@ -271,11 +284,13 @@ QString TLocalService::Token(const QString& AUser) {
     const QJsonObject Body{{QStringLiteral("email"), AUser.left(Colon)},
                            {QStringLiteral("password"), AUser.mid(Colon + 1)},
                            {QStringLiteral("remember_me"), true}};
-    const TReply Reply = Call("POST", QStringLiteral("/api/auth/login"),
-                              {{"Content-Type", "application/json"}},
-                              QJsonDocument(Body).toJson(QJsonDocument::Compact));
-    const QString Token =
-        QJsonDocument::fromJson(Reply.Body).object().value(QStringLiteral("access_token")).toString();
+    const TReply Reply =
+        Call("POST", QStringLiteral("/api/auth/login"), {{"Content-Type", "application/json"}},
+             QJsonDocument(Body).toJson(QJsonDocument::Compact));
+    const QString Token = QJsonDocument::fromJson(Reply.Body)
+                              .object()
+                              .value(QStringLiteral("access_token"))
+                              .toString();
     if (Reply.Status != 200 || Token.isEmpty()) {
         qWarning() << "TLocalService::Token failed for" << AUser << Reply.Status << Reply.Error
                    << Reply.Body;
@@ -296,7 +311,8 @@ int TLocalService::SendText(const QString& AUser, const QString& AText, const QS
     return SendForm(AUser, Fields, {}, {}, {}, false);
 }
 
-int TLocalService::SendForm(const QString& AUser, const QList<QPair<QByteArray, QByteArray>>& AFields,
+int TLocalService::SendForm(const QString& AUser,
+                            const QList<QPair<QByteArray, QByteArray>>& AFields,
                             const QString& AFilename, const QByteArray& AContentType,
                             const QByteArray& AData, bool AHasFile) {
     const QString Token = this->Token(AUser);

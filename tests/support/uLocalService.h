@@ -37,8 +37,8 @@ public:
     };
     // The outcome of one HTTP exchange made by Call().
     struct TReply {
-        int Status = 0;  // 0 when the exchange failed
-        QString Error;   // transport error, empty on success
+        int Status = 0; // 0 when the exchange failed
+        QString Error;  // transport error, empty on success
         THeaders Headers;
         QByteArray Body; // as received, never decoded
         QByteArray Header(const QByteArray& AName) const;
@@ -53,10 +53,12 @@ public:
     bool Start(const TOptions& AOptions);
     QString BaseUrl() const; // "http://127.0.0.1:PORT" or https
     int Port() const;
-    void Script(const TScript& AScript); // QVERIFY-style failures are reported via qWarning + returning; keep it simple
+    // Failures are reported with qWarning and the call returns.
+    void Script(const TScript& AScript);
     QList<TRecorded> Requests();         // excluding /_test/ requests
     void Reset();
-    // As the phone would: signs in as AUser ("email:password") and sends one item. Returns the HTTP status.
+    // As the phone would: signs in as AUser ("email:password") and sends one item.
+    // Returns the HTTP status (0 when the exchange failed).
     int SendFile(const QString& AUser, const QString& AFilename, const QByteArray& AContentType,
                  const QByteArray& AData);
     int SendText(const QString& AUser, const QString& AText, const QString& AFilename = QString());
@@ -72,8 +74,8 @@ public:
 
 private:
     int SendForm(const QString& AUser, const QList<QPair<QByteArray, QByteArray>>& AFields,
-                 const QString& AFilename, const QByteArray& AContentType,
-                 const QByteArray& AData, bool AHasFile);
+                 const QString& AFilename, const QByteArray& AContentType, const QByteArray& AData,
+                 bool AHasFile);
 
     TOptions FOptions;
     std::unique_ptr<QProcess> FProcess;
