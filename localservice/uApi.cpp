@@ -19,9 +19,21 @@ constexpr size_t kMaxExtractText = 1024 * 1024;
 constexpr size_t kMaxItems = 1000;
 constexpr size_t kMaxAliases = 100;
 constexpr size_t kMaxNameBytes = 200;
+constexpr size_t kMaxFilenameBytes = 1024;
 
 const char* const kTextContentType = "text/plain; charset=utf-8";
 const char* const kTextFilename = "result.txt";
+
+// No control characters: the text goes into a response header as it is.
+bool IsHeaderSafe(std::string_view AText) {
+    for (const char C : AText) {
+        const auto B = static_cast<unsigned char>(C);
+        if ((B < 0x20 && B != '\t') || B == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string StringOf(const rapidjson::Value& AValue) {
     return std::string(AValue.GetString(), AValue.GetStringLength());
@@ -321,6 +333,17 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
         Item.Filename = Name != nullptr && !Name->Data.empty() ? Name->Data : kTextFilename;
         Item.ContentType = kTextContentType;
         Item.Body = Text->Data;
+    }
+    // Both go into response headers of the poll.
+    if (Item.Filename.size() > kMaxFilenameBytes) {
+        ReplyValidation(ARes, {{TLoc{std::string("body"), std::string("filename")},
+                                "ファイル名が長すぎます", "value_error.any_str.max_length"}});
+        return;
+    }
+    if (!IsHeaderSafe(Item.ContentType)) {
+        ReplyValidation(ARes, {{TLoc{std::string("body"), std::string("file")},
+                                "Content-Type が不正です", "value_error"}});
+        return;
     }
     const std::string Filename = Item.Filename;
     const std::string ContentType = Item.ContentType;

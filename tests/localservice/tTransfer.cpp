@@ -352,6 +352,15 @@ private slots:
             << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\nhello");
         QTest::newRow("boundary missing")
             << QByteArray("multipart/form-data") << QByteArray("--XyZ--\r\n");
+        QTest::newRow("file name over 1 KiB")
+            << Form
+            << "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                   QByteArray(1100, 'n') + "\"\r\n\r\nx\r\n--XyZ--\r\n";
+        QTest::newRow("control character in the media type")
+            << Form
+            << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"file\"; "
+                          "filename=\"a.jpg\"\r\nContent-Type: image/jpeg\nX-Evil: 1\r\n\r\nx\r\n"
+                          "--XyZ--\r\n");
         QTest::newRow("part without disposition")
             << Form << QByteArray("--XyZ\r\nContent-Type: text/plain\r\n\r\nx\r\n--XyZ--\r\n");
     }
