@@ -90,7 +90,7 @@ int RunWithRatios(int AArgc, char** AArgv, const std::string& ATitle,
         }
         std::printf("\n");
     }
-    std::printf("  (times in ms; the goal is judged on the medians)\n");
+    std::printf("  (process CPU times in ms; the goal is judged on the medians)\n");
     std::fflush(stdout);
     return missed == 0 ? 0 : 2;
 }

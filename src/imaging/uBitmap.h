@@ -5,8 +5,8 @@
 #include <memory>
 
 // A 24-bit picture: 3 bytes per pixel in the order R, G, B, top row first.
-// Rows are padded to a multiple of 4 bytes, the layout of QImage::Format_RGB888,
-// so the drawing side can wrap the pixels without a copy.
+// Each row starts on a 64-byte boundary (a cache line; the turns run faster). That is also
+// a multiple of 4 bytes, so QImage::Format_RGB888 can wrap the pixels without a copy.
 // Move-only: a photo is tens of megabytes, so every copy is spelled out as Clone().
 class TBitmap24 {
 public:
@@ -35,7 +35,7 @@ public:
     uint8_t* Row(int AY) { return FBits.get() + AY * FStride; }
     const uint8_t* Row(int AY) const { return FBits.get() + AY * FStride; }
 
-    // Bytes per row for a width, padded to 4; 0 for an unusable width.
+    // Bytes per row for a width, padded to 64; 0 for an unusable width.
     static std::ptrdiff_t StrideFor(int AWidth);
 
     // The pixels of the last freed photo-sized bitmap are kept for the next one of the
