@@ -94,7 +94,18 @@ int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t
     return 0;
 }
 
-THttpResponse Perform(CURL* ACurl, TTransfer& ATransfer, const QString& AUrl) {
+TCurlPtr<CURL> NewEasyHandle() {
+    TCurlPtr<CURL> curl(curl_easy_init());
+    if (!curl)
+        throw TTransportError(QStringLiteral("libcurl could not be initialised"));
+    return curl;
+}
+
+THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
+                      const std::atomic<bool>* ACancel) {
+    TTransfer transfer;
+    transfer.TimeoutMs = ATimeoutMs;
+    transfer.Cancel = ACancel;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(ACurl, CURLOPT_ERRORBUFFER, errorBuffer);
     const QByteArray url = AUrl.toUtf8();
@@ -113,24 +124,24 @@ THttpResponse Perform(CURL* ACurl, TTransfer& ATransfer, const QString& AUrl) {
     if (!caDir.isEmpty())
         curl_easy_setopt(ACurl, CURLOPT_CAPATH, caDir.constData());
     curl_easy_setopt(ACurl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(ACurl, CURLOPT_WRITEDATA, &ATransfer);
+    curl_easy_setopt(ACurl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(ACurl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(ACurl, CURLOPT_HEADERDATA, &ATransfer);
+    curl_easy_setopt(ACurl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(ACurl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(ACurl, CURLOPT_XFERINFODATA, &ATransfer);
+    curl_easy_setopt(ACurl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(ACurl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(ACurl, CURLOPT_BUFFERSIZE, 256L * 1024);
 
-    ATransfer.MaxBytes = THttpClient::MaxBodyBytes();
-    ATransfer.SinceActivity.start();
+    transfer.MaxBytes = THttpClient::MaxBodyBytes();
+    transfer.SinceActivity.start();
     const CURLcode rc = curl_easy_perform(ACurl);
-    if (ATransfer.TooLarge)
-        throw TTransportError(QStringLiteral("Response body exceeds %1 bytes").arg(ATransfer.MaxBytes));
-    if (ATransfer.Cancelled)
+    if (transfer.TooLarge)
+        throw TTransportError(QStringLiteral("Response body exceeds %1 bytes").arg(transfer.MaxBytes));
+    if (transfer.Cancelled)
         throw TTransportError(QStringLiteral("Request cancelled"));
-    if (ATransfer.TimedOut)
+    if (transfer.TimedOut)
         throw TTransportError(
-            QStringLiteral("Operation timed out: no response within %1 ms").arg(ATransfer.TimeoutMs));
+            QStringLiteral("Operation timed out: no response within %1 ms").arg(transfer.TimeoutMs));
     if (rc != CURLE_OK) {
         const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
                                               : QString::fromUtf8(curl_easy_strerror(rc));
@@ -138,15 +149,15 @@ THttpResponse Perform(CURL* ACurl, TTransfer& ATransfer, const QString& AUrl) {
     }
     long status = 0;
     curl_easy_getinfo(ACurl, CURLINFO_RESPONSE_CODE, &status);
-    ATransfer.Response.Status = int(status);
+    transfer.Response.Status = int(status);
     const QByteArray encoding =
-        TextRules::AsciiLower(QString::fromLatin1(ATransfer.Response.Header("Content-Encoding")))
+        TextRules::AsciiLower(QString::fromLatin1(transfer.Response.Header("Content-Encoding")))
             .trimmed()
             .toLatin1();
     if (encoding == "gzip" || encoding == "deflate")
-        ATransfer.Response.Body =
-            InflateBody(ATransfer.Response.Body, encoding, THttpClient::MaxBodyBytes());
-    return std::move(ATransfer.Response);
+        transfer.Response.Body =
+            InflateBody(transfer.Response.Body, encoding, THttpClient::MaxBodyBytes());
+    return std::move(transfer.Response);
 }
 
 TCurlPtr<curl_slist> HeaderList(const THeaderList& AHeaders, bool AForm) {
@@ -192,12 +203,7 @@ qint64 THttpClient::MaxBodyBytes() { return GMaxBodyBytes; }
 THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
                                 const THeaderList& AHeaders, const QByteArray& ABody,
                                 bool AHasBody) {
-    TCurlPtr<CURL> curl(curl_easy_init());
-    if (!curl)
-        throw TTransportError(QStringLiteral("libcurl could not be initialised"));
-    TTransfer transfer;
-    transfer.TimeoutMs = FResponseTimeoutMs;
-    transfer.Cancel = FCancel;
+    TCurlPtr<CURL> curl = NewEasyHandle();
     auto headers = HeaderList(AHeaders, false);
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     if (AMethod == "GET") {
@@ -210,17 +216,12 @@ THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
             curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, ABody.constData());
         }
     }
-    return Perform(curl.get(), transfer, AUrl);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel);
 }
 
 THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHeaders,
                                     const QList<TFormPart>& AParts) {
-    TCurlPtr<CURL> curl(curl_easy_init());
-    if (!curl)
-        throw TTransportError(QStringLiteral("libcurl could not be initialised"));
-    TTransfer transfer;
-    transfer.TimeoutMs = FResponseTimeoutMs;
-    transfer.Cancel = FCancel;
+    TCurlPtr<CURL> curl = NewEasyHandle();
     TCurlPtr<curl_mime> form(curl_mime_init(curl.get()));
     for (const TFormPart& p : AParts) {
         curl_mimepart* part = curl_mime_addpart(form.get());
@@ -234,7 +235,7 @@ THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHea
     auto headers = HeaderList(AHeaders, true);
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
-    return Perform(curl.get(), transfer, AUrl);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel);
 }
 
 QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qint64 AMaxBytes) {
