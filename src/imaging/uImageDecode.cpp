@@ -215,8 +215,13 @@ TJpegResult DecodeJpeg(const QByteArray& ABytes, int AOrientation, TBitmap24& AO
         for (int i = 0; i < bandRows; ++i)
             rows[static_cast<std::size_t>(i)] = band.Row(i);
         for (int y = 0; y < h;) {
+            // Turning clockwise fills the result from its left edge with the last rows, so
+            // bands are counted from the bottom: their edges then fall on whole cache lines
+            // of the result.
+            const int want =
+                AOrientation == 6 && y == 0 ? (h - 1) % bandRows + 1 : std::min(bandRows, h - y);
             int got = 0;
-            if (!JpegReadRows(s, rows.data(), std::min(bandRows, h - y), got)) {
+            if (!JpegReadRows(s, rows.data(), want, got)) {
                 SetError(AError, JpegErrorText(s));
                 return TJpegResult::Failed;
             }
