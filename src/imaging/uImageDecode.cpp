@@ -164,7 +164,7 @@ bool WithinAllocationLimit(qint64 AWidth, qint64 AHeight) {
 // Rows decoded before they are turned. Short bands would keep the rows in the
 // second-level cache, but give each result row only a few bytes per band, so most
 // result cache lines are written in pieces; measured on a 12 MP photo, 32 rows cost
-// 1.3 times the bare decode, 512 rows (6 MB) 1.15.
+// 1.3 times the bare decode, 512 rows (6 MB) 1.1.
 constexpr int KBandRows = 512;
 
 enum class TJpegResult { Ok, Failed, NotHandled };
