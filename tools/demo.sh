@@ -23,6 +23,17 @@ rm -rf "$demo"
 mkdir -p "$demo/config" "$demo/runtime" "$demo/samples" "$demo/received"
 chmod 700 "$demo/runtime"
 # The demo profile: its own settings folder, its own key file, its own instance lock.
+# The desktop's session bus and Wayland socket are found through XDG_RUNTIME_DIR, so
+# name them absolutely before it changes.
+if [ -n "${XDG_RUNTIME_DIR:-}" ]; then
+  if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ -S "$XDG_RUNTIME_DIR/bus" ]; then
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+  fi
+  case "${WAYLAND_DISPLAY:-}" in
+    "" | /*) ;;
+    *) export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ;;
+  esac
+fi
 export XDG_CONFIG_HOME=$demo/config XDG_RUNTIME_DIR=$demo/runtime PICTOPORT_KEYRING=off
 
 cleanup() {

@@ -11,16 +11,18 @@ QString AutostartEntryPath() {
 }
 
 namespace {
-// Exec= quoting of the desktop entry spec: quote the path, escape the few specials.
+// Exec= of a desktop entry: the path in double quotes with ", `, $ and \ escaped, then
+// every backslash doubled once more because the value is itself an escaped string.
 QString QuoteExec(const QString& APath) {
-    QString escaped;
+    QString quoted;
     for (QChar c : APath) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            escaped += u'\\';
-        escaped += c;
+            quoted += u'\\';
+        quoted += c;
     }
-    escaped.replace(QLatin1String("%"), QLatin1String("%%"));
-    return u'"' + escaped + u'"';
+    quoted.replace(QLatin1String("%"), QLatin1String("%%"));
+    quoted.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+    return u'"' + quoted + u'"';
 }
 } // namespace
 

@@ -39,18 +39,18 @@ std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob) {
     if (ABlob.size() < HeaderSize + static_cast<int>(crypto_secretbox_MACBYTES) ||
         ABlob.at(0) != BlobVersion)
         return std::nullopt;
-    std::optional<QByteArray> key = UserKey::Find();
-    if (!key)
-        return std::nullopt;
     const auto* in = reinterpret_cast<const unsigned char*>(ABlob.constData());
     const qsizetype cipherSize = ABlob.size() - HeaderSize;
     QByteArray plain(cipherSize - crypto_secretbox_MACBYTES, Qt::Uninitialized);
-    const int rc = crypto_secretbox_open_easy(
-        reinterpret_cast<unsigned char*>(plain.data()), in + HeaderSize,
-        static_cast<unsigned long long>(cipherSize), in + 1,
-        reinterpret_cast<const unsigned char*>(key->constData()));
-    sodium_memzero(key->data(), key->size());
-    if (rc != 0)
+    bool opened = false;
+    for (QByteArray& key : UserKey::FindAll()) {
+        opened = opened || crypto_secretbox_open_easy(
+                               reinterpret_cast<unsigned char*>(plain.data()), in + HeaderSize,
+                               static_cast<unsigned long long>(cipherSize), in + 1,
+                               reinterpret_cast<const unsigned char*>(key.constData())) == 0;
+        sodium_memzero(key.data(), key.size());
+    }
+    if (!opened)
         return std::nullopt;
     return plain;
 }

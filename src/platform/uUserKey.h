@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QList>
 #include <optional>
 
 // The per-user 256-bit key that protects the stored password off Windows. It lives in
@@ -9,9 +10,10 @@ namespace UserKey {
 
 constexpr int KeySize = 32;
 
-// The existing key, or nullopt when there is none or the key file is not trusted
-// (readable by others, wrong size, not a regular file).
-std::optional<QByteArray> Find();
+// Every existing key, the keyring's first, then the key file's when it is trusted
+// (a regular file of this user that nobody else can read, of the right size). A
+// password sealed while there was no keyring stays readable once one appears.
+QList<QByteArray> FindAll();
 
 // The existing key, or a new one stored where it will be found again. Throws TAppError
 // when no key can be kept anywhere.

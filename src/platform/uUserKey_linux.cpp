@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTimer>
 #include <qt6keychain/keychain.h>
 #include <sodium.h>
 #include <sys/stat.h>
@@ -23,13 +24,23 @@ QString KeyFilePath() { return JoinPath(ConfigDir(), QStringLiteral("password.ke
 
 enum class TKeyringState { Found, Missing, Unavailable };
 
-// QtKeychain works asynchronously; the settings code is synchronous, so wait here.
-template <typename TJob> void RunJob(TJob& AJob) {
+// QtKeychain works asynchronously; the settings code is synchronous, so wait here, but
+// not for ever: a keyring that wants a prompt counts as no keyring.
+constexpr int KeyringTimeoutMs = 5000;
+
+template <typename TJob> bool RunJob(TJob& AJob) {
     AJob.setAutoDelete(false);
     QEventLoop loop;
-    QObject::connect(&AJob, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+    bool finished = false;
+    QObject::connect(&AJob, &QKeychain::Job::finished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    QTimer::singleShot(KeyringTimeoutMs, &loop, &QEventLoop::quit);
     AJob.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!finished)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return finished;
 }
 
 TKeyringState ReadKeyring(QByteArray& AKey) {
@@ -39,7 +50,8 @@ TKeyringState ReadKeyring(QByteArray& AKey) {
         return TKeyringState::Unavailable;
     QKeychain::ReadPasswordJob job(KeyringService);
     job.setKey(KeyringKey);
-    RunJob(job);
+    if (!RunJob(job))
+        return TKeyringState::Unavailable;
     if (job.error() == QKeychain::NoError) {
         AKey = job.binaryData();
         return TKeyringState::Found;
@@ -52,8 +64,7 @@ bool WriteKeyring(const QByteArray& AKey) {
     QKeychain::WritePasswordJob job(KeyringService);
     job.setKey(KeyringKey);
     job.setBinaryData(AKey);
-    RunJob(job);
-    return job.error() == QKeychain::NoError;
+    return RunJob(job) && job.error() == QKeychain::NoError;
 }
 
 // A key file is trusted only when it is a regular file of this user that nobody
@@ -88,11 +99,14 @@ bool WriteKeyFile(const QByteArray& AKey) {
 
 } // namespace
 
-std::optional<QByteArray> Find() {
+QList<QByteArray> FindAll() {
+    QList<QByteArray> keys;
     QByteArray key;
-    if (ReadKeyring(key) == TKeyringState::Found)
-        return key.size() == KeySize ? std::optional<QByteArray>(key) : std::nullopt;
-    return ReadKeyFile();
+    if (ReadKeyring(key) == TKeyringState::Found && key.size() == KeySize)
+        keys.append(key);
+    if (auto fileKey = ReadKeyFile(); fileKey && !keys.contains(*fileKey))
+        keys.append(*fileKey);
+    return keys;
 }
 
 QByteArray FindOrCreate() {

@@ -147,6 +147,10 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
                                               : QString::fromUtf8(curl_easy_strerror(rc));
         throw TTransportError(detail.trimmed());
     }
+    // A Content-Length that promised more than came must not leave the spare room in a
+    // body that the window keeps for the rest of the session.
+    if (transfer.Response.Body.capacity() - transfer.Response.Body.size() > 64 * 1024)
+        transfer.Response.Body.squeeze();
     long status = 0;
     curl_easy_getinfo(ACurl, CURLINFO_RESPONSE_CODE, &status);
     transfer.Response.Status = int(status);

@@ -9,7 +9,10 @@ TIniFile TIniFile::Parse(const QByteArray& AUtf8) {
     QByteArrayView bytes(AUtf8);
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes = bytes.sliced(3);
-    const QString text = QString::fromUtf8(bytes);
+    QString text = QString::fromUtf8(bytes);
+    // CR LF, LF and a lone CR all end a line.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
 
     TIniFile ini;
     TSection* current = nullptr;

@@ -15,11 +15,17 @@ const QString Auth = QStringLiteral("auth");
 const QString SaveSection = QStringLiteral("save");
 const QString App = QStringLiteral("app");
 
-// Missing or unreadable file: nothing to keep, start from an empty file.
-TIniFile ReadIni() {
+// A missing file is an empty one. One that exists but cannot be read gives an empty
+// file to Load (defaults) and an error to Save, which must not write over it.
+TIniFile ReadIni(bool AForSave) {
     QFile file(IniPath());
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return TIniFile();
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (AForSave)
+            throw TAppError(file.errorString());
+        return TIniFile();
+    }
     return TIniFile::Parse(file.readAll());
 }
 } // namespace
@@ -37,7 +43,7 @@ void TAppSettings::Load() {
 
     if (!QFile::exists(IniPath()))
         return;
-    const TIniFile ini = ReadIni();
+    const TIniFile ini = ReadIni(false);
     ServerUrl = ini.ReadString(Server, QStringLiteral("url"), ServerUrl);
     Email = ini.ReadString(Auth, QStringLiteral("email"));
     const QString enc = ini.ReadString(Auth, QStringLiteral("password_enc"));
@@ -56,7 +62,7 @@ void TAppSettings::Load() {
 
 void TAppSettings::Save() const {
     QDir().mkpath(ConfigDir());
-    TIniFile ini = ReadIni();
+    TIniFile ini = ReadIni(true);
     ini.WriteString(Server, QStringLiteral("url"), ServerUrl);
     ini.EraseSection(Auth);
     ini.WriteString(Auth, QStringLiteral("email"), Email);

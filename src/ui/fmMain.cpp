@@ -7,6 +7,9 @@
 #include "imaging/uOrientation.h"
 #include "imaging/uRotate.h"
 #include "platform/uAutostart.h"
+#ifdef Q_OS_WIN
+#include "platform/uWinSingleInstance.h"
+#endif
 #include "service/uApiClient.h"
 #include "settings/uPaths.h"
 #include "ui/uElidedLabel.h"
@@ -452,6 +455,10 @@ void TFormMain::ShowMe() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
+#ifdef Q_OS_WIN
+    // Windows lets a program take the foreground only through these calls.
+    WinSingleInstance::BringToFront(reinterpret_cast<void*>(winId()));
+#endif
 }
 
 void TFormMain::ShowFromTray() { ShowMe(); }

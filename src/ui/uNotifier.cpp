@@ -20,7 +20,8 @@ void TNotifier::Announce(const QString& ATitle, const QString& AText, int ATimeo
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    call << QStringLiteral("Pictoport") << uint(0) << QStringLiteral("pictoport") << ATitle << AText
+    // No icon, as the balloons have none.
+    call << QStringLiteral("Pictoport") << uint(0) << QString() << ATitle << AText
          << QStringList() << QVariantMap() << ATimeoutMs;
     // Fire and forget: a missing notification service must not stall the window.
     bus.call(call, QDBus::NoBlock);

@@ -40,7 +40,9 @@ QString SafeFileName(const QString& AName) {
     QString name = FileNamePart(AName);
     for (QChar& c : name) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7F || u == u'<' || u == u'>' || u == u'"' || u == u'|' ||
+        // Format characters (such as the right-to-left override) could make a name
+        // look like another kind of file.
+        if (u < 0x20 || u == 0x7F || c.category() == QChar::Other_Format || u == u'<' || u == u'>' || u == u'"' || u == u'|' ||
             u == u'?' || u == u'*')
             c = u'_';
     }

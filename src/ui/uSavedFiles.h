@@ -10,7 +10,7 @@ QString FileNamePart(const QString& AName);
 
 // A received name is untrusted. The rule: keep only the part after the last "\", "/"
 // or ":"; turn control characters and the characters Windows forbids in names
-// (< > " | ? *) into "_"; drop trailing dots and blanks (Windows would) and leading
+// (< > " | ? *), and Unicode format characters such as U+202E, into "_"; drop trailing dots and blanks (Windows would) and leading
 // and trailing blanks; put "_" before a name Windows reserves for a device (CON, PRN,
 // AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension); shorten the stem so
 // the name fits in 240 bytes of UTF-8, keeping the extension. What is then empty,

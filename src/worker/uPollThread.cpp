@@ -20,8 +20,9 @@ TPollThread* TPollThread::Create(const QString& ABaseUrl, const QString& AEmail,
     auto* worker = new TPollThread(ABaseUrl, AEmail, APassword, std::move(AOnImage),
                                    std::move(AOnText), std::move(AOnStatus), ATimings);
     // Frees itself: the object lives on the creating thread, so deleteLater runs there,
-    // and deleting it also discards any call of it still queued.
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    // and deleting it also discards any call of it still queued. The connection is
+    // direct so the request is a deferred delete, which DropQueuedCalls leaves alone.
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater, Qt::DirectConnection);
     worker->start();
     return worker;
 }

@@ -41,6 +41,15 @@ private Q_SLOTS:
         QCOMPARE(t.Password, s.Password);
     }
 
+    void passwordSealedWithoutKeyringStaysReadable() {
+        // Sealed while there was no keyring: under the key file's key.
+        qputenv("PICTOPORT_KEYRING", "off");
+        const QString enc = DpapiProtect(QStringLiteral("from the file key"));
+        qunsetenv("PICTOPORT_KEYRING");
+        QVERIFY(QFile::exists(ConfigDir() + QStringLiteral("/password.key")));
+        QCOMPARE(DpapiUnprotect(enc), QStringLiteral("from the file key"));
+    }
+
     void foreignBlobFails() {
         // A well-formed blob sealed under some other key.
         QByteArray blob(1 + 24 + 16 + 4, '\x11');

@@ -354,11 +354,30 @@ private Q_SLOTS:
             QVERIFY2(f == QLatin1String("settings.ini"), qPrintable(f));
     }
 
-    void unreadableFileGivesDefaults() {
+    void unreadableFileGivesDefaultsAndIsNotOverwritten() {
         QDir().mkpath(IniPath()); // a folder where the file should be
         TAppSettings s;
         s.Load();
         QCOMPARE(s.ServerUrl, DefaultServerUrl());
+        // Saving must not replace what it could not read.
+        QVERIFY_THROWS_EXCEPTION(TAppError, s.Save());
+        QVERIFY(QFileInfo(IniPath()).isDir());
+    }
+
+    void lineEnds_data() {
+        QTest::addColumn<QByteArray>("eol");
+        QTest::newRow("CR LF") << QByteArray("\r\n");
+        QTest::newRow("LF") << QByteArray("\n");
+        QTest::newRow("CR") << QByteArray("\r");
+    }
+    void lineEnds() {
+        QFETCH(QByteArray, eol);
+        WriteAll(IniPath(), "[server]" + eol + "url=https://x" + eol + "[mine]" + eol + "k=v" + eol);
+        TAppSettings s;
+        s.Load();
+        QCOMPARE(s.ServerUrl, QStringLiteral("https://x"));
+        s.Save();
+        QCOMPARE(TIniFile::Parse(ReadAll(IniPath())).ReadString("mine", "k"), QStringLiteral("v"));
     }
 };
 

@@ -235,6 +235,19 @@ private Q_SLOTS:
         QVERIFY(delivered > 0);
     }
 
+    // A worker that has already ended when its owner stops it still frees itself: the
+    // owner's dropping of queued calls must not drop the worker's own deletion.
+    void endedWorkerStillFreesItself() {
+        TRecord rec;
+        TPollThread* w = Start(rec, QStringLiteral("u9@example.com"), QStringLiteral("pw"));
+        QTRY_VERIFY(rec.Connected.contains(true));
+        const int before = TPollThread::LiveCount();
+        w->requestInterruption();
+        QVERIFY(w->wait(30000)); // ended, its deletion queued
+        w->Stop();
+        QTRY_COMPARE(TPollThread::LiveCount(), before - 1);
+    }
+
     void shutdownAllCutsPollsShort() {
         TRecord rec;
         TPollTimings timings = FastTimings();
