@@ -399,6 +399,40 @@ private Q_SLOTS:
         QCOMPARE(DefaultSettings().SaveFolder, QStringLiteral("/somewhere/else"));
         QVERIFY(!DefaultSettings().RunAtStartup);
         QVERIFY(QFile::exists(entry)); // only the next start of receiving removes it
+        const QByteArray content = ReadAll(entry);
+        QVERIFY(content.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+
+        TFormMain again;
+        QVERIFY(!again.chkRunAtStartup->isChecked());
+        again.edtUrl->setText(FService.BaseUrl());
+        again.edtEmail->setText(QStringLiteral("demo@example.com"));
+        again.edtPassword->setText(QStringLiteral("secret"));
+        again.btnConnect->click();
+        QVERIFY(!QFile::exists(entry));
+        again.btnStop->click();
+        QCOMPARE(StatusColor(again), again.palette().color(QPalette::Disabled, QPalette::WindowText));
+    }
+
+    void workerStatusColours() {
+        TFormMain form;
+        form.edtUrl->setText(FService.BaseUrl());
+        form.edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.edtPassword->setText(QStringLiteral("wrong"));
+        form.btnConnect->click();
+        QTRY_VERIFY(form.lblStatus->text().startsWith(QStringLiteral("ログイン失敗: ")));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
+        form.btnStop->click();
+    }
+
+    void showMeRestores() {
+        TFormMain form;
+        form.show();
+        form.showMinimized();
+        form.ShowMe();
+        QVERIFY(!(form.windowState() & Qt::WindowMinimized));
+        form.hide();
+        form.ShowMe();
+        QVERIFY(form.isVisible());
     }
 
     // ---- preview
@@ -513,6 +547,7 @@ private Q_SLOTS:
         QTest::newRow("reserved, other case") << "" << "lpt1" << "_lpt1";
         QTest::newRow("control characters") << "" << QStringLiteral("a\x01\tb?.jpg") << "a__b_.jpg";
         QTest::newRow("trailing dots and blanks") << "" << "scan. . " << "scan";
+        QTest::newRow("right-to-left override") << "" << QStringLiteral("invoice\u202Efdp.exe") << "invoice_fdp.exe";
     }
     void autoSaveNames() {
         QFETCH(QString, patient);
