@@ -44,6 +44,20 @@ void ReplyBadJson(httplib::Response& ARes) {
         ARes, {{TLoc{std::string("body")}, "JSON として読めません", "value_error.jsondecode"}});
 }
 
+// A JSON object body, or a 422 answer saying what is wrong with it.
+bool ParseObjectBody(const std::string& ABody, rapidjson::Document& ADoc, httplib::Response& ARes) {
+    if (!ParseJson(ABody, ADoc)) {
+        ReplyBadJson(ARes);
+        return false;
+    }
+    if (!ADoc.IsObject()) {
+        ReplyValidation(ARes, {{TLoc{std::string("body")}, "JSON オブジェクトを送ってください",
+                                "type_error.dict"}});
+        return false;
+    }
+    return true;
+}
+
 void ReplyFormError(httplib::Response& ARes, const std::string& AMessage) {
     ReplyValidation(ARes, {{TLoc{std::string("body")}, AMessage, "value_error.multipart"}});
 }
@@ -271,15 +285,8 @@ std::optional<std::string> TApi::Authenticate(const TRequest& ARequest, httplib:
 
 void TApi::Login(const TRequest& ARequest, httplib::Response& ARes) {
     rapidjson::Document Doc;
-    if (!ParseJson(ARequest.Body, Doc)) {
-        ReplyBadJson(ARes);
+    if (!ParseObjectBody(ARequest.Body, Doc, ARes))
         return;
-    }
-    if (!Doc.IsObject()) {
-        ReplyValidation(ARes, {{TLoc{std::string("body")}, "JSON オブジェクトを送ってください",
-                                "type_error.dict"}});
-        return;
-    }
     std::vector<TFieldError> Errors;
     const auto Email = RequiredString(Doc, "email", {std::string("body")}, Errors);
     const auto Password = RequiredString(Doc, "password", {std::string("body")}, Errors);
@@ -454,15 +461,8 @@ void TApi::PutItems(const TRequest& ARequest, httplib::Response& ARes,
 
 void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std::string& AAccount) {
     rapidjson::Document Doc;
-    if (!ParseJson(ARequest.Body, Doc)) {
-        ReplyBadJson(ARes);
+    if (!ParseObjectBody(ARequest.Body, Doc, ARes))
         return;
-    }
-    if (!Doc.IsObject()) {
-        ReplyValidation(ARes, {{TLoc{std::string("body")}, "JSON オブジェクトを送ってください",
-                                "type_error.dict"}});
-        return;
-    }
     std::vector<TFieldError> Errors;
     const auto Text = RequiredString(Doc, "text", {std::string("body")}, Errors);
     if (!Text) {
