@@ -219,6 +219,18 @@ TApi::TApi(TAccounts& AAccounts, TItemQueues& AQueues, TItemStore& AItems, TReco
     : FAccounts(AAccounts), FQueues(AQueues), FItems(AItems), FRecognizer(ARecognizer),
       FMaxWaitSeconds(AMaxWaitSeconds) {}
 
+namespace {
+// A multipart form body, or a 422 answer saying what is wrong with it.
+bool ParseFormBody(const TRequest& ARequest, std::vector<TFormPart>& AParts,
+                   httplib::Response& ARes) {
+    std::string error;
+    if (ParseMultipart(ARequest.Header("Content-Type"), ARequest.Body, AParts, error))
+        return true;
+    ReplyFormError(ARes, error);
+    return false;
+}
+} // namespace
+
 void TApi::Handle(const TRequest& ARequest, httplib::Response& ARes) {
     struct TRoute {
         const char* Method;
@@ -315,11 +327,8 @@ void TApi::Login(const TRequest& ARequest, httplib::Response& ARes) {
 
 void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::string& AAccount) {
     std::vector<TFormPart> Parts;
-    std::string Error;
-    if (!ParseMultipart(ARequest.Header("Content-Type"), ARequest.Body, Parts, Error)) {
-        ReplyFormError(ARes, Error);
+    if (!ParseFormBody(ARequest, Parts, ARes))
         return;
-    }
     const TFormPart* File = FindPart(Parts, "file");
     const TFormPart* Text = FindPart(Parts, "text");
     if ((File == nullptr) == (Text == nullptr)) {
@@ -504,11 +513,8 @@ void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std:
 
 void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::string& AAccount) {
     std::vector<TFormPart> Parts;
-    std::string Error;
-    if (!ParseMultipart(ARequest.Header("Content-Type"), ARequest.Body, Parts, Error)) {
-        ReplyFormError(ARes, Error);
+    if (!ParseFormBody(ARequest, Parts, ARes))
         return;
-    }
     const TFormPart* File = FindPart(Parts, "file");
     if (File == nullptr) {
         ReplyValidation(ARes, {{TLoc{std::string("body"), std::string("file")}, "必須項目です",
