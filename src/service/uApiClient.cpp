@@ -53,10 +53,16 @@ TApiClient::TApiClient(const QString& ABaseUrl) : FBaseUrl(ABaseUrl) {
 
 QByteArray TApiClient::Bearer() const { return "Bearer " + FToken.toUtf8(); }
 
+std::unique_ptr<THttpClient> TApiClient::NewCall(int AResponseTimeoutMs) const {
+    auto http = NewHttpClient(AResponseTimeoutMs);
+    http->SetCancelFlag(FCancel);
+    return http;
+}
+
 bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString& AError) {
     AError.clear();
     FToken.clear();
-    auto http = NewHttpClient(LoginTimeoutMs);
+    auto http = NewCall(LoginTimeoutMs);
     const QByteArray body = TJsonWriter()
                                 .StartObject()
                                 .Key("email").String(AEmail)
@@ -84,8 +90,9 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
                              QString& AContentType) {
     AFilename.clear();
     AContentType.clear();
-    auto http = NewHttpClient((AWaitSeconds + 20) * 1000);
-    http->SetCancelFlag(FPollCancel);
+    auto http = NewCall((AWaitSeconds + 20) * 1000);
+    if (FPollCancel != nullptr)
+        http->SetCancelFlag(FPollCancel);
     THttpResponse r = http->Send(
         "GET", QStringLiteral("%1/api/image-transfer/native/poll?wait=%2").arg(FBaseUrl).arg(AWaitSeconds),
         {{"Authorization", Bearer()}});
@@ -116,7 +123,7 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
 void TApiClient::StopReceiver() {
     if (FToken.isEmpty())
         return;
-    auto http = NewHttpClient(StopTimeoutMs);
+    auto http = NewCall(StopTimeoutMs);
     http->Send("POST", FBaseUrl + QStringLiteral("/api/image-transfer/native/stop"),
                {{"Authorization", Bearer()}}, QByteArray(), true);
 }
@@ -129,7 +136,7 @@ bool TApiClient::OcrImage(const QByteArray& AJpeg, const QString& APatientCode, 
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewHttpClient(OcrTimeoutMs);
+    auto http = NewCall(OcrTimeoutMs);
     QList<TFormPart> parts;
     parts.append({"file", AJpeg, "region.jpg", "image/jpeg"});
     if (!APatientCode.isEmpty())
@@ -160,7 +167,7 @@ bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults,
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewHttpClient(ExtractTimeoutMs);
+    auto http = NewCall(ExtractTimeoutMs);
     const QByteArray body = TJsonWriter().StartObject().Key("text").String(AText).EndObject().Bytes();
     const THttpResponse r =
         http->Send("POST", FBaseUrl + QStringLiteral("/api/extraction/extract"),
@@ -201,7 +208,7 @@ bool TApiClient::GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACat
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewHttpClient(ItemsTimeoutMs);
+    auto http = NewCall(ItemsTimeoutMs);
     const THttpResponse r = http->Send("GET", FBaseUrl + QStringLiteral("/api/extraction/items"),
                                        {{"Authorization", Bearer()}});
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
@@ -224,7 +231,7 @@ bool TApiClient::SaveItems(const QList<TExtractItem>& AItems, QString& AError) {
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewHttpClient(ItemsTimeoutMs);
+    auto http = NewCall(ItemsTimeoutMs);
     TJsonWriter w;
     w.StartObject().Key("items").StartArray();
     for (const TExtractItem& item : AItems) {

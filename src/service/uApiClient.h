@@ -35,6 +35,9 @@ public:
     const QString& BaseUrl() const { return FBaseUrl; }
     // Once the flag is set, an outstanding poll ends at once (used at program end).
     void SetPollCancelFlag(const std::atomic<bool>* AFlag) { FPollCancel = AFlag; }
+    // Once the flag is set, every outstanding and later call ends at once with a
+    // transport error (an owner that goes away while a call runs).
+    void SetCancelFlag(const std::atomic<bool>* AFlag) { FCancel = AFlag; }
 
     bool Login(const QString& AEmail, const QString& APassword, QString& AError);
     TPollResult Poll(int AWaitSeconds, QByteArray& AImage, QString& AFilename,
@@ -55,10 +58,12 @@ public:
 
 private:
     QByteArray Bearer() const;
+    std::unique_ptr<THttpClient> NewCall(int AResponseTimeoutMs) const;
 
     QString FBaseUrl;
     QString FToken;
     const std::atomic<bool>* FPollCancel = nullptr;
+    const std::atomic<bool>* FCancel = nullptr;
 };
 
 std::unique_ptr<THttpClient> NewHttpClient(int AResponseTimeoutMs);

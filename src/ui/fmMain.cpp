@@ -3,20 +3,21 @@
 #include "app/uAppSetup.h"
 #include "common/uClock.h"
 #include "common/uTextRules.h"
-#include "imaging/uImageDecode.h"
-#include "imaging/uOrientation.h"
-#include "imaging/uRotate.h"
 #include "platform/uAutostart.h"
 #ifdef Q_OS_WIN
 #include "platform/uWinSingleInstance.h"
 #endif
-#include "service/uApiClient.h"
-#include "settings/uPaths.h"
+#include "ui/uCommandStates.h"
 #include "ui/uElidedLabel.h"
+#include "ui/uItemSaver.h"
 #include "ui/uMessages.h"
 #include "ui/uNotifier.h"
 #include "ui/uPreviewWidget.h"
+#include "ui/uReceivingSession.h"
+#include "ui/uRecognitionActions.h"
 #include "ui/uSavedFiles.h"
+#include "ui/uSelectionOverlay.h"
+#include "ui/uStatusLine.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -40,31 +41,6 @@
 
 namespace {
 
-const QColor Green(0, 128, 0);
-const QColor Maroon(128, 0, 0);
-
-// Gives every child the whole area: the picture, the selection overlay and the text
-// box lie on top of each other and only one kind is visible at a time.
-class TFillArea : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void resizeEvent(QResizeEvent*) override {
-        for (QObject* child : children()) {
-            if (auto* w = qobject_cast<QWidget*>(child))
-                w->setGeometry(rect());
-        }
-    }
-    void childEvent(QChildEvent* AEvent) override {
-        if (AEvent->added()) {
-            if (auto* w = qobject_cast<QWidget*>(AEvent->child()))
-                w->setGeometry(rect());
-        }
-        QWidget::childEvent(AEvent);
-    }
-};
-
 QFont WindowFont(int APixelSize) {
     QFont font;
     // Yu Gothic UI where Windows has it; Noto Sans CJK JP elsewhere.
@@ -82,15 +58,8 @@ TFormMain::TFormMain(QWidget* AParent, int AFontPixelSize)
     FormCreate();
 }
 
-TFormMain::~TFormMain() {
-    // Also when the window goes without a close request (tests): no worker may outlive
-    // the window's listening.
-    StopReceiving();
-}
-
-int TFormMain::ScalePx(int AValue, int AScalePercent) {
-    return int(std::lround(double(AValue) * AScalePercent / 100.0));
-}
+// The receiving session stops its worker when it goes, with the window.
+TFormMain::~TFormMain() = default;
 
 int TFormMain::TextWidthOf(const QString& AText) const {
     return QFontMetrics(font()).horizontalAdvance(AText);
@@ -105,7 +74,9 @@ int TFormMain::LineHeight() const {
 // Creation and layout
 
 void TFormMain::FormCreate() {
+    FSession = new TReceivingSession(this);
     BuildLayout();
+    WireCommands();
     FSettings.Load();
     SettingsToControls();
     if (FSettings.AutoConnect && !FSettings.Email.isEmpty() && !FSettings.Password.isEmpty())
@@ -286,19 +257,12 @@ void TFormMain::BuildLayout() {
     rightLayout->addWidget(pnlTool);
 
     // 18-20. Preview area: picture, selection overlay, text.
-    auto* area = new TFillArea(right);
-    rightLayout->addWidget(area, 1);
-    imgPreview = new TPreviewWidget(area);
-    pbSelect = new QWidget(area);
-    pbSelect->setAttribute(Qt::WA_TranslucentBackground);
-    pbSelect->hide();
-    memoText = new QPlainTextEdit(area);
-    memoText->setReadOnly(true);
-    memoText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    memoText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    memoText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    pnlPreview = new TPreviewPane(right);
+    rightLayout->addWidget(pnlPreview, 1);
+    imgPreview = pnlPreview->imgPreview;
+    pbSelect = pnlPreview->pbSelect;
+    memoText = pnlPreview->memoText;
     memoText->setFont(WindowFont(15)); // 11 points at 96 DPI
-    memoText->hide();
 
     // 21-22. Notification-area icon and its menu.
     FTrayMenu = new QMenu(this);
@@ -317,14 +281,30 @@ void TFormMain::BuildLayout() {
         TrayIcon->setVisible(true);
     FNotifier = new TNotifier(TrayIcon, this);
 
-    // Handlers of this window's own commands.
+    LayoutDocked();
+}
+
+void TFormMain::WireCommands() {
     connect(btnConnect, &QPushButton::clicked, this, &TFormMain::StartReceiving);
     connect(btnStop, &QPushButton::clicked, this, &TFormMain::StopReceiving);
-    connect(btnRotL, &QPushButton::clicked, this, &TFormMain::RotateLeft);
-    connect(btnRotR, &QPushButton::clicked, this, &TFormMain::RotateRight);
     connect(lvImages, &QTreeWidget::itemSelectionChanged, this, &TFormMain::lvImagesSelectItem);
 
-    LayoutDocked();
+    connect(FSession, &TReceivingSession::ImageReceived, this, &TFormMain::AddImageItem);
+    connect(FSession, &TReceivingSession::TextReceived, this, &TFormMain::AddReceivedText);
+    connect(FSession, &TReceivingSession::StatusChanged, this, &TFormMain::SetStatus);
+
+    connect(btnRotL, &QPushButton::clicked, pnlPreview, &TPreviewPane::RotateLeft);
+    connect(btnRotR, &QPushButton::clicked, pnlPreview, &TPreviewPane::RotateRight);
+    connect(pnlPreview, &TPreviewPane::Changed, this, &TFormMain::UpdateButtons);
+
+    FRecognition = new TRecognitionActions(
+        this, pnlPreview, TRecognitionFields{edtUrl, edtEmail, edtPassword, edtPatientId, lblStatus});
+    connect(btnOcrRegion, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnOcrRegionClick);
+    connect(btnOcrFull, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnOcrFullClick);
+    connect(btnRx, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnRxClick);
+    connect(btnExtract, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnExtractClick);
+    connect(FRecognition, &TRecognitionActions::BusyChanged, this, &TFormMain::UpdateButtons);
+    connect(FRecognition, &TRecognitionActions::TextProduced, this, &TFormMain::AddTextItem);
 }
 
 void TFormMain::LayoutDocked() {
@@ -382,8 +362,12 @@ void TFormMain::UpdateRunAtStartup(bool AEnable) {
     SetRunAtStartup(AEnable, QCoreApplication::applicationFilePath());
 }
 
+void TFormMain::SetPollTimings(const TPollTimings& ATimings) { FSession->SetPollTimings(ATimings); }
+
+bool TFormMain::IsReceiving() const { return FSession->IsReceiving(); }
+
 void TFormMain::StartReceiving() {
-    if (FThread != nullptr)
+    if (FSession->IsReceiving())
         return;
     const QString url = TextRules::Trim(edtUrl->text());
     const QString email = TextRules::Trim(edtEmail->text());
@@ -393,24 +377,12 @@ void TFormMain::StartReceiving() {
     }
     SaveSettings();
     UpdateRunAtStartup(FSettings.RunAtStartup);
-    FThread = TPollThread::Create(
-        FSettings.ServerUrl, FSettings.Email, FSettings.Password,
-        [this](const QString& AName, const QString& AType, const QByteArray& AData) {
-            AddImageItem(AName, AType, AData);
-        },
-        [this](const QString& AName, const QByteArray& AData) { AddReceivedText(AName, AData); },
-        [this](const QString& AMessage, bool AConnected) { SetStatus(AMessage, AConnected); },
-        FPollTimings);
+    FSession->Start(FSettings.ServerUrl, FSettings.Email, FSettings.Password);
     SetRunningState(true);
 }
 
 void TFormMain::StopReceiving() {
-    if (FThread != nullptr) {
-        FThread->Stop();
-        FThread = nullptr;
-    }
-    if (btnConnect == nullptr)
-        return;
+    FSession->Stop();
     SetRunningState(false);
     SetStatusText(QStringLiteral("停止中"), palette().color(QPalette::Disabled, QPalette::WindowText));
 }
@@ -424,14 +396,11 @@ void TFormMain::SetRunningState(bool ARunning) {
 }
 
 void TFormMain::SetStatusText(const QString& AText, const QColor& AColor) {
-    lblStatus->setText(AText);
-    QPalette pal = lblStatus->palette();
-    pal.setColor(QPalette::WindowText, AColor);
-    lblStatus->setPalette(pal);
+    StatusLine::Set(lblStatus, AText, AColor);
 }
 
 void TFormMain::SetStatus(const QString& AMessage, bool AConnected) {
-    SetStatusText(AMessage, AConnected ? Green : Maroon);
+    SetStatusText(AMessage, AConnected ? StatusLine::Green : StatusLine::Maroon);
 }
 
 void TFormMain::FormCloseQuery() {
@@ -468,79 +437,25 @@ void TFormMain::ExitFromTray() { close(); }
 // ---------------------------------------------------------------------------------
 // Preview
 
-void TFormMain::ClearPreview() {
-    imgPreview->Clear();
-    FCurBmp.reset();
-    FCurImgW = 0;
-    FCurImgH = 0;
-}
-
 void TFormMain::ShowItem(int AIndex) {
     if (AIndex < 0 || AIndex >= FImages.size())
         return;
     const TReceivedImage& item = FImages.at(AIndex);
-    FHasSel = false;
-    FDragMode = 0;
-    if (item.IsText) {
-        memoText->setPlainText(item.Text);
-        memoText->show();
-        imgPreview->hide();
-        pbSelect->hide();
-        ClearPreview();
-        UpdateButtons();
-        return;
-    }
-    memoText->hide();
-    imgPreview->show();
-    std::optional<TBitmap24> upright = DecodeUpright(item.Data, nullptr);
-    if (!upright || upright->IsEmpty()) {
-        ClearPreview();
-        pbSelect->hide();
-        UpdateButtons();
-        return;
-    }
-    FCurBmp = std::move(upright);
-    DisplayBitmap();
-}
-
-void TFormMain::DisplayBitmap() {
-    if (!FCurBmp)
-        return;
-    FCurImgW = FCurBmp->Width();
-    FCurImgH = FCurBmp->Height();
-    imgPreview->SetPicture(BitmapToImage(*FCurBmp).copy());
-    FHasSel = false;
-    FDragMode = 0;
-    memoText->hide();
-    imgPreview->show();
-    pbSelect->setVisible(FCurImgW > 0 && FCurImgH > 0);
-    pbSelect->raise();
-    UpdateButtons();
-    pbSelect->update();
+    if (item.IsText)
+        pnlPreview->ShowText(item.Text);
+    else
+        pnlPreview->ShowImage(item.Data);
 }
 
 void TFormMain::UpdateButtons() {
-    const bool imageShown = !imgPreview->isHidden() && FCurImgW > 0;
-    const bool textShown = !memoText->isHidden() && !TextRules::Trim(memoText->toPlainText()).isEmpty();
-    btnOcrRegion->setEnabled(imageShown && !FOcrBusy);
-    btnOcrFull->setEnabled(imageShown && !FOcrBusy);
-    btnRx->setEnabled(imageShown && !FOcrBusy);
-    btnExtract->setEnabled((imageShown || textShown) && !FOcrBusy);
-    btnCopyText->setEnabled(textShown);
-}
-
-void TFormMain::RotateLeft() {
-    if (!FCurBmp)
-        return;
-    FCurBmp = RotateBitmap90(*FCurBmp, false);
-    DisplayBitmap();
-}
-
-void TFormMain::RotateRight() {
-    if (!FCurBmp)
-        return;
-    FCurBmp = RotateBitmap90(*FCurBmp, true);
-    DisplayBitmap();
+    const TCommandStates states = CommandStates(pnlPreview->ImageShown(), pnlPreview->TextShown(),
+                                                FRecognition != nullptr && FRecognition->IsBusy());
+    btnOcrRegion->setEnabled(states.OcrRegion);
+    btnOcrFull->setEnabled(states.OcrFull);
+    btnRx->setEnabled(states.Rx);
+    btnExtract->setEnabled(states.Extract);
+    btnCopyText->setEnabled(states.CopyText);
+    btnItems->setEnabled(states.Items);
 }
 
 void TFormMain::lvImagesSelectItem() {
@@ -576,15 +491,12 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
     item.ContentType = AContentType;
     item.Data = AData;
     item.ReceivedAt = TClock::Now();
-    const QString folder = TextRules::Trim(edtFolder->text());
-    if (chkAutoSave->isChecked() && !folder.isEmpty()) {
-        QString error;
-        QDir().mkpath(folder);
-        const QString path = SavedFiles::UniqueFilePath(folder, PatientFileName(AFilename));
-        if (SavedFiles::WriteFileAtomically(path, AData, error))
-            item.SavedPath = path;
-        else
-            lblStatus->setText(QStringLiteral("自動保存に失敗しました: ") + error);
+    if (chkAutoSave->isChecked()) {
+        const ItemSaver::TSaved saved =
+            ItemSaver::SaveImage(edtFolder->text(), edtPatientId->text(), AFilename, AData);
+        item.SavedPath = saved.Path;
+        if (!saved.Error.isEmpty())
+            lblStatus->setText(QStringLiteral("自動保存に失敗しました: ") + saved.Error);
     }
     InsertItem(item);
     ShowItem(0);
@@ -605,24 +517,19 @@ void TFormMain::AddTextItem(const QString& AName, const QString& AText) {
     if (QClipboard* clipboard = QApplication::clipboard())
         clipboard->setText(item.Text);
 
-    QString folder = TextRules::Trim(edtFolder->text());
-    if (folder.isEmpty())
-        folder = FallbackTextFolder();
-    QString error;
-    QDir().mkpath(folder);
-    const QString path = SavedFiles::UniqueFilePath(folder, AName);
-    if (SavedFiles::WriteFileAtomically(path, SavedFiles::TextFileBytes(item.Text), error))
-        item.SavedPath = path;
+    const ItemSaver::TSaved saved = ItemSaver::SaveText(edtFolder->text(), AName, item.Text);
+    item.SavedPath = saved.Path;
 
     InsertItem(item);
     ShowItem(0);
     if (!item.SavedPath.isEmpty()) {
-        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + item.SavedPath, Green);
+        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + item.SavedPath,
+                      StatusLine::Green);
         lblStatus->setToolTip(item.SavedPath);
     } else {
-        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") + error,
-                      Maroon);
-        lblStatus->setToolTip(error);
+        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") + saved.Error,
+                      StatusLine::Maroon);
+        lblStatus->setToolTip(saved.Error);
     }
     FNotifier->Announce(QStringLiteral("テキストを取得（クリップボードにコピーしました）"), AName);
 }

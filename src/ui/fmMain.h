@@ -1,15 +1,13 @@
 #pragma once
 #include "imaging/uBitmap.h"
 #include "settings/uSettings.h"
+#include "ui/uPreviewPane.h"
+#include "ui/uReceivedItem.h"
+#include "ui/uScale.h"
 #include "worker/uPollThread.h"
 
-#include <QDateTime>
 #include <QList>
-#include <QPoint>
-#include <QRect>
 #include <QWidget>
-#include <memory>
-#include <optional>
 
 class QCheckBox;
 class QGroupBox;
@@ -21,23 +19,17 @@ class QPushButton;
 class QSplitter;
 class QSystemTrayIcon;
 class QTreeWidget;
-class TApiClient;
 class TElidedLabel;
 class TNotifier;
 class TPreviewWidget;
+class TReceivingSession;
+class TRecognitionActions;
+class TSelectionOverlay;
 
-// One entry of the list, newest first. Row i of lvImages shows entry i.
-struct TReceivedImage {
-    QString Filename;
-    QString ContentType;
-    QByteArray Data;
-    QDateTime ReceivedAt;
-    QString SavedPath;
-    bool IsText = false;
-    QString Text; // CR LF line breaks
-};
-
-// The main window: settings, receiving, the list of received items and the preview.
+// The main window: builds the controls and wires the areas that own the work: the
+// receiving session, the list of received items, the preview pane with its selection,
+// and the recognition commands. UpdateButtons is the one place that decides which
+// commands apply.
 class TFormMain : public QWidget {
     Q_OBJECT
 public:
@@ -49,8 +41,8 @@ public:
     // 96-DPI design length scaled by a factor in whole percent: V × K / 100, halves away
     // from zero. Qt's own high-DPI scaling works in device-independent pixels, so the
     // window's factor is 100 and the display's scale comes on top.
-    static int ScalePx(int AValue, int AScalePercent);
-    int ScalePx(int AValue) const { return ScalePx(AValue, FScalePercent); }
+    static int ScalePx(int AValue, int AScalePercent) { return ::ScalePx(AValue, AScalePercent); }
+    int ScalePx(int AValue) const { return ::ScalePx(AValue, FScalePercent); }
     int TextWidthOf(const QString& AText) const;
     int LineHeight() const;
 
@@ -67,19 +59,18 @@ public:
     QString PatientFileName(const QString& AFilename) const;
 
     void ShowItem(int AIndex);
-    void DisplayBitmap();
     void UpdateButtons();
-    void RotateLeft();
-    void RotateRight();
 
     // Tests shorten the worker's pauses.
-    void SetPollTimings(const TPollTimings& ATimings) { FPollTimings = ATimings; }
+    void SetPollTimings(const TPollTimings& ATimings);
 
     // For tests and the demo.
     const QList<TReceivedImage>& Items() const { return FImages; }
-    const TBitmap24* CurrentBitmap() const { return FCurBmp ? &*FCurBmp : nullptr; }
-    bool IsReceiving() const { return FThread != nullptr; }
+    const TBitmap24* CurrentBitmap() const { return pnlPreview->CurrentBitmap(); }
+    bool IsReceiving() const;
     TNotifier* Notifier() const { return FNotifier; }
+    TPreviewPane* Preview() const { return pnlPreview; }
+    TRecognitionActions* Recognition() const { return FRecognition; }
 
     // Controls, named as they are laid out.
     QGroupBox* grpSettings = nullptr;
@@ -96,8 +87,9 @@ public:
     QPushButton* btnStop = nullptr;
     TElidedLabel* lblStatus = nullptr;
     QTreeWidget* lvImages = nullptr;
+    TPreviewPane* pnlPreview = nullptr;
     TPreviewWidget* imgPreview = nullptr;
-    QWidget* pbSelect = nullptr;
+    TSelectionOverlay* pbSelect = nullptr;
     QPlainTextEdit* memoText = nullptr;
     QLabel* lblPatientId = nullptr;
     QLineEdit* edtPatientId = nullptr;
@@ -146,18 +138,12 @@ private:
     void SetStatusText(const QString& AText, const QColor& AColor);
     void InsertItem(const TReceivedImage& AItem);
     void lvImagesSelectItem();
-    void ClearPreview();
+    void WireCommands();
 
     TAppSettings FSettings;
-    TPollThread* FThread = nullptr; // not owned: it frees itself
+    TReceivingSession* FSession = nullptr;
+    TRecognitionActions* FRecognition = nullptr;
     QList<TReceivedImage> FImages;
-    std::optional<TBitmap24> FCurBmp;
-    int FCurImgW = 0;
-    int FCurImgH = 0;
-    bool FHasSel = false;
-    int FDragMode = 0;
-    std::unique_ptr<TApiClient> FOcrApi;
-    bool FOcrBusy = false;
     bool FClosing = false;
 
     int FScalePercent = 100;
@@ -167,5 +153,4 @@ private:
     int FStatusRightGap = 0;
     QMenu* FTrayMenu = nullptr;
     TNotifier* FNotifier = nullptr;
-    TPollTimings FPollTimings;
 };

@@ -80,6 +80,18 @@ QString PatientFileName(const QString& APatientId, const QString& AFilename) {
     return QStringLiteral("pt") + digits + u'_' + FileNamePart(AFilename);
 }
 
+QString ResultFileName(const QString& APatientCode, const QString& AKind, const QDateTime& ANow) {
+    QString prefix = TextRules::Trim(APatientCode);
+    if (prefix.isEmpty())
+        prefix = QStringLiteral("OCR");
+    for (QChar& c : prefix) {
+        if (c == u'/' || c == u'\\' || c == u':')
+            c = u'_';
+    }
+    return prefix + AKind + u'_' + ANow.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+           QStringLiteral(".txt");
+}
+
 QString UniqueFilePath(const QString& AFolder, const QString& AName) {
     const QString f = SafeFileName(AName);
     QString path = JoinName(AFolder, f);

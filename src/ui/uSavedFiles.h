@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 // Names and writes of the files Pictoport keeps in the save folder. Widget-free.
@@ -21,6 +22,12 @@ QString SafeFileName(const QString& AName);
 // "pt" + the ASCII digits of the patient box + "_" + the file-name part, or the name
 // unchanged when the box holds no ASCII digit.
 QString PatientFileName(const QString& APatientId, const QString& AFilename);
+
+// The name of a recognition or extraction result: the patient number (trimmed; "OCR"
+// when empty) + AKind ("", "_処方" or "_検査") + "_" + yyyymmdd_hhnnss of ANow + ".txt".
+// Path separators and ":" in the patient number become "_", so a number such as
+// "12/34" stays whole instead of being cut to its last part.
+QString ResultFileName(const QString& APatientCode, const QString& AKind, const QDateTime& ANow);
 
 // A path in AFolder that no file occupies: the name itself, else "%s_(%d)%s".
 QString UniqueFilePath(const QString& AFolder, const QString& AName);

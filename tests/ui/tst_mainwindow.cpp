@@ -8,6 +8,7 @@
 #include "ui/uMessages.h"
 #include "ui/uNotifier.h"
 #include "ui/uPreviewWidget.h"
+#include "ui/uSelectionOverlay.h"
 #include "ui/uSavedFiles.h"
 
 #include "uJpegFixture.h"

@@ -1,0 +1,22 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// Puts received and produced items into the save folder under names that never replace
+// a file already there. Widget-free.
+namespace ItemSaver {
+
+struct TSaved {
+    QString Path;  // empty when nothing was written
+    QString Error; // why, when a write was attempted and failed
+};
+
+// A received image, named after the patient number when one is entered. Written only
+// when AFolder (trimmed) is not empty.
+TSaved SaveImage(const QString& AFolder, const QString& APatientId, const QString& AFilename,
+                 const QByteArray& AData);
+// A text, as UTF-8 with a byte-order mark; without a save folder into the fall-back
+// Documents folder.
+TSaved SaveText(const QString& AFolder, const QString& AName, const QString& AText);
+
+} // namespace ItemSaver

@@ -1,0 +1,178 @@
+#include "ui/uRecognitionActions.h"
+
+#include "common/uClock.h"
+#include "common/uTextRules.h"
+#include "ui/uExtractUI.h"
+#include "ui/uLabTable.h"
+#include "ui/uMessages.h"
+#include "ui/uPreviewPane.h"
+#include "ui/uSavedFiles.h"
+#include "ui/uStatusLine.h"
+
+#include <QLineEdit>
+
+namespace {
+const QString NoImage = QStringLiteral("先に一覧から画像を選択してください。");
+const QString Busy = QStringLiteral("解析中です。完了までお待ちください。");
+const QString MissingAccount =
+    QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。");
+} // namespace
+
+TRecognitionActions::TRecognitionActions(QWidget* AWindow, TPreviewPane* APane,
+                                         const TRecognitionFields& AFields)
+    : QObject(AWindow), FWindow(AWindow), FPane(APane), FFields(AFields),
+      FJob(new TRecognitionJob(this)) {
+    connect(FJob, &TRecognitionJob::OcrFinished, this, &TRecognitionActions::OcrFinished);
+    connect(FJob, &TRecognitionJob::ExtractFinished, this, &TRecognitionActions::ExtractFinished);
+}
+
+void TRecognitionActions::SetStatus(const QString& AText, const QColor& AColor) {
+    StatusLine::Set(FFields.Status, AText, AColor);
+}
+
+QByteArray TRecognitionActions::SelectionOrWholeJpeg() const {
+    TRect region;
+    if (!FPane->SelectionToImageRect(region))
+        region = FPane->WholeImage();
+    return FPane->CropToJpeg(region);
+}
+
+void TRecognitionActions::btnOcrRegionClick() {
+    if (FPane->CurImgW() <= 0) {
+        Messages::Show(FWindow, NoImage);
+        return;
+    }
+    TRect region;
+    if (!FPane->SelectionToImageRect(region)) {
+        Messages::Show(
+            FWindow,
+            QStringLiteral("画像の上をドラッグして、文字化したい範囲を選択してください。"));
+        return;
+    }
+    RunOcr(FPane->CropToJpeg(region), false, false);
+}
+
+void TRecognitionActions::btnOcrFullClick() {
+    if (FPane->CurImgW() <= 0) {
+        Messages::Show(FWindow, NoImage);
+        return;
+    }
+    RunOcr(FPane->CropToJpeg(FPane->WholeImage()), false, false);
+}
+
+void TRecognitionActions::btnRxClick() {
+    if (FPane->CurImgW() <= 0) {
+        Messages::Show(FWindow, NoImage);
+        return;
+    }
+    RunOcr(SelectionOrWholeJpeg(), true, false);
+}
+
+void TRecognitionActions::btnExtractClick() {
+    if (FJob->IsBusy()) {
+        Messages::Show(FWindow, Busy);
+    } else if (FPane->ImageShown()) {
+        RunOcr(SelectionOrWholeJpeg(), false, true);
+    } else if (FPane->TextShown()) {
+        RunExtract(FPane->ShownText());
+    } else {
+        Messages::Show(
+            FWindow,
+            QStringLiteral("画像の範囲を選択するか、テキストを表示してから実行してください。"));
+    }
+}
+
+bool TRecognitionActions::ReadAccount(QString& AUrl, QString& AEmail, QString& APwd) {
+    AUrl = TextRules::Trim(FFields.Url->text());
+    AEmail = TextRules::Trim(FFields.Email->text());
+    APwd = FFields.Password->text();
+    if (AUrl.isEmpty() || AEmail.isEmpty() || APwd.isEmpty()) {
+        Messages::Show(FWindow, MissingAccount);
+        return false;
+    }
+    // Made once, with the URL of this moment; later edits of the URL do not reach it.
+    FJob->EnsureClient(AUrl);
+    return true;
+}
+
+void TRecognitionActions::RunOcr(const QByteArray& AJpeg, bool ARx, bool AThenExtract) {
+    if (FJob->IsBusy()) {
+        Messages::Show(FWindow, Busy);
+        return;
+    }
+    if (AJpeg.isEmpty()) {
+        Messages::Show(FWindow, QStringLiteral("画像の切り出しに失敗しました。"));
+        return;
+    }
+    TOcrRequest request;
+    QString url;
+    if (!ReadAccount(url, request.Email, request.Pwd))
+        return;
+    request.Jpeg = AJpeg;
+    request.Rx = ARx;
+    request.ThenExtract = AThenExtract;
+    request.Pid = TextRules::Trim(FFields.PatientId->text());
+    FJob->StartOcr(std::move(request));
+    Q_EMIT BusyChanged();
+    if (ARx)
+        SetStatus(QStringLiteral("処方を抽出中です..."), StatusLine::Navy);
+    else if (AThenExtract)
+        SetStatus(
+            QStringLiteral("選択範囲をテキスト化しています（このあと検査項目を抽出します）..."),
+            StatusLine::Navy);
+    else
+        SetStatus(QStringLiteral("選択範囲を解析中です..."), StatusLine::Navy);
+}
+
+void TRecognitionActions::RunExtract(const QString& ATxt) {
+    if (TextRules::Trim(ATxt).isEmpty())
+        return;
+    // Both callers make sure no task runs; a third one must not share the client.
+    if (FJob->IsBusy()) {
+        Messages::Show(FWindow, Busy);
+        return;
+    }
+    TExtractRequest request;
+    QString url;
+    if (!ReadAccount(url, request.Email, request.Pwd))
+        return;
+    request.Txt = ATxt;
+    FJob->StartExtract(std::move(request));
+    Q_EMIT BusyChanged();
+    SetStatus(QStringLiteral("検査項目を抽出中です..."), StatusLine::Navy);
+}
+
+void TRecognitionActions::OcrFinished(const TOcrResult& AResult) {
+    Q_EMIT BusyChanged();
+    if (AResult.Ok && !TextRules::Trim(AResult.T).isEmpty()) {
+        SaveOcrText(AResult.Pid, AResult.Rx ? QStringLiteral("_処方") : QString(), AResult.T);
+        if (AResult.ThenExtract)
+            RunExtract(AResult.T);
+    } else if (AResult.Ok) {
+        SetStatus(QStringLiteral("文字を検出できませんでした。"), StatusLine::Maroon);
+    } else {
+        SetStatus(QStringLiteral("解析に失敗しました: ") + AResult.E, StatusLine::Maroon);
+    }
+}
+
+void TRecognitionActions::ExtractFinished(const TExtractResult& AResult) {
+    Q_EMIT BusyChanged();
+    if (!AResult.Ok) {
+        SetStatus(QStringLiteral("抽出に失敗しました: ") + AResult.E, StatusLine::Maroon);
+        return;
+    }
+    const QString tsv = BuildLabTsv(AResult.Res, AResult.ExamDate, AResult.Institution);
+    if (!tsv.isEmpty()) {
+        // The patient number as it reads now, unlike a recognition result.
+        SaveOcrText(TextRules::Trim(FFields.PatientId->text()), QStringLiteral("_検査"), tsv);
+    } else {
+        SetStatus(QStringLiteral("検査項目を抽出しましたが、値を検出できませんでした。"),
+                  StatusLine::Maroon);
+    }
+    ShowLabResults(FWindow, AResult.Res, AResult.ExamDate, AResult.Institution);
+}
+
+void TRecognitionActions::SaveOcrText(const QString& APatientCode, const QString& AKind,
+                                      const QString& AText) {
+    Q_EMIT TextProduced(SavedFiles::ResultFileName(APatientCode, AKind, TClock::Now()), AText);
+}

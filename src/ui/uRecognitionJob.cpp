@@ -1,0 +1,142 @@
+#include "ui/uRecognitionJob.h"
+
+#include "common/uErrors.h"
+
+#include <QMetaObject>
+#include <QThreadPool>
+#include <atomic>
+#include <mutex>
+
+struct TRecognitionJob::TShared {
+    std::atomic<bool> Cancel{false};
+    std::mutex Lock;                  // guards Owner
+    TRecognitionJob* Owner = nullptr; // null once the job is gone
+    std::unique_ptr<TApiClient> Api;  // made and replaced on the owner's thread only
+};
+
+namespace {
+
+const QString LoginFailed = QStringLiteral("ログイン失敗: ");
+
+// ACall(AError) makes the service call, clearing its own outputs first.
+template <class TCall>
+bool SignedInCall(TApiClient& AApi, const QString& AEmail, const QString& APwd, QString& AError,
+                  TCall ACall) {
+    bool ok = false;
+    try {
+        if (AApi.Token().isEmpty()) {
+            QString loginError;
+            if (!AApi.Login(AEmail, APwd, loginError))
+                AError = LoginFailed + loginError;
+        }
+        if (!AApi.Token().isEmpty()) {
+            AError.clear();
+            ok = ACall(AError);
+            if (!ok && AError.contains(QLatin1String("401"))) {
+                // The token expired: one new sign-in, one retry, never more.
+                QString ignored;
+                if (AApi.Login(AEmail, APwd, ignored)) {
+                    AError.clear();
+                    ok = ACall(AError);
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        ok = false;
+        AError = ErrorMessage(e);
+    } catch (...) {
+        ok = false;
+        AError = QStringLiteral("不明なエラー");
+    }
+    return ok;
+}
+
+} // namespace
+
+TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest) {
+    TOcrResult r;
+    r.Rx = ARequest.Rx;
+    r.ThenExtract = ARequest.ThenExtract;
+    r.Pid = ARequest.Pid;
+    r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Pwd, r.E, [&](QString& AError) {
+        r.T.clear();
+        return AApi.OcrImage(ARequest.Jpeg, ARequest.Pid, ARequest.Rx, r.T, AError);
+    });
+    if (!r.Ok)
+        r.T.clear();
+    return r;
+}
+
+TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest) {
+    TExtractResult r;
+    r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Pwd, r.E, [&](QString& AError) {
+        return AApi.ExtractValues(ARequest.Txt, r.Res, r.ExamDate, r.Institution, AError);
+    });
+    return r;
+}
+
+TRecognitionJob::TRecognitionJob(QObject* AParent)
+    : QObject(AParent), FShared(std::make_shared<TShared>()) {
+    FShared->Owner = this;
+}
+
+TRecognitionJob::~TRecognitionJob() {
+    // A running task ends its call at once; its result then has nowhere to go.
+    FShared->Cancel = true;
+    const std::lock_guard<std::mutex> guard(FShared->Lock);
+    FShared->Owner = nullptr;
+}
+
+bool TRecognitionJob::HasClient() const {
+    return FShared->Api != nullptr;
+}
+
+void TRecognitionJob::EnsureClient(const QString& ABaseUrl) {
+    if (FShared->Api)
+        return;
+    FShared->Api = std::make_unique<TApiClient>(ABaseUrl);
+    FShared->Api->SetCancelFlag(&FShared->Cancel);
+}
+
+TApiClient* TRecognitionJob::IdleClient() {
+    return FOcrBusy ? nullptr : FShared->Api.get();
+}
+
+// The lock makes sure the job is not destroyed while the result is being queued to it;
+// a queued call to a job destroyed later is discarded with the job's posted events.
+template <class TTask> void TRecognitionJob::StartTask(TTask ATask) {
+    FOcrBusy = true;
+    QThreadPool::globalInstance()->start([shared = FShared, task = std::move(ATask)] {
+        auto result = task(*shared->Api);
+        const std::lock_guard<std::mutex> guard(shared->Lock);
+        if (shared->Owner == nullptr)
+            return;
+        TRecognitionJob* owner = shared->Owner;
+        QMetaObject::invokeMethod(
+            owner, [owner, result = std::move(result)] { owner->Deliver(result); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TRecognitionJob::StartOcr(TOcrRequest ARequest) {
+    Q_ASSERT(FShared->Api && !FOcrBusy);
+    StartTask(
+        [request = std::move(ARequest)](TApiClient& AApi) { return RunOcrTask(AApi, request); });
+}
+
+void TRecognitionJob::StartExtract(TExtractRequest ARequest) {
+    Q_ASSERT(FShared->Api && !FOcrBusy);
+    StartTask([request = std::move(ARequest)](TApiClient& AApi) {
+        return RunExtractTask(AApi, request);
+    });
+}
+
+void TRecognitionJob::Deliver(const TOcrResult& AResult) {
+    FOcrBusy = false;
+    Q_EMIT OcrFinished(AResult);
+}
+
+void TRecognitionJob::Deliver(const TExtractResult& AResult) {
+    FOcrBusy = false;
+    Q_EMIT ExtractFinished(AResult);
+}

@@ -1,0 +1,89 @@
+#pragma once
+#include "service/uApiClient.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+// What a recognition task works on, copied when it starts so that later edits of the
+// window do not reach it.
+struct TOcrRequest {
+    QByteArray Jpeg;
+    bool Rx = false;          // prescription mode
+    bool ThenExtract = false; // extract lab values from the text afterwards
+    QString Email;            // trimmed
+    QString Pwd;              // as typed
+    QString Pid;              // patient number, trimmed
+};
+
+struct TOcrResult {
+    bool Ok = false;
+    QString T; // the recognised text
+    QString E; // the error text
+    bool Rx = false;
+    bool ThenExtract = false;
+    QString Pid;
+};
+
+struct TExtractRequest {
+    QString Txt; // untrimmed
+    QString Email;
+    QString Pwd;
+};
+
+struct TExtractResult {
+    bool Ok = false;
+    QList<TLabValue> Res;
+    QString ExamDate;
+    QString Institution;
+    QString E;
+};
+
+// The recognition and extraction calls, one at a time, on a pool thread, with one
+// service client (FOcrApi) that keeps its sign-in from call to call. A call whose error
+// text holds "401" is retried once after a new sign-in. Results come back on the thread
+// that owns the job, as queued calls.
+//
+// The job may be destroyed while a task runs (the window closes): the task's call is
+// cancelled, the client lives on with the task until it ends, and the result is
+// dropped. Nothing waits.
+class TRecognitionJob : public QObject {
+    Q_OBJECT
+public:
+    explicit TRecognitionJob(QObject* AParent = nullptr);
+    ~TRecognitionJob() override;
+
+    // FOcrBusy: true from a start until its result has been handed out.
+    bool IsBusy() const { return FOcrBusy; }
+    // The client is made on first use with the URL of that moment, and kept.
+    bool HasClient() const;
+    void EnsureClient(const QString& ABaseUrl);
+    // For calls made on the owner's thread; null while a task runs or before the first
+    // use, so that no two users ever share the client at once.
+    TApiClient* IdleClient();
+
+    // Both require a client (EnsureClient) and an idle job.
+    void StartOcr(TOcrRequest ARequest);
+    void StartExtract(TExtractRequest ARequest);
+
+Q_SIGNALS:
+    void OcrFinished(const TOcrResult& AResult);
+    void ExtractFinished(const TExtractResult& AResult);
+
+private:
+    struct TShared;
+    template <class TTask> void StartTask(TTask ATask);
+    void Deliver(const TOcrResult& AResult);
+    void Deliver(const TExtractResult& AResult);
+
+    std::shared_ptr<TShared> FShared;
+    bool FOcrBusy = false;
+};
+
+// The call of one task with the sign-in rules: sign in when there is no token; call;
+// on an error text with "401", sign in once more and call once more. Transport errors
+// and anything else raised end it with the error's message. Runs on any thread.
+TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest);
+TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest);
