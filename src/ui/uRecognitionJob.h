@@ -41,6 +41,9 @@ struct TExtractResult {
     QString E;
 };
 
+Q_DECLARE_METATYPE(TOcrResult)
+Q_DECLARE_METATYPE(TExtractResult)
+
 // The recognition and extraction calls, one at a time, on a pool thread, with one
 // service client (FOcrApi) that keeps its sign-in from call to call. A call whose error
 // text holds "401" is retried once after a new sign-in. Results come back on the thread

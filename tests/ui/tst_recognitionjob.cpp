@@ -1,0 +1,215 @@
+// The recognition job without any window: the sign-in rules around each call, the
+// busy flag, results on the owner's thread, and a job that goes while its task runs.
+// Against a real scanlume-local, with scripted answers where a fault is needed.
+#include "ui/uRecognitionJob.h"
+
+#include "uLocalService.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QThread>
+#include <QThreadPool>
+#include <QtTest>
+
+namespace {
+
+const QString Email = QStringLiteral("demo@example.com");
+const QString Pwd = QStringLiteral("secret");
+const QByteArray Json = "application/json";
+
+struct TScriptRow {
+    QString Path;
+    int Status;
+    QByteArray Body;
+    bool Drop = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<TScriptRow>)
+
+class TestRecognitionJob : public QObject {
+    Q_OBJECT
+    TLocalService FService;
+
+    void Script(const TScriptRow& ARow, int ADelayMs = 0) {
+        TLocalService::TScript s;
+        s.Path = ARow.Path;
+        s.Status = ARow.Status;
+        s.Body = ARow.Body;
+        if (!ARow.Body.isEmpty())
+            s.Headers = {{"Content-Type", Json}};
+        s.Drop = ARow.Drop;
+        s.DelayMs = ADelayMs;
+        FService.Script(s);
+    }
+    int Count(const QByteArray& APath) {
+        int n = 0;
+        for (const auto& r : FService.Requests())
+            n += r.Path == APath ? 1 : 0;
+        return n;
+    }
+    TOcrRequest OcrRequest(const QString& APwd = Pwd) {
+        TOcrRequest r;
+        r.Jpeg = "not really a jpeg: the answers are scripted";
+        r.Email = Email;
+        r.Pwd = APwd;
+        r.Pid = QStringLiteral("12345");
+        r.Rx = true;
+        return r;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(FService.Start()); }
+    void init() { FService.Reset(); }
+
+    void signInRules_data() {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QList<TScriptRow>>("scripts");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("logins");
+        QTest::addColumn<int>("uploads");
+        const QString upload = QStringLiteral("/api/image-jobs/upload");
+        const QString login = QStringLiteral("/api/auth/login");
+        const TScriptRow text{upload, 200, R"({"extracted_text":"Rp. ロキソニン"})"};
+        const TScriptRow expired{upload, 401, {}};
+        QTest::newRow("signs in first, then recognises")
+            << false << QList<TScriptRow>{text} << Pwd << true << "" << 1 << 1;
+        QTest::newRow("expired token: one new sign-in and one retry")
+            << false << QList<TScriptRow>{expired, text} << Pwd << true << "" << 2 << 2;
+        QTest::newRow("never more than one retry")
+            << false << QList<TScriptRow>{expired, expired, text} << Pwd << false << "HTTP 401" << 2
+            << 2;
+        QTest::newRow("the new sign-in fails: the first answer stands")
+            << true << QList<TScriptRow>{expired, {login, 500, {}}} << Pwd << false << "HTTP 401"
+            << 2 << 1;
+        QTest::newRow("a detail with 401 in it counts too")
+            << false << QList<TScriptRow>{{upload, 403, R"({"detail":"401 token expired"})"}, text}
+            << Pwd << true << "" << 2 << 2;
+        QTest::newRow("another error is not retried")
+            << false << QList<TScriptRow>{{upload, 500, R"({"detail":"認識エンジンの障害"})"}}
+            << Pwd << false << "認識エンジンの障害" << 1 << 1;
+        QTest::newRow("wrong password: no call, no retry")
+            << false << QList<TScriptRow>{} << "wrong" << false
+            << "ログイン失敗: メールアドレスまたはパスワードが正しくありません" << 1 << 0;
+        QTest::newRow("a broken transfer is an error, not a result")
+            << false << QList<TScriptRow>{{upload, 200, R"({"extracted_text":"half of it"})", true}}
+            << Pwd << false << "transfer closed" << 1 << 1;
+    }
+    void signInRules() {
+        QFETCH(bool, signedIn);
+        QFETCH(QList<TScriptRow>, scripts);
+        QFETCH(QString, password);
+        QFETCH(bool, ok);
+        QFETCH(QString, error);
+        QFETCH(int, logins);
+        QFETCH(int, uploads);
+        TApiClient api(FService.BaseUrl());
+        QString error0;
+        if (signedIn)
+            QVERIFY(api.Login(Email, Pwd, error0));
+        for (const TScriptRow& row : scripts)
+            Script(row);
+        const TOcrResult r = RunOcrTask(api, OcrRequest(password));
+        QCOMPARE(r.Ok, ok);
+        QVERIFY2(r.E.contains(error), qPrintable(r.E));
+        QCOMPARE(r.E.isEmpty(), error.isEmpty());
+        QCOMPARE(r.T.isEmpty(), !ok);
+        if (ok)
+            QCOMPARE(r.T, QStringLiteral("Rp. ロキソニン"));
+        QCOMPARE(Count("/api/auth/login"), logins);
+        QCOMPARE(Count("/api/image-jobs/upload"), uploads);
+        // The copied inputs travel with the result.
+        QVERIFY(r.Rx);
+        QCOMPARE(r.Pid, QStringLiteral("12345"));
+    }
+
+    void keepsItsSignIn() {
+        TApiClient api(FService.BaseUrl());
+        Script({QStringLiteral("/api/image-jobs/upload"), 200, R"({"extracted_text":"a"})"});
+        Script({QStringLiteral("/api/image-jobs/upload"), 200, R"({"extracted_text":"b"})"});
+        QVERIFY(RunOcrTask(api, OcrRequest()).Ok);
+        QVERIFY(RunOcrTask(api, OcrRequest()).Ok);
+        QCOMPARE(Count("/api/auth/login"), 1);
+    }
+
+    void unreachableService() {
+        TApiClient api(QStringLiteral("http://127.0.0.1:1"));
+        const TOcrResult r = RunOcrTask(api, OcrRequest());
+        QVERIFY(!r.Ok);
+        QVERIFY(!r.E.isEmpty());
+        QVERIFY(!r.E.startsWith(QStringLiteral("ログイン失敗")));
+    }
+
+    void extractionThroughTheRealService() {
+        TApiClient api(FService.BaseUrl());
+        TExtractRequest request{
+            QStringLiteral("さくら内科クリニック\n2024/05/01\nAST 24 U/L 13-30\nHbA1c 6.4 % H"),
+            Email, Pwd};
+        const TExtractResult r = RunExtractTask(api, request);
+        QVERIFY2(r.Ok, qPrintable(r.E));
+        QCOMPARE(r.ExamDate, QStringLiteral("2024-05-01"));
+        QCOMPARE(r.Institution, QStringLiteral("さくら内科クリニック"));
+        QCOMPARE(r.Res.size(), 2);
+        QCOMPARE(r.Res[0].Name, QStringLiteral("AST"));
+        QCOMPARE(r.Res[0].Value, QStringLiteral("24"));
+
+        Script({QStringLiteral("/api/extraction/extract"), 401, {}});
+        const TExtractResult again = RunExtractTask(api, request);
+        QVERIFY2(again.Ok, qPrintable(again.E));
+        QCOMPARE(again.Res.size(), 2); // the retry's results, not the failure's
+        QCOMPARE(Count("/api/auth/login"), 2);
+    }
+
+    void resultsComeBackOnTheOwnersThread() {
+        TRecognitionJob job;
+        QVERIFY(!job.HasClient() && job.IdleClient() == nullptr);
+        job.EnsureClient(FService.BaseUrl());
+        job.EnsureClient(QStringLiteral("http://127.0.0.1:1")); // kept: later URLs do not count
+        Script({QStringLiteral("/api/image-jobs/upload"), 200, R"({"extracted_text":"x"})"});
+        QThread* ownerThread = QThread::currentThread();
+        QThread* seenOn = nullptr;
+        bool busyWhenSeen = true;
+        connect(&job, &TRecognitionJob::OcrFinished, this, [&](const TOcrResult&) {
+            seenOn = QThread::currentThread();
+            busyWhenSeen = job.IsBusy();
+        });
+        QSignalSpy finished(&job, &TRecognitionJob::OcrFinished);
+        job.StartOcr(OcrRequest());
+        QVERIFY(job.IsBusy());
+        QVERIFY(job.IdleClient() == nullptr); // nobody else may use the client meanwhile
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(seenOn, ownerThread);
+        QVERIFY(!busyWhenSeen);
+        QVERIFY(job.IdleClient() != nullptr);
+        QCOMPARE(job.IdleClient()->BaseUrl(), FService.BaseUrl());
+        QVERIFY(finished[0][0].value<TOcrResult>().Ok);
+    }
+
+    // The owner goes while the service takes its time: the call is cut short, nothing
+    // is delivered anywhere, and nobody waits for the service.
+    void ownerGoesWhileATaskRuns() {
+        Script({QStringLiteral("/api/image-jobs/upload"), 200, R"({"extracted_text":"late"})"},
+               20000);
+        bool delivered = false;
+        {
+            TRecognitionJob job;
+            connect(&job, &TRecognitionJob::OcrFinished, this, [&] { delivered = true; });
+            job.EnsureClient(FService.BaseUrl());
+            job.StartOcr(OcrRequest());
+            QTRY_COMPARE(Count("/api/image-jobs/upload"), 1); // the upload is under way
+        }
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+        QVERIFY2(t.elapsed() < 5000,
+                 "the cancelled call should end long before the service answers");
+        QCoreApplication::processEvents();
+        QVERIFY(!delivered);
+    }
+};
+
+QTEST_MAIN(TestRecognitionJob)
+#include "tst_recognitionjob.moc"
