@@ -11,7 +11,7 @@ struct TRecognitionJob::TShared {
     std::atomic<bool> Cancel{false};
     std::mutex Lock;                  // guards Owner
     TRecognitionJob* Owner = nullptr; // null once the job is gone
-    std::unique_ptr<TApiClient> Api;  // made and replaced on the owner's thread only
+    std::unique_ptr<TApiClient> FOcrApi; // made once, on the owner's thread
 };
 
 namespace {
@@ -88,18 +88,18 @@ TRecognitionJob::~TRecognitionJob() {
 }
 
 bool TRecognitionJob::HasClient() const {
-    return FShared->Api != nullptr;
+    return FShared->FOcrApi != nullptr;
 }
 
 void TRecognitionJob::EnsureClient(const QString& ABaseUrl) {
-    if (FShared->Api)
+    if (FShared->FOcrApi)
         return;
-    FShared->Api = std::make_unique<TApiClient>(ABaseUrl);
-    FShared->Api->SetCancelFlag(&FShared->Cancel);
+    FShared->FOcrApi = std::make_unique<TApiClient>(ABaseUrl);
+    FShared->FOcrApi->SetCancelFlag(&FShared->Cancel);
 }
 
 TApiClient* TRecognitionJob::IdleClient() {
-    return FOcrBusy ? nullptr : FShared->Api.get();
+    return FOcrBusy ? nullptr : FShared->FOcrApi.get();
 }
 
 // The lock makes sure the job is not destroyed while the result is being queued to it;
@@ -107,7 +107,7 @@ TApiClient* TRecognitionJob::IdleClient() {
 template <class TTask> void TRecognitionJob::StartTask(TTask ATask) {
     FOcrBusy = true;
     QThreadPool::globalInstance()->start([shared = FShared, task = std::move(ATask)] {
-        auto result = task(*shared->Api);
+        auto result = task(*shared->FOcrApi);
         const std::lock_guard<std::mutex> guard(shared->Lock);
         if (shared->Owner == nullptr)
             return;
@@ -119,13 +119,13 @@ template <class TTask> void TRecognitionJob::StartTask(TTask ATask) {
 }
 
 void TRecognitionJob::StartOcr(TOcrRequest ARequest) {
-    Q_ASSERT(FShared->Api && !FOcrBusy);
+    Q_ASSERT(FShared->FOcrApi && !FOcrBusy);
     StartTask(
         [request = std::move(ARequest)](TApiClient& AApi) { return RunOcrTask(AApi, request); });
 }
 
 void TRecognitionJob::StartExtract(TExtractRequest ARequest) {
-    Q_ASSERT(FShared->Api && !FOcrBusy);
+    Q_ASSERT(FShared->FOcrApi && !FOcrBusy);
     StartTask([request = std::move(ARequest)](TApiClient& AApi) {
         return RunExtractTask(AApi, request);
     });

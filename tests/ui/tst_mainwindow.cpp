@@ -500,15 +500,22 @@ private Q_SLOTS:
         TFormMain form;
         form.AddImageItem(QStringLiteral("r.jpg"), QStringLiteral("image/jpeg"), MakeJpeg(64, 48, TJpegExif{true, 6}));
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
+        // A turn, another entry and the same entry shown again each drop the selection.
+        form.pbSelect->SetSelection({2, 2, 30, 30});
+        QVERIFY(form.pbSelect->Selection().HasSel());
         form.btnRotL->click();
+        QVERIFY(!form.pbSelect->Selection().HasSel());
         QCOMPARE(form.CurrentBitmap()->Width(), 64);
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-left"));
         form.btnRotR->click();
         form.btnRotR->click();
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("bottom-right"));
         // Showing the entry again starts from its tag, not from the user's turns.
+        form.pbSelect->SetSelection({2, 2, 30, 30});
         form.AddTextItem(QStringLiteral("x.txt"), QStringLiteral("x"));
+        QVERIFY(!form.pbSelect->Selection().HasSel() && form.pbSelect->isHidden());
         form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
+        QVERIFY(!form.pbSelect->Selection().HasSel() && !form.pbSelect->isHidden());
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
         QCOMPARE(form.Items()[1].Data, MakeJpeg(64, 48, TJpegExif{true, 6}));
     }
