@@ -1,0 +1,215 @@
+#include "ui/uExtractUI.h"
+
+#include "common/uTextRules.h"
+#include "ui/uDialogs.h"
+#include "ui/uLabTable.h"
+#include "ui/uMessages.h"
+#include "ui/uScale.h"
+#include "ui/uWindowFont.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Qt high-DPI scaling already covers the display's scale: a window's factor is 100 %.
+int S(int AValue) {
+    return ScalePx(AValue, 100);
+}
+
+// Draws the right and bottom edge of every cell in the style's table grid colour: a tree
+// view has no grid lines of its own.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
+               const QModelIndex& AIndex) const override {
+        QStyledItemDelegate::paint(APainter, AOption, AIndex);
+        const QStyle* style = AOption.widget ? AOption.widget->style() : QApplication::style();
+        const auto grid = static_cast<QRgb>(
+            style->styleHint(QStyle::SH_Table_GridLineColor, &AOption, AOption.widget));
+        APainter->save();
+        APainter->setPen(QColor::fromRgba(grid));
+        const QRect r = AOption.rect;
+        APainter->drawLine(r.topRight(), r.bottomRight());
+        APainter->drawLine(r.bottomLeft(), r.bottomRight());
+        APainter->restore();
+    }
+};
+
+} // namespace
+
+TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResults,
+                                 const QString& AExamDate, const QString& AInstitution)
+    : QDialog(AOwner), FData(LabTable::PresentValues(AResults)),
+      FExamDate(TextRules::Trim(AExamDate)), FInstitution(TextRules::Trim(AInstitution)) {
+    setFont(WindowFont());
+    const QFontMetrics fm(font());
+    const int h = fm.height(); // the height of "Ag"
+    const int rowH = h + S(13);
+    const int clientW = S(440);
+    const int clientH = S(520);
+
+    // Placement and size; the border stays resizable.
+    resize(clientW, clientH);
+    PlaceOverOwner(AOwner);
+
+    // Top band: exam date and institution. Plain text, so that markup in a name from the
+    // service is shown as written rather than interpreted.
+    FTopHeight = 2 * h + S(18);
+    pnlTop = new QWidget(this);
+    pnlTop->setGeometry(0, 0, clientW, FTopHeight);
+    lblExamDate = new QLabel(pnlTop);
+    lblInstitution = new QLabel(pnlTop);
+    for (QLabel* label : {lblExamDate, lblInstitution})
+        label->setTextFormat(Qt::PlainText);
+    // The two U+3000 line the colon up with the second label's.
+    lblExamDate->setText(QStringLiteral("検査実施日　　： ") + FExamDate);
+    lblInstitution->setText(QStringLiteral("検査医療機関： ") + FInstitution);
+    lblExamDate->adjustSize();
+    lblExamDate->move(S(12), S(5));
+    lblInstitution->adjustSize();
+    lblInstitution->move(S(12), lblExamDate->y() + h + S(4));
+
+    // Bottom band: copy, and close anchored to the right edge.
+    FBottomHeight = rowH + S(18);
+    pnlBottom = new QWidget(this);
+    pnlBottom->setGeometry(0, clientH - FBottomHeight, clientW, FBottomHeight);
+    int x = S(12);
+    const auto addButton = [&](const QString& ACaption, int AMinWidth) {
+        const int w = std::max(fm.horizontalAdvance(ACaption) + S(24), S(AMinWidth));
+        auto* button = new QPushButton(ACaption, pnlBottom);
+        button->setGeometry(x, S(9), w, rowH);
+        x += w + S(8);
+        return button;
+    };
+    btnCopy = addButton(QStringLiteral("📋 表をコピー(TSV)"), 160);
+    btnClose = addButton(QStringLiteral("閉じる"), 90);
+    FCloseRightGap = S(12);
+    btnClose->move(pnlBottom->width() - btnClose->width() - FCloseRightGap, btnClose->y());
+    connect(btnCopy, &QPushButton::clicked, this, &TLabResultsForm::CopyClick);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+
+    // The table.
+    FLV = new QTreeWidget(this);
+    FLV->setColumnCount(3);
+    FLV->setHeaderLabels(
+        {QStringLiteral("項目"), QStringLiteral("検査値"), QStringLiteral("単位")});
+    FLV->setRootIsDecorated(false);
+    FLV->setItemsExpandable(false);
+    FLV->setUniformRowHeights(true);
+    FLV->setSortingEnabled(false);
+    FLV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FLV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FLV->setSelectionMode(QAbstractItemView::SingleSelection);
+    FLV->setAllColumnsShowFocus(true);
+    FLV->setItemDelegate(new TGridDelegate(FLV));
+    FLV->header()->setStretchLastSection(false);
+    FLV->header()->setSectionsClickable(false);
+    FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(20));
+    FLV->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("0000.00")) + S(24));
+    FLV->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("mg/dL")) + S(24));
+    {
+        // The selection stays visible when the table loses the focus.
+        QPalette pal = FLV->palette();
+        pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::HighlightedText));
+        FLV->setPalette(pal);
+    }
+    LayoutDocked();
+
+    // Rows, exactly as received.
+    for (const TLabValue& v : FData) {
+        auto* item = new QTreeWidgetItem(FLV);
+        item->setText(0, v.Name);
+        item->setText(1, v.Value);
+        item->setText(2, v.Units);
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    }
+
+    setWindowTitle(QStringLiteral("検査項目抽出結果（%1項目を検出）").arg(FData.size()));
+}
+
+void TLabResultsForm::PlaceOverOwner(QWidget* AOwner) {
+    QRect over;
+    QScreen* screen = nullptr;
+    if (AOwner) {
+        QWidget* ownerWindow = AOwner->window();
+        over = ownerWindow->frameGeometry();
+        screen = QGuiApplication::screenAt(over.center());
+        if (!screen)
+            screen = ownerWindow->screen();
+    } else {
+        screen = QGuiApplication::primaryScreen();
+        if (screen)
+            over = screen->availableGeometry();
+    }
+    if (over.isEmpty())
+        return;
+    QPoint topLeft = over.center() - QPoint(width() / 2, height() / 2);
+    // An owner near a screen edge must not push the title bar out of reach.
+    if (screen) {
+        const QRect avail = screen->availableGeometry();
+        topLeft.setX(std::max(avail.left(), std::min(topLeft.x(), avail.right() + 1 - width())));
+        topLeft.setY(std::max(avail.top(), std::min(topLeft.y(), avail.bottom() + 1 - height())));
+    }
+    move(topLeft);
+}
+
+void TLabResultsForm::LayoutDocked() {
+    const int w = width();
+    const int h = height();
+    pnlTop->setGeometry(0, 0, w, FTopHeight);
+    pnlBottom->setGeometry(0, h - FBottomHeight, w, FBottomHeight);
+    FLV->setGeometry(0, FTopHeight, w, std::max(0, h - FTopHeight - FBottomHeight));
+    btnClose->move(pnlBottom->width() - btnClose->width() - FCloseRightGap, btnClose->y());
+}
+
+void TLabResultsForm::resizeEvent(QResizeEvent* AEvent) {
+    QDialog::resizeEvent(AEvent);
+    LayoutDocked();
+}
+
+void TLabResultsForm::CopyClick() {
+    const QString text = BuildLabTsv(FData, FExamDate, FInstitution);
+    bool copied = false;
+    if (QClipboard* clipboard = QApplication::clipboard()) {
+        clipboard->setText(text, QClipboard::Clipboard);
+        // Reading it back is the only way to know the clipboard took it.
+        copied = clipboard->text(QClipboard::Clipboard) == text;
+    }
+    Messages::Show(this, copied ? QStringLiteral("検査値の表をクリップボードにコピーしました。\r\n"
+                                                 "Excelやカルテに貼り付けできます。")
+                                : QStringLiteral("クリップボードへのコピーに失敗しました。"));
+}
+
+void ShowLabResults(QWidget* AOwner, const QList<TLabValue>& AValues, const QString& AExamDate,
+                    const QString& AInstitution) {
+    if (std::none_of(AValues.begin(), AValues.end(), LabTable::IsPresent)) {
+        Messages::Show(AOwner, QStringLiteral("検査値を検出できませんでした。\r\n"
+                                              "選択範囲を検査値の表全体にするか、「⚙ "
+                                              "抽出項目の設定」で項目名・別名をご確認ください。"));
+        return;
+    }
+    auto form = std::make_unique<TLabResultsForm>(AOwner, AValues, AExamDate, AInstitution);
+    const QPointer<TLabResultsForm> alive(form.get());
+    Dialogs::RunModal(*form);
+    // An owner destroyed during the modal run has taken its child window with it.
+    if (!alive)
+        (void)form.release();
+}

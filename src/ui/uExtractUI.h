@@ -1,0 +1,54 @@
+#pragma once
+#include "service/uApiClient.h"
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+class QResizeEvent;
+class QTreeWidget;
+
+// The lab results window: the present values as a read-only table, the exam date and
+// institution above it, and a button that copies the lab table text. Its data is copied in
+// at creation and never changes.
+class TLabResultsForm : public QDialog {
+    Q_OBJECT
+public:
+    TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResults, const QString& AExamDate,
+                    const QString& AInstitution);
+
+    const QList<TLabValue>& Data() const { return FData; }
+    const QString& ExamDate() const { return FExamDate; }
+    const QString& Institution() const { return FInstitution; }
+
+    QLabel* lblExamDate = nullptr;
+    QLabel* lblInstitution = nullptr;
+    QTreeWidget* FLV = nullptr;
+    QPushButton* btnCopy = nullptr;
+    QPushButton* btnClose = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* AEvent) override;
+
+private:
+    void CopyClick();
+    void PlaceOverOwner(QWidget* AOwner);
+    void LayoutDocked();
+
+    QList<TLabValue> FData;
+    QString FExamDate;
+    QString FInstitution;
+
+    QWidget* pnlTop = nullptr;
+    QWidget* pnlBottom = nullptr;
+    int FTopHeight = 0;
+    int FBottomHeight = 0;
+    int FCloseRightGap = 0;
+};
+
+// Tells the user that nothing was found, or shows the results window modally and
+// destroys it when it closes.
+void ShowLabResults(QWidget* AOwner, const QList<TLabValue>& AValues, const QString& AExamDate,
+                    const QString& AInstitution);

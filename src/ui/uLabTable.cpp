@@ -1,0 +1,40 @@
+#include "ui/uLabTable.h"
+
+#include "common/uTextRules.h"
+
+namespace LabTable {
+
+bool IsPresent(const TLabValue& AValue) {
+    return !TextRules::Trim(AValue.Value).isEmpty();
+}
+
+QList<TLabValue> PresentValues(const QList<TLabValue>& AValues) {
+    QList<TLabValue> result;
+    for (const TLabValue& v : AValues) {
+        if (IsPresent(v))
+            result.append(v);
+    }
+    return result;
+}
+
+} // namespace LabTable
+
+QString BuildLabTsv(const QList<TLabValue>& AValues, const QString& AExamDate,
+                    const QString& AInstitution) {
+    const QString tab(QChar(u'\t'));
+    const QString eol = QStringLiteral("\r\n");
+    QString text = QStringLiteral("検査実施日") + tab + TextRules::Trim(AExamDate) + eol +
+                   QStringLiteral("検査医療機関") + tab + TextRules::Trim(AInstitution) + eol +
+                   eol + QStringLiteral("項目") + tab + QStringLiteral("検査値") + tab +
+                   QStringLiteral("単位") + eol;
+    int rows = 0;
+    for (const TLabValue& v : AValues) {
+        if (!LabTable::IsPresent(v))
+            continue;
+        // Fields go in as received: a spreadsheet or chart gets the service's own text.
+        text += v.Name + tab + v.Value + tab + v.Units + eol;
+        ++rows;
+    }
+    // A header without rows would paste as a table that looks empty by mistake.
+    return rows > 0 ? text : QString();
+}

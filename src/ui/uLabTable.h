@@ -1,0 +1,21 @@
+#pragma once
+#include "service/uApiClient.h"
+
+#include <QList>
+#include <QString>
+
+// The lab table text and its rules. Widget-free.
+namespace LabTable {
+
+// A value is present when its Value, trimmed, is not empty (U+3000 counts as present).
+bool IsPresent(const TLabValue& AValue);
+// The present values, in input order, each copied whole.
+QList<TLabValue> PresentValues(const QList<TLabValue>& AValues);
+
+} // namespace LabTable
+
+// The tab-separated lab table: exam date and institution lines (trimmed), an empty line,
+// the header, then Name TAB Value TAB Units of each present value, untrimmed; CR LF after
+// every line. Empty when no value is present.
+QString BuildLabTsv(const QList<TLabValue>& AValues, const QString& AExamDate,
+                    const QString& AInstitution);
