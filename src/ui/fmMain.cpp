@@ -18,12 +18,12 @@
 #include "ui/uSavedFiles.h"
 #include "ui/uSelectionOverlay.h"
 #include "ui/uStatusLine.h"
+#include "ui/uWindowFont.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -37,21 +37,7 @@
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cmath>
-
-namespace {
-
-QFont WindowFont(int APixelSize) {
-    QFont font;
-    // Yu Gothic UI where Windows has it; Noto Sans CJK JP elsewhere.
-    font.setFamilies({QStringLiteral("Yu Gothic UI"), QStringLiteral("Noto Sans CJK JP"),
-                      QStringLiteral("Noto Sans JP"), QStringLiteral("Noto Color Emoji")});
-    font.setPixelSize(APixelSize);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-
-} // namespace
+#include <algorithm>
 
 TFormMain::TFormMain(QWidget* AParent, int AFontPixelSize)
     : QWidget(AParent), FFontPixelSize(AFontPixelSize) {
@@ -156,8 +142,8 @@ void TFormMain::BuildLayout() {
     int y = ScalePx(22) + 3 * rowPitch;
     btnBrowse = AddButton(grpSettings, QStringLiteral("参照..."), x, y, 70);
     const int checkX = x + ScalePx(24);
-    chkAutoSave = AddCheckBox(grpSettings, QStringLiteral("受信した画像を自動保存する"), checkX,
-                              ScalePx(26));
+    chkAutoSave =
+        AddCheckBox(grpSettings, QStringLiteral("受信した画像を自動保存する"), checkX, ScalePx(26));
     chkAutoConnect = AddCheckBox(grpSettings, QStringLiteral("起動時に自動的に受信を開始する"),
                                  checkX, ScalePx(26) + rowPitch);
     chkRunAtStartup =
@@ -177,7 +163,8 @@ void TFormMain::BuildLayout() {
     lblStatus->setGeometry(x + ScalePx(14), y + (FBtnH - LineHeight()) / 2,
                            pnlControl->width() - x - ScalePx(30), LineHeight() + ScalePx(2));
     FStatusRightGap = pnlControl->width() - lblStatus->geometry().right() - 1;
-    SetStatusText(QStringLiteral("停止中"), palette().color(QPalette::Disabled, QPalette::WindowText));
+    SetStatusText(QStringLiteral("停止中"),
+                  palette().color(QPalette::Disabled, QPalette::WindowText));
 
     // 9-12. Body: list, splitter, right-hand panel.
     splBody = new QSplitter(Qt::Horizontal, this);
@@ -198,7 +185,8 @@ void TFormMain::BuildLayout() {
     {
         // The selection stays visible when the list loses the focus.
         QPalette pal = lvImages->palette();
-        pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
         pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      pal.color(QPalette::Active, QPalette::HighlightedText));
         lvImages->setPalette(pal);
@@ -231,10 +219,12 @@ void TFormMain::BuildLayout() {
     x = x + ScalePx(100) + ScalePx(8);
     btnRotL = AddButton(pnlTool, QStringLiteral("↺ 左回転"), x, y, 70);
     btnRotR = AddButton(pnlTool, QStringLiteral("↻ 右回転"), x, y, 70);
-    lblHint = new QLabel(QStringLiteral("ヒント: 傾きは回転で補正→対象部分をドラッグで囲む"), pnlTool);
+    lblHint =
+        new QLabel(QStringLiteral("ヒント: 傾きは回転で補正→対象部分をドラッグで囲む"), pnlTool);
     {
         QPalette pal = lblHint->palette();
-        pal.setColor(QPalette::WindowText, palette().color(QPalette::Disabled, QPalette::WindowText));
+        pal.setColor(QPalette::WindowText,
+                     palette().color(QPalette::Disabled, QPalette::WindowText));
         lblHint->setPalette(pal);
     }
     lblHint->adjustSize();
@@ -271,10 +261,11 @@ void TFormMain::BuildLayout() {
     TrayIcon = new QSystemTrayIcon(AppIcon(), this);
     TrayIcon->setToolTip(QStringLiteral("Pictoport"));
     TrayIcon->setContextMenu(FTrayMenu);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-        if (r == QSystemTrayIcon::DoubleClick)
-            ShowFromTray();
-    });
+    connect(TrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason r) {
+                if (r == QSystemTrayIcon::DoubleClick)
+                    ShowFromTray();
+            });
     // Where the desktop has no notification area there is nothing to show it in; the
     // notifier then announces through the desktop's notification service.
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -298,8 +289,10 @@ void TFormMain::WireCommands() {
     connect(pnlPreview, &TPreviewPane::Changed, this, &TFormMain::UpdateButtons);
 
     FRecognition = new TRecognitionActions(
-        this, pnlPreview, TRecognitionFields{edtUrl, edtEmail, edtPassword, edtPatientId, lblStatus});
-    connect(btnOcrRegion, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnOcrRegionClick);
+        this, pnlPreview,
+        TRecognitionFields{edtUrl, edtEmail, edtPassword, edtPatientId, lblStatus});
+    connect(btnOcrRegion, &QPushButton::clicked, FRecognition,
+            &TRecognitionActions::btnOcrRegionClick);
     connect(btnOcrFull, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnOcrFullClick);
     connect(btnRx, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnRxClick);
     connect(btnExtract, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnExtractClick);
@@ -362,9 +355,13 @@ void TFormMain::UpdateRunAtStartup(bool AEnable) {
     SetRunAtStartup(AEnable, QCoreApplication::applicationFilePath());
 }
 
-void TFormMain::SetPollTimings(const TPollTimings& ATimings) { FSession->SetPollTimings(ATimings); }
+void TFormMain::SetPollTimings(const TPollTimings& ATimings) {
+    FSession->SetPollTimings(ATimings);
+}
 
-bool TFormMain::IsReceiving() const { return FSession->IsReceiving(); }
+bool TFormMain::IsReceiving() const {
+    return FSession->IsReceiving();
+}
 
 void TFormMain::StartReceiving() {
     if (FSession->IsReceiving())
@@ -372,7 +369,8 @@ void TFormMain::StartReceiving() {
     const QString url = TextRules::Trim(edtUrl->text());
     const QString email = TextRules::Trim(edtEmail->text());
     if (url.isEmpty() || email.isEmpty() || edtPassword->text().isEmpty()) {
-        Messages::Show(this, QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。"));
+        Messages::Show(
+            this, QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。"));
         return;
     }
     SaveSettings();
@@ -384,7 +382,8 @@ void TFormMain::StartReceiving() {
 void TFormMain::StopReceiving() {
     FSession->Stop();
     SetRunningState(false);
-    SetStatusText(QStringLiteral("停止中"), palette().color(QPalette::Disabled, QPalette::WindowText));
+    SetStatusText(QStringLiteral("停止中"),
+                  palette().color(QPalette::Disabled, QPalette::WindowText));
 }
 
 void TFormMain::SetRunningState(bool ARunning) {
@@ -430,9 +429,13 @@ void TFormMain::ShowMe() {
 #endif
 }
 
-void TFormMain::ShowFromTray() { ShowMe(); }
+void TFormMain::ShowFromTray() {
+    ShowMe();
+}
 
-void TFormMain::ExitFromTray() { close(); }
+void TFormMain::ExitFromTray() {
+    close();
+}
 
 // ---------------------------------------------------------------------------------
 // Preview
@@ -474,9 +477,9 @@ QString TFormMain::PatientFileName(const QString& AFilename) const {
 
 void TFormMain::InsertItem(const TReceivedImage& AItem) {
     FImages.insert(0, AItem);
-    auto* row = new QTreeWidgetItem(
-        {AItem.ReceivedAt.toString(QStringLiteral("HH:mm")), AItem.Filename,
-         AItem.SavedPath.isEmpty() ? QString() : QStringLiteral("保存済")});
+    auto* row =
+        new QTreeWidgetItem({AItem.ReceivedAt.toString(QStringLiteral("HH:mm")), AItem.Filename,
+                             AItem.SavedPath.isEmpty() ? QString() : QStringLiteral("保存済")});
     lvImages->insertTopLevelItem(0, row);
     // Selecting row 0 shows it (through the selection handler); when it is already the
     // selected row, show it directly.
@@ -527,7 +530,8 @@ void TFormMain::AddTextItem(const QString& AName, const QString& AText) {
                       StatusLine::Green);
         lblStatus->setToolTip(item.SavedPath);
     } else {
-        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") + saved.Error,
+        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") +
+                          saved.Error,
                       StatusLine::Maroon);
         lblStatus->setToolTip(saved.Error);
     }

@@ -53,7 +53,8 @@ public:
     void ExitFromTray();
     void ShowMe(); // a later start of the program asked for this window
 
-    void AddImageItem(const QString& AFilename, const QString& AContentType, const QByteArray& AData);
+    void AddImageItem(const QString& AFilename, const QString& AContentType,
+                      const QByteArray& AData);
     void AddReceivedText(const QString& AName, const QByteArray& ABytes);
     void AddTextItem(const QString& AName, const QString& AText);
     QString PatientFileName(const QString& AFilename) const;
