@@ -31,6 +31,7 @@ gbench() {
 # One line per benchmark.
 gbench bench/imaging/bench_rotate
 gbench bench/imaging/bench_show
+gbench bench/imaging/bench_crop
 SCANLUME_LOCAL=$build/localservice/scanlume-local run bench/receive/bench_receive_latency 300
 
 if [ ${#failed[@]} -gt 0 ]; then

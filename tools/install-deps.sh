@@ -17,7 +17,7 @@ packages=(
   xvfb xauth x11-apps imagemagick dbus dbus-x11 gnome-keyring libnotify-bin
   fonts-noto-cjk fonts-noto-color-emoji openssl ca-certificates
   # benchmarks
-  libbenchmark-dev libjpeg-turbo-progs
+  libbenchmark-dev libjpeg-turbo-progs libvips-tools
 )
 
 missing=()
