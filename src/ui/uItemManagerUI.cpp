@@ -1,0 +1,3 @@
+#include "ui/uItemManagerUI.h"
+
+void ShowItemManager(QWidget*, TApiClient&) {}

@@ -1,0 +1,6 @@
+#include <QtTest>
+class TestItemManager : public QObject {
+    Q_OBJECT
+};
+QTEST_MAIN(TestItemManager)
+#include "tst_itemmanager.moc"
