@@ -7,8 +7,10 @@
 #ifdef Q_OS_WIN
 #include "platform/uWinSingleInstance.h"
 #endif
+#include "ui/uClipboard.h"
 #include "ui/uCommandStates.h"
 #include "ui/uElidedLabel.h"
+#include "ui/uFileCommands.h"
 #include "ui/uItemSaver.h"
 #include "ui/uMessages.h"
 #include "ui/uNotifier.h"
@@ -22,7 +24,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -169,7 +170,7 @@ void TFormMain::BuildLayout() {
     // 9-12. Body: list, splitter, right-hand panel.
     splBody = new QSplitter(Qt::Horizontal, this);
     splBody->setChildrenCollapsible(false);
-    lvImages = new QTreeWidget(splBody);
+    lvImages = new TItemListView(splBody);
     lvImages->setColumnCount(3);
     lvImages->setHeaderLabels(
         {QStringLiteral("時刻"), QStringLiteral("ファイル名"), QStringLiteral("保存")});
@@ -298,6 +299,20 @@ void TFormMain::WireCommands() {
     connect(btnExtract, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnExtractClick);
     connect(FRecognition, &TRecognitionActions::BusyChanged, this, &TFormMain::UpdateButtons);
     connect(FRecognition, &TRecognitionActions::TextProduced, this, &TFormMain::AddTextItem);
+
+    FFileCommands = new TFileCommands(
+        this, TFileCommandFields{this, pnlPreview, lvImages, &FImages, edtFolder, edtUrl, edtEmail,
+                                 edtPassword, lblStatus, &FRecognition->Job()});
+    connect(btnCopyText, &QPushButton::clicked, FFileCommands, &TFileCommands::btnCopyTextClick);
+    connect(btnSaveAs, &QPushButton::clicked, FFileCommands, &TFileCommands::btnSaveAsClick);
+    connect(btnBrowse, &QPushButton::clicked, FFileCommands, &TFileCommands::btnBrowseClick);
+    connect(btnOpenFolder, &QPushButton::clicked, FFileCommands,
+            &TFileCommands::btnOpenFolderClick);
+    connect(btnItems, &QPushButton::clicked, FFileCommands, &TFileCommands::btnItemsClick);
+    connect(btnHistory, &QPushButton::clicked, FFileCommands, &TFileCommands::btnHistoryClick);
+    connect(FFileCommands, &TFileCommands::EntryOpened, this, &TFormMain::AddOpenedItem);
+    connect(lvImages, &TItemListView::FilesDropped, FFileCommands, &TFileCommands::AddFiles);
+    connect(lvImages, &TItemListView::ImagePasted, FFileCommands, &TFileCommands::AddPastedImage);
 }
 
 void TFormMain::LayoutDocked() {
@@ -506,6 +521,11 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
     FNotifier->Announce(QStringLiteral("画像を受信しました"), AFilename);
 }
 
+void TFormMain::AddOpenedItem(const TReceivedImage& AItem) {
+    InsertItem(AItem);
+    ShowItem(0);
+}
+
 void TFormMain::AddReceivedText(const QString& AName, const QByteArray& ABytes) {
     AddTextItem(AName, QString::fromUtf8(ABytes));
 }
@@ -517,8 +537,7 @@ void TFormMain::AddTextItem(const QString& AName, const QString& AText) {
     item.ReceivedAt = TClock::Now();
     item.IsText = true;
     item.Text = SavedFiles::NormaliseLineBreaks(AText);
-    if (QClipboard* clipboard = QApplication::clipboard())
-        clipboard->setText(item.Text);
+    CopyToClipboard(item.Text);
 
     const ItemSaver::TSaved saved = ItemSaver::SaveText(edtFolder->text(), AName, item.Text);
     item.SavedPath = saved.Path;

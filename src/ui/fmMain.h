@@ -1,6 +1,7 @@
 #pragma once
 #include "imaging/uBitmap.h"
 #include "settings/uSettings.h"
+#include "ui/uItemListView.h"
 #include "ui/uPreviewPane.h"
 #include "ui/uReceivedItem.h"
 #include "ui/uScale.h"
@@ -20,6 +21,7 @@ class QSplitter;
 class QSystemTrayIcon;
 class QTreeWidget;
 class TElidedLabel;
+class TFileCommands;
 class TNotifier;
 class TPreviewWidget;
 class TReceivingSession;
@@ -57,6 +59,8 @@ public:
                       const QByteArray& AData);
     void AddReceivedText(const QString& AName, const QByteArray& ABytes);
     void AddTextItem(const QString& AName, const QString& AText);
+    // An entry made from a file on disk or from the clipboard: listed and shown.
+    void AddOpenedItem(const TReceivedImage& AItem);
     QString PatientFileName(const QString& AFilename) const;
 
     void ShowItem(int AIndex);
@@ -72,6 +76,7 @@ public:
     TNotifier* Notifier() const { return FNotifier; }
     TPreviewPane* Preview() const { return pnlPreview; }
     TRecognitionActions* Recognition() const { return FRecognition; }
+    TFileCommands* FileCommands() const { return FFileCommands; }
 
     // Controls, named as they are laid out.
     QGroupBox* grpSettings = nullptr;
@@ -87,7 +92,7 @@ public:
     QPushButton* btnConnect = nullptr;
     QPushButton* btnStop = nullptr;
     TElidedLabel* lblStatus = nullptr;
-    QTreeWidget* lvImages = nullptr;
+    TItemListView* lvImages = nullptr;
     TPreviewPane* pnlPreview = nullptr;
     TPreviewWidget* imgPreview = nullptr;
     TSelectionOverlay* pbSelect = nullptr;
@@ -144,6 +149,7 @@ private:
     TAppSettings FSettings;
     TReceivingSession* FSession = nullptr;
     TRecognitionActions* FRecognition = nullptr;
+    TFileCommands* FFileCommands = nullptr;
     QList<TReceivedImage> FImages;
     bool FClosing = false;
 

@@ -1,6 +1,7 @@
 #include "ui/uExtractUI.h"
 
 #include "common/uTextRules.h"
+#include "ui/uClipboard.h"
 #include "ui/uDialogs.h"
 #include "ui/uLabTable.h"
 #include "ui/uMessages.h"
@@ -8,7 +9,6 @@
 #include "ui/uWindowFont.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -186,13 +186,7 @@ void TLabResultsForm::resizeEvent(QResizeEvent* AEvent) {
 }
 
 void TLabResultsForm::CopyClick() {
-    const QString text = BuildLabTsv(FData, FExamDate, FInstitution);
-    bool copied = false;
-    if (QClipboard* clipboard = QApplication::clipboard()) {
-        clipboard->setText(text, QClipboard::Clipboard);
-        // Reading it back is the only way to know the clipboard took it.
-        copied = clipboard->text(QClipboard::Clipboard) == text;
-    }
+    const bool copied = CopyToClipboard(BuildLabTsv(FData, FExamDate, FInstitution));
     Messages::Show(this, copied ? QStringLiteral("検査値の表をクリップボードにコピーしました。\r\n"
                                                  "Excelやカルテに貼り付けできます。")
                                 : QStringLiteral("クリップボードへのコピーに失敗しました。"));

@@ -1,0 +1,214 @@
+#include "ui/uFileCommands.h"
+
+#include "common/uClock.h"
+#include "common/uErrors.h"
+#include "common/uTextRules.h"
+#include "service/uApiClient.h"
+#include "settings/uPaths.h"
+#include "ui/uBusyCursor.h"
+#include "ui/uClipboard.h"
+#include "ui/uDesktop.h"
+#include "ui/uDialogs.h"
+#include "ui/uHistoryUI.h"
+#include "ui/uItemManagerUI.h"
+#include "ui/uMessages.h"
+#include "ui/uPastFile.h"
+#include "ui/uPreviewPane.h"
+#include "ui/uRecognitionJob.h"
+#include "ui/uSavedFiles.h"
+#include "ui/uStatusLine.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextDocumentFragment>
+#include <QTreeWidget>
+
+TFileCommands::TFileCommands(QObject* AParent, const TFileCommandFields& AFields)
+    : QObject(AParent), FFields(AFields) {}
+
+void TFileCommands::SetStatus(const QString& AText, const QColor& AColor, const QString& AToolTip) {
+    StatusLine::Set(FFields.Status, AText, AColor);
+    FFields.Status->setToolTip(AToolTip);
+}
+
+void TFileCommands::btnCopyTextClick() {
+    QPlainTextEdit* memo = FFields.Preview->memoText;
+    if (memo->isHidden() || TextRules::Trim(memo->toPlainText()).isEmpty()) {
+        Messages::Show(FFields.Window, QStringLiteral("コピーするテキストがありません。"));
+        return;
+    }
+    const QTextCursor cursor = memo->textCursor();
+    const QString text =
+        cursor.hasSelection() ? cursor.selection().toPlainText() : memo->toPlainText();
+    if (!CopyToClipboard(SavedFiles::NormaliseLineBreaks(text))) {
+        Messages::Show(FFields.Window, QStringLiteral("クリップボードへのコピーに失敗しました。"));
+        return;
+    }
+    StatusLine::Set(FFields.Status, QStringLiteral("クリップボードにコピーしました。"),
+                    StatusLine::Green);
+}
+
+void TFileCommands::btnSaveAsClick() {
+    const QList<TReceivedImage>& items = *FFields.Items;
+    int i = -1;
+    if (QTreeWidgetItem* current = FFields.List->currentItem(); current && current->isSelected())
+        i = FFields.List->indexOfTopLevelItem(current);
+    if (i < 0 && !items.isEmpty())
+        i = 0; // the newest entry
+    if (i < 0 || i >= items.size())
+        return;
+    const TReceivedImage& item = items.at(i);
+
+    QFileDialog dialog(FFields.Window);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(
+        item.IsText ? QStringList{QStringLiteral("テキストファイル (*.txt)"),
+                                  QStringLiteral("すべてのファイル (*)")}
+                    : QStringList{QStringLiteral("画像ファイル (*.jpg *.jpeg *.png *.bmp)"),
+                                  QStringLiteral("すべてのファイル (*)")});
+    // A received name is the sender's: only its safe file-name part is proposed.
+    dialog.setDirectory(SaveFolderPath());
+    dialog.selectFile(SavedFiles::SafeFileName(item.Filename));
+    if (Dialogs::RunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().first();
+    // The bytes as received, not the turned preview; a text as UTF-8 with its mark.
+    const QByteArray bytes = item.IsText ? SavedFiles::TextFileBytes(item.Text) : item.Data;
+    QString error;
+    if (!SavedFiles::WriteFileAtomically(path, bytes, error)) {
+        Messages::Show(FFields.Window, error);
+        return;
+    }
+    SetStatus(QStringLiteral("保存しました: ") + path, StatusLine::Green, path);
+}
+
+void TFileCommands::btnBrowseClick() {
+    QFileDialog dialog(FFields.Window, QStringLiteral("保存フォルダを選択してください"),
+                       TextRules::Trim(FFields.Folder->text()));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (Dialogs::RunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    FFields.Folder->setText(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+}
+
+void TFileCommands::btnOpenFolderClick() {
+    const QString folder = TextRules::Trim(FFields.Folder->text());
+    if (folder.isEmpty())
+        return;
+    QDir().mkpath(folder);
+    Desktop::Open(folder);
+}
+
+bool TFileCommands::EnsureSignedIn(QString& AError) {
+    AError.clear();
+    const QString url = TextRules::Trim(FFields.Url->text());
+    const QString email = TextRules::Trim(FFields.Email->text());
+    const QString pwd = FFields.Password->text();
+    if (url.isEmpty() || email.isEmpty() || pwd.isEmpty()) {
+        AError = QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。");
+        return false;
+    }
+    FFields.Job->EnsureClient(url);
+    // The client is shared with the recognition task; never both at once.
+    TApiClient* api = FFields.Job->IdleClient();
+    if (api == nullptr) {
+        AError = QStringLiteral("解析中です。完了までお待ちください。");
+        return false;
+    }
+    if (!api->Token().isEmpty())
+        return true;
+    const bool ok = api->Login(email, pwd, AError);
+    if (!ok && AError.isEmpty())
+        AError = QStringLiteral("ログインに失敗しました。");
+    return ok;
+}
+
+void TFileCommands::btnItemsClick() {
+    QString error;
+    bool ok = false;
+    try {
+        const TBusyCursor busy;
+        ok = EnsureSignedIn(error);
+    } catch (const std::exception& e) {
+        // A network failure: the window stays usable and says why.
+        Messages::Show(FFields.Window, ErrorMessage(e));
+        return;
+    }
+    if (!ok) {
+        Messages::Show(FFields.Window, error);
+        return;
+    }
+    ShowItemManager(FFields.Window, *FFields.Job->IdleClient());
+}
+
+QString TFileCommands::SaveFolderPath() const {
+    const QString folder = TextRules::Trim(FFields.Folder->text());
+    return folder.isEmpty() ? FallbackTextFolder() : folder;
+}
+
+void TFileCommands::btnHistoryClick() {
+    QString path;
+    if (ShowHistory(FFields.Window, SaveFolderPath(), path))
+        OpenPastFile(path);
+}
+
+bool TFileCommands::OpenFile(const QString& APath, bool AMarkSaved) {
+    if (PastFile::IsPdf(APath)) {
+        Desktop::Open(APath);
+        SetStatus(QStringLiteral("PDFを既定のアプリで開きました: ") + APath, StatusLine::Green,
+                  APath);
+        return false;
+    }
+    TReceivedImage item;
+    QString error;
+    if (!PastFile::Read(APath, item, error)) {
+        SetStatus(QStringLiteral("ファイルを開けませんでした: ") + error, StatusLine::Maroon,
+                  error);
+        Messages::Show(FFields.Window, QStringLiteral("ファイルを開けませんでした:\r\n") + APath +
+                                           QStringLiteral("\r\n") + error);
+        return false;
+    }
+    if (!AMarkSaved)
+        item.SavedPath.clear();
+    Q_EMIT EntryOpened(item);
+    return true;
+}
+
+void TFileCommands::OpenPastFile(const QString& APath) {
+    if (OpenFile(APath, true))
+        SetStatus(QStringLiteral("過去のファイルを開きました: ") + APath, StatusLine::Green, APath);
+}
+
+void TFileCommands::AddFiles(const QStringList& APaths) {
+    for (const QString& path : APaths) {
+        if (OpenFile(path, false))
+            SetStatus(QStringLiteral("ファイルを開きました: ") + path, StatusLine::Green, path);
+    }
+}
+
+void TFileCommands::AddPastedImage(const QImage& AImage) {
+    if (AImage.isNull())
+        return;
+    TReceivedImage item;
+    QBuffer buffer(&item.Data);
+    buffer.open(QIODevice::WriteOnly);
+    if (!AImage.save(&buffer, "PNG")) {
+        Messages::Show(FFields.Window, QStringLiteral("貼り付けた画像を読み込めませんでした。"));
+        return;
+    }
+    item.ReceivedAt = TClock::Now();
+    item.Filename = QStringLiteral("貼り付け_") +
+                    item.ReceivedAt.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+                    QStringLiteral(".png");
+    item.ContentType = QStringLiteral("image/png");
+    Q_EMIT EntryOpened(item);
+    SetStatus(QStringLiteral("クリップボードの画像を追加しました: ") + item.Filename,
+              StatusLine::Green);
+}

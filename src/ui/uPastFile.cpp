@@ -1,0 +1,62 @@
+#include "ui/uPastFile.h"
+
+#include "common/uTextRules.h"
+#include "ui/uSavedFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace PastFile {
+namespace {
+
+QString Extension(const QString& APath) {
+    const QString name = SavedFiles::FileNamePart(APath);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? QString() : TextRules::AsciiLower(name.mid(dot));
+}
+
+} // namespace
+
+bool IsPdf(const QString& APath) {
+    return Extension(APath) == QLatin1String(".pdf");
+}
+
+bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
+    AItem = TReceivedImage();
+    AItem.Filename = SavedFiles::FileNamePart(APath);
+    AItem.SavedPath = APath;
+    AItem.IsText = Extension(APath) == QLatin1String(".txt");
+    const QFileInfo info(APath);
+    if (!info.exists() || !info.isFile()) {
+        AError = QStringLiteral("ファイルが見つかりません");
+        return false;
+    }
+    if (info.size() > MaxBytes) {
+        AError =
+            QStringLiteral("ファイルが大きすぎます（%1 MB まで）").arg(MaxBytes / (1024 * 1024));
+        return false;
+    }
+    AItem.ReceivedAt = info.lastModified();
+    QFile file(APath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        AError = file.errorString();
+        return false;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        AError = file.errorString();
+        return false;
+    }
+    if (AItem.IsText) {
+        AItem.ContentType = QStringLiteral("text/plain");
+        if (bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
+        AItem.Text = SavedFiles::NormaliseLineBreaks(QString::fromUtf8(bytes));
+    } else {
+        AItem.ContentType = QStringLiteral("image/jpeg"); // the decoder goes by content
+        AItem.Data = std::move(bytes);
+    }
+    return true;
+}
+
+} // namespace PastFile

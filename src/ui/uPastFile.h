@@ -1,0 +1,22 @@
+#pragma once
+#include "ui/uReceivedItem.h"
+
+#include <QString>
+
+// Files that come back into the list from disk: a file of the history, or one dropped
+// or pasted by the user. Widget-free.
+namespace PastFile {
+
+// Files larger than this are refused rather than read whole into memory.
+constexpr qint64 MaxBytes = qint64(256) * 1024 * 1024;
+
+// ".pdf" in any case: opened in its default application, never listed.
+bool IsPdf(const QString& APath);
+
+// An entry for the file at APath: a text for ".txt" (UTF-8, a leading byte-order mark
+// skipped, line breaks as CR LF), else the bytes as an image. Filename is the name part,
+// ReceivedAt the file's last-write time, SavedPath APath. False with a message when the
+// file is missing, unreadable or too large.
+bool Read(const QString& APath, TReceivedImage& AItem, QString& AError);
+
+} // namespace PastFile
