@@ -1,3 +1,397 @@
 #include "ui/uItemManagerUI.h"
 
-void ShowItemManager(QWidget*, TApiClient&) {}
+#include "common/uErrors.h"
+#include "common/uTextRules.h"
+#include "ui/uBusyCursor.h"
+#include "ui/uDialogs.h"
+#include "ui/uMessages.h"
+#include "ui/uScale.h"
+#include "ui/uWindowFont.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Qt high-DPI scaling already covers the display's scale: a window's factor is 100 %.
+int S(int AValue) {
+    return ScalePx(AValue, 100);
+}
+
+// The eight items a reset restores, the same as a new account starts with.
+const QList<TExtractItem>& DefaultItems() {
+    static const QList<TExtractItem> items{
+        {QStringLiteral("AST"), QStringLiteral("GOT, AST(GOT)")},
+        {QStringLiteral("ALT"), QStringLiteral("GPT, ALT(GPT)")},
+        {QStringLiteral("HDL-C"), QStringLiteral("HDLコレステロール, HDL")},
+        {QStringLiteral("LDL-C"), QStringLiteral("LDLコレステロール, LDL")},
+        {QStringLiteral("TG"), QStringLiteral("中性脂肪, トリグリセリド")},
+        {QStringLiteral("Cr"), QStringLiteral("クレアチニン, クレアチニン(血清)")},
+        {QStringLiteral("BS"), QStringLiteral("血糖, 血清血糖, グルコース, GLU")},
+        {QStringLiteral("HbA1c"), QStringLiteral("ヘモグロビンA1c, HbA1c(NGSP)")},
+    };
+    return items;
+}
+
+// Draws the right and bottom edge of every cell in the style's table grid colour: a tree
+// view has no grid lines of its own.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
+               const QModelIndex& AIndex) const override {
+        QStyledItemDelegate::paint(APainter, AOption, AIndex);
+        const QStyle* style = AOption.widget ? AOption.widget->style() : QApplication::style();
+        const auto grid = static_cast<QRgb>(
+            style->styleHint(QStyle::SH_Table_GridLineColor, &AOption, AOption.widget));
+        APainter->save();
+        APainter->setPen(QColor::fromRgba(grid));
+        const QRect r = AOption.rect;
+        APainter->drawLine(r.topRight(), r.bottomRight());
+        APainter->drawLine(r.bottomLeft(), r.bottomRight());
+        APainter->restore();
+    }
+};
+
+QTreeWidgetItem* AppendRow(QTreeWidget* ALV, const QString& AName, const QString& AAliases) {
+    auto* row = new QTreeWidgetItem(ALV);
+    row->setText(0, AName);
+    row->setText(1, AAliases);
+    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    return row;
+}
+
+} // namespace
+
+TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
+    : QDialog(AOwner), FApi(AApi) {
+    setFont(WindowFont());
+    const QFontMetrics fm(font());
+    const int h = fm.height(); // the height of "Ag"
+    const int rowH = h + S(13);
+    const int editH = h + S(9);
+    const int step = rowH + S(8);
+    const int clientW = S(760);
+    const int clientH = S(580);
+
+    setWindowTitle(QStringLiteral("抽出項目の設定"));
+    resize(clientW, clientH);
+    PlaceOverOwner(AOwner);
+
+    // Bottom band: three rows placed left to right from font metrics.
+    FBottomHeight = 3 * step + S(20);
+    pnlBottom = new QWidget(this);
+    pnlBottom->setGeometry(0, clientH - FBottomHeight, clientW, FBottomHeight);
+    int x = 0;
+    int rowTop = 0;
+    const auto addLabel = [&](const QString& AText) {
+        auto* label = new QLabel(AText, pnlBottom);
+        label->setTextFormat(Qt::PlainText);
+        label->adjustSize();
+        label->move(x, rowTop + (rowH - h) / 2);
+        x += label->width() + S(8);
+        return label;
+    };
+    const auto placeBox = [&](QWidget* ABox, int AWidth, int AGap) {
+        ABox->setGeometry(x, rowTop + (rowH - editH) / 2, S(AWidth), editH);
+        x += S(AWidth) + S(AGap);
+    };
+    const auto addButton = [&](const QString& ACaption, int AMinWidth) {
+        const int w = std::max(fm.horizontalAdvance(ACaption) + S(24), S(AMinWidth));
+        auto* button = new QPushButton(ACaption, pnlBottom);
+        // Enter in a text box must not press anything.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setGeometry(x, rowTop, w, rowH);
+        x += w + S(8);
+        return button;
+    };
+
+    rowTop = S(8);
+    x = S(12);
+    lblName = addLabel(QStringLiteral("項目名"));
+    FEdtName = new QLineEdit(pnlBottom);
+    placeBox(FEdtName, 130, 14);
+    lblAliases = addLabel(QStringLiteral("別名(,区切り)"));
+    FEdtAliases = new QLineEdit(pnlBottom);
+    placeBox(FEdtAliases, 270, 10);
+    btnAddUpdate = addButton(QStringLiteral("追加/更新"), 100);
+
+    rowTop += step;
+    x = S(12);
+    lblCatalog = addLabel(QStringLiteral("検査会社カタログ"));
+    FCboCatalog = new QComboBox(pnlBottom);
+    FCboCatalog->setEditable(false);
+    placeBox(FCboCatalog, 330, 10);
+    btnAddCatalog = addButton(QStringLiteral("カタログから追加"), 130);
+
+    rowTop += step;
+    x = S(12);
+    btnDelete = addButton(QStringLiteral("選択した項目を削除"), 130);
+    btnReset = addButton(QStringLiteral("初期状態(8項目)に戻す"), 150);
+    btnSave = addButton(QStringLiteral("保存"), 90);
+    btnClose = addButton(QStringLiteral("閉じる"), 90);
+    lblNote =
+        new QLabel(QStringLiteral("※「保存」を押すまでサーバーには反映されません。"), pnlBottom);
+    lblNote->setTextFormat(Qt::PlainText);
+    {
+        QPalette pal = lblNote->palette();
+        const QColor grey = pal.color(QPalette::Disabled, QPalette::WindowText);
+        pal.setColor(QPalette::Active, QPalette::WindowText, grey);
+        pal.setColor(QPalette::Inactive, QPalette::WindowText, grey);
+        lblNote->setPalette(pal);
+    }
+    lblNote->adjustSize();
+    lblNote->move(x + S(6), rowTop + (rowH - h) / 2);
+
+    connect(btnAddUpdate, &QPushButton::clicked, this, &TItemManagerForm::btnAddUpdateClick);
+    connect(btnAddCatalog, &QPushButton::clicked, this, &TItemManagerForm::btnAddCatalogClick);
+    connect(btnDelete, &QPushButton::clicked, this, &TItemManagerForm::btnDeleteClick);
+    connect(btnReset, &QPushButton::clicked, this, &TItemManagerForm::btnResetClick);
+    connect(btnSave, &QPushButton::clicked, this, &TItemManagerForm::btnSaveClick);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+
+    // Header line; the two leading blanks are part of the text.
+    FHeaderHeight = h + S(8);
+    lblHeader = new QLabel(
+        QStringLiteral(
+            "  検査結果から抜き出す項目の一覧です。行を選ぶと下段で別名を編集できます。"),
+        this);
+    lblHeader->setTextFormat(Qt::PlainText);
+    lblHeader->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    // The table: the working copy of the list.
+    FLV = new QTreeWidget(this);
+    FLV->setColumnCount(2);
+    FLV->setHeaderLabels({QStringLiteral("項目名"), QStringLiteral("別名")});
+    FLV->setRootIsDecorated(false);
+    FLV->setItemsExpandable(false);
+    FLV->setUniformRowHeights(true);
+    FLV->setSortingEnabled(false);
+    FLV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FLV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FLV->setSelectionMode(QAbstractItemView::SingleSelection);
+    FLV->setAllColumnsShowFocus(true);
+    FLV->setItemDelegate(new TGridDelegate(FLV));
+    FLV->header()->setStretchLastSection(false);
+    FLV->header()->setSectionsClickable(false);
+    FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(24));
+    FLV->setColumnWidth(1, S(470));
+    {
+        // The selection stays visible when the table loses the focus.
+        QPalette pal = FLV->palette();
+        pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::HighlightedText));
+        FLV->setPalette(pal);
+    }
+    connect(FLV->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& ASelected, const QItemSelection&) {
+                LVSelectionChanged(ASelected);
+            });
+    LayoutDocked();
+
+    LoadItems();
+}
+
+void TItemManagerForm::PlaceOverOwner(QWidget* AOwner) {
+    QRect over;
+    QScreen* screen = nullptr;
+    if (AOwner) {
+        QWidget* ownerWindow = AOwner->window();
+        over = ownerWindow->frameGeometry();
+        screen = QGuiApplication::screenAt(over.center());
+        if (!screen)
+            screen = ownerWindow->screen();
+    } else {
+        screen = QGuiApplication::primaryScreen();
+        if (screen)
+            over = screen->availableGeometry();
+    }
+    if (over.isEmpty())
+        return;
+    QPoint topLeft = over.center() - QPoint(width() / 2, height() / 2);
+    // An owner near a screen edge must not push the title bar out of reach.
+    if (screen) {
+        const QRect avail = screen->availableGeometry();
+        topLeft.setX(std::max(avail.left(), std::min(topLeft.x(), avail.right() + 1 - width())));
+        topLeft.setY(std::max(avail.top(), std::min(topLeft.y(), avail.bottom() + 1 - height())));
+    }
+    move(topLeft);
+}
+
+void TItemManagerForm::LayoutDocked() {
+    const int w = width();
+    const int h = height();
+    pnlBottom->setGeometry(0, h - FBottomHeight, w, FBottomHeight);
+    lblHeader->setGeometry(0, 0, w, FHeaderHeight);
+    FLV->setGeometry(0, FHeaderHeight, w, std::max(0, h - FHeaderHeight - FBottomHeight));
+}
+
+void TItemManagerForm::resizeEvent(QResizeEvent* AEvent) {
+    QDialog::resizeEvent(AEvent);
+    LayoutDocked();
+}
+
+void TItemManagerForm::keyPressEvent(QKeyEvent* AEvent) {
+    // No button stands for Escape: a stray key press must not throw away unsaved edits.
+    if (AEvent->matches(QKeySequence::Cancel)) {
+        AEvent->accept();
+        return;
+    }
+    QDialog::keyPressEvent(AEvent);
+}
+
+void TItemManagerForm::LoadItems() {
+    QList<TExtractItem> items;
+    QString error;
+    bool ok = false;
+    FCatalog.clear();
+    {
+        TBusyCursor busy;
+        try {
+            ok = FApi.GetItems(items, FCatalog, error);
+        } catch (const std::exception& e) {
+            error = ErrorMessage(e);
+        }
+    }
+    if (!ok) {
+        // A call that broke off half-way may have read a part; offer none of it.
+        FCatalog.clear();
+        Messages::Show(this, QStringLiteral("抽出項目の取得に失敗しました: ") + error);
+        return;
+    }
+    FLV->clear();
+    for (const TExtractItem& item : items)
+        AppendRow(FLV, item.Name, item.Aliases);
+    FCboCatalog->clear();
+    for (const TExtractItem& entry : FCatalog)
+        FCboCatalog->addItem(entry.Name);
+    if (FCboCatalog->count() > 0)
+        FCboCatalog->setCurrentIndex(0);
+}
+
+QTreeWidgetItem* TItemManagerForm::FindItem(const QString& AName) const {
+    for (int i = 0; i < FLV->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = FLV->topLevelItem(i);
+        if (TextRules::SameTextAscii(row->text(0), AName))
+            return row;
+    }
+    return nullptr;
+}
+
+void TItemManagerForm::AddOrUpdateItem(const QString& AName, const QString& AAliases) {
+    QTreeWidgetItem* row = FindItem(AName);
+    if (row)
+        row->setText(1, AAliases);
+    else
+        row = AppendRow(FLV, AName, AAliases);
+    // The focus mark moves; the selection stays where the user put it.
+    const QModelIndex index = FLV->model()->index(FLV->indexOfTopLevelItem(row), 0);
+    FLV->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    FLV->scrollToItem(row);
+}
+
+QList<TExtractItem> TItemManagerForm::Items() const {
+    QList<TExtractItem> items;
+    items.reserve(FLV->topLevelItemCount());
+    for (int i = 0; i < FLV->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = FLV->topLevelItem(i);
+        items.append({row->text(0), row->text(1)});
+    }
+    return items;
+}
+
+void TItemManagerForm::LVSelectionChanged(const QItemSelection& ASelected) {
+    const QModelIndexList indexes = ASelected.indexes();
+    if (indexes.isEmpty())
+        return; // a deselection leaves the boxes alone
+    const QTreeWidgetItem* row = FLV->topLevelItem(indexes.first().row());
+    if (!row)
+        return;
+    FEdtName->setText(row->text(0));
+    FEdtAliases->setText(row->text(1));
+}
+
+void TItemManagerForm::btnAddUpdateClick() {
+    const QString name = TextRules::Trim(FEdtName->text());
+    if (name.isEmpty()) {
+        Messages::Show(this, QStringLiteral("項目名を入力してください。"));
+        return;
+    }
+    AddOrUpdateItem(name, TextRules::Trim(FEdtAliases->text()));
+    FEdtName->clear();
+    FEdtAliases->clear();
+    FEdtName->setFocus();
+}
+
+void TItemManagerForm::btnAddCatalogClick() {
+    const int i = FCboCatalog->currentIndex();
+    if (i < 0 || i >= FCatalog.size())
+        return;
+    AddOrUpdateItem(FCatalog[i].Name, FCatalog[i].Aliases);
+}
+
+void TItemManagerForm::btnDeleteClick() {
+    const QList<QTreeWidgetItem*> selected = FLV->selectedItems();
+    if (selected.isEmpty()) {
+        Messages::Show(this, QStringLiteral("削除する項目を一覧から選択してください。"));
+        return;
+    }
+    const int row = FLV->indexOfTopLevelItem(selected.first());
+    // Left alone, the view would select the next row by itself, which would overwrite the
+    // boxes and leave a row ready for the next delete.
+    FLV->selectionModel()->clear();
+    const std::unique_ptr<QTreeWidgetItem> gone(FLV->takeTopLevelItem(row));
+}
+
+void TItemManagerForm::btnResetClick() {
+    if (!Messages::Confirm(this, QStringLiteral("項目を初期状態（Excelの8項目）に戻します。"
+                                                "よろしいですか？")))
+        return;
+    FLV->clear();
+    for (const TExtractItem& item : DefaultItems())
+        AddOrUpdateItem(item.Name, item.Aliases);
+}
+
+void TItemManagerForm::btnSaveClick() {
+    const QList<TExtractItem> items = Items();
+    QString error;
+    bool ok = false;
+    {
+        TBusyCursor busy;
+        try {
+            ok = FApi.SaveItems(items, error);
+        } catch (const std::exception& e) {
+            error = ErrorMessage(e);
+        }
+    }
+    // The table stays as it is either way, so a failed save can be repeated.
+    Messages::Show(this, ok ? QStringLiteral("抽出項目を保存しました。")
+                            : QStringLiteral("保存に失敗しました: ") + error);
+}
+
+void ShowItemManager(QWidget* AOwner, TApiClient& AApi) {
+    auto form = std::make_unique<TItemManagerForm>(AOwner, AApi);
+    const QPointer<TItemManagerForm> alive(form.get());
+    Dialogs::RunModal(*form);
+    // An owner destroyed during the modal run has taken its child window with it.
+    if (!alive)
+        (void)form.release();
+}

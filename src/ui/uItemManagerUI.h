@@ -1,9 +1,78 @@
 #pragma once
+#include "service/uApiClient.h"
 
-class QWidget;
-class TApiClient;
+#include <QDialog>
+#include <QList>
+#include <QString>
 
-// The extraction item manager: shows the account's items and the catalogue, lets the
-// user edit them and saves them to the service. AApi is signed in; it is used on this
-// thread only, while the window is open.
+class QComboBox;
+class QItemSelection;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QResizeEvent;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The extraction item manager: the account's items as an editable working copy, the
+// testing companies' catalogue to fill it from, and a save that replaces the stored
+// list. Nothing reaches the service before "保存"; closing drops unsaved changes.
+class TItemManagerForm : public QDialog {
+    Q_OBJECT
+public:
+    // Builds the window and loads the items and the catalogue. AApi is signed in and
+    // must outlive the window.
+    TItemManagerForm(QWidget* AOwner, TApiClient& AApi);
+
+    // The first row whose name equals AName with only A to Z folded; null when none.
+    QTreeWidgetItem* FindItem(const QString& AName) const;
+    // Updates the aliases of the row named AName (its name keeps its letters) or
+    // appends a row; the row gets the focus mark and is scrolled into view.
+    void AddOrUpdateItem(const QString& AName, const QString& AAliases);
+    // The table as an item list, in row order.
+    QList<TExtractItem> Items() const;
+    const QList<TExtractItem>& Catalog() const { return FCatalog; }
+
+    QTreeWidget* FLV = nullptr;
+    QLineEdit* FEdtName = nullptr;
+    QLineEdit* FEdtAliases = nullptr;
+    QComboBox* FCboCatalog = nullptr;
+
+    QWidget* pnlBottom = nullptr;
+    QLabel* lblHeader = nullptr;
+    QLabel* lblName = nullptr;
+    QLabel* lblAliases = nullptr;
+    QLabel* lblCatalog = nullptr;
+    QLabel* lblNote = nullptr;
+    QPushButton* btnAddUpdate = nullptr;
+    QPushButton* btnAddCatalog = nullptr;
+    QPushButton* btnDelete = nullptr;
+    QPushButton* btnReset = nullptr;
+    QPushButton* btnSave = nullptr;
+    QPushButton* btnClose = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* AEvent) override;
+    void keyPressEvent(QKeyEvent* AEvent) override;
+
+private:
+    void LoadItems();
+    void LVSelectionChanged(const QItemSelection& ASelected);
+    void btnAddUpdateClick();
+    void btnAddCatalogClick();
+    void btnDeleteClick();
+    void btnResetClick();
+    void btnSaveClick();
+    void PlaceOverOwner(QWidget* AOwner);
+    void LayoutDocked();
+
+    TApiClient& FApi;
+    QList<TExtractItem> FCatalog;
+    int FHeaderHeight = 0;
+    int FBottomHeight = 0;
+};
+
+// Shows the item manager modally and destroys it when it closes. AApi is signed in; it
+// is used on this thread only, while the window is open.
 void ShowItemManager(QWidget* AOwner, TApiClient& AApi);
