@@ -1,6 +1,399 @@
 #include "ui/uHistoryUI.h"
 
-bool ShowHistory(QWidget*, const QString&, QString& ASelected) {
+#include "common/uTextRules.h"
+#include "ui/uBusyCursor.h"
+#include "ui/uDesktop.h"
+#include "ui/uDialogs.h"
+#include "ui/uElidedLabel.h"
+#include "ui/uMessages.h"
+#include "ui/uScale.h"
+#include "ui/uWindowFont.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Qt high-DPI scaling already covers the display's scale: a window's factor is 100 %.
+int S(int AValue) {
+    return ScalePx(AValue, 100);
+}
+
+// Draws the right and bottom edge of every cell in the style's table grid colour: a tree
+// view has no grid lines of its own.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
+               const QModelIndex& AIndex) const override {
+        QStyledItemDelegate::paint(APainter, AOption, AIndex);
+        const QStyle* style = AOption.widget ? AOption.widget->style() : QApplication::style();
+        const auto grid = static_cast<QRgb>(
+            style->styleHint(QStyle::SH_Table_GridLineColor, &AOption, AOption.widget));
+        APainter->save();
+        APainter->setPen(QColor::fromRgba(grid));
+        const QRect r = AOption.rect;
+        APainter->drawLine(r.topRight(), r.bottomRight());
+        APainter->drawLine(r.bottomLeft(), r.bottomRight());
+        APainter->restore();
+    }
+};
+
+enum TColumn { colKarteNo, colModified, colKind, colName, colSize, colCount };
+
+bool IsEnter(const QKeyEvent* AEvent) {
+    return AEvent->key() == Qt::Key_Return || AEvent->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+// The table's rows are the form's shown entries themselves; cell texts are made when a
+// row is drawn, so that a refill of thousands of rows costs a reset and no more.
+class THistoryModel : public QAbstractTableModel {
+public:
+    THistoryModel(const QList<TFileEntry>& ARows, const HistoryScan::TRegionalFormat& AFormat,
+                  QObject* AParent)
+        : QAbstractTableModel(AParent), FRows(ARows), FFormat(AFormat) {}
+
+    void BeginRefill() { beginResetModel(); }
+    void EndRefill() { endResetModel(); }
+
+    int rowCount(const QModelIndex& AParent) const override {
+        return AParent.isValid() ? 0 : int(FRows.size());
+    }
+    int columnCount(const QModelIndex& AParent) const override {
+        return AParent.isValid() ? 0 : colCount;
+    }
+    Qt::ItemFlags flags(const QModelIndex& AIndex) const override {
+        if (!AIndex.isValid())
+            return Qt::NoItemFlags;
+        return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+    }
+    QVariant data(const QModelIndex& AIndex, int ARole) const override {
+        if (ARole != Qt::DisplayRole || !AIndex.isValid() || AIndex.row() >= FRows.size())
+            return {};
+        const TFileEntry& entry = FRows.at(AIndex.row());
+        switch (AIndex.column()) {
+        case colKarteNo:
+            return entry.KarteNo;
+        case colModified:
+            return HistoryScan::DateText(entry.Modified, FFormat);
+        case colKind:
+            return entry.Kind;
+        case colName:
+            return entry.Name;
+        case colSize:
+            return HistoryScan::SizeText(entry.Size, FFormat);
+        default:
+            return {};
+        }
+    }
+    QVariant headerData(int ASection, Qt::Orientation AOrientation, int ARole) const override {
+        if (AOrientation != Qt::Horizontal || ARole != Qt::DisplayRole)
+            return {};
+        switch (ASection) {
+        case colKarteNo:
+            return QStringLiteral("カルテ番号");
+        case colModified:
+            return QStringLiteral("日時");
+        case colKind:
+            return QStringLiteral("種別");
+        case colName:
+            return QStringLiteral("ファイル名");
+        case colSize:
+            return QStringLiteral("サイズ");
+        default:
+            return {};
+        }
+    }
+
+private:
+    const QList<TFileEntry>& FRows;
+    const HistoryScan::TRegionalFormat& FFormat;
+};
+
+THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
+    : QDialog(AOwner), FFolder(AFolder),
+      FFormat(HistoryScan::TRegionalFormat::FromLocale(QLocale())) {
+    setFont(WindowFont());
+    setWindowTitle(QStringLiteral("過去のファイルを開く"));
+    const QFontMetrics fm(font());
+    const int h = fm.height(); // the height of "Ag"
+    const int rowH = h + S(13);
+    const int clientW = S(820);
+    const int clientH = S(560);
+    resize(clientW, clientH);
+    PlaceOverOwner(AOwner);
+
+    FBandHeight = rowH + S(18);
+    FRightGap = S(12);
+    int x = S(12);
+    // Buttons never become the default: Enter in the search box must not press one.
+    const auto addButton = [&](QWidget* ABand, const QString& ACaption, int AMinWidth) {
+        const int w = std::max(fm.horizontalAdvance(ACaption) + S(24), S(AMinWidth));
+        auto* button = new QPushButton(ACaption, ABand);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setGeometry(x, S(9), w, rowH);
+        x += w + S(8);
+        return button;
+    };
+
+    // Top band: search label and box, clear, reload, and the count label to the right edge.
+    pnlTop = new QWidget(this);
+    pnlTop->setGeometry(0, 0, clientW, FBandHeight);
+    lblFind = new QLabel(QStringLiteral("カルテ番号／ファイル名で検索"), pnlTop);
+    lblFind->adjustSize();
+    lblFind->move(x, S(9) + (rowH - h) / 2);
+    x += lblFind->width() + S(8);
+    FEdtFind = new QLineEdit(pnlTop);
+    FEdtFind->setGeometry(x, S(9) + (rowH - (h + S(9))) / 2, S(160), h + S(9));
+    x += S(160) + S(8);
+    btnClear = addButton(pnlTop, QStringLiteral("クリア"), 70);
+    btnReload = addButton(pnlTop, QStringLiteral("再読込"), 70);
+    auto* count = new TElidedLabel(pnlTop);
+    count->setTextFormat(Qt::PlainText);
+    {
+        QPalette pal = count->palette();
+        pal.setColor(QPalette::WindowText, pal.color(QPalette::Disabled, QPalette::WindowText));
+        count->setPalette(pal);
+    }
+    count->setGeometry(x + S(6), S(9) + (rowH - h) / 2,
+                       std::max(0, pnlTop->width() - (x + S(6)) - FRightGap), h + S(2));
+    FLblCount = count;
+
+    // Bottom band: open, open folder, and close moved to the right edge.
+    pnlBottom = new QWidget(this);
+    pnlBottom->setGeometry(0, clientH - FBandHeight, clientW, FBandHeight);
+    x = S(12);
+    btnOpen = addButton(pnlBottom, QStringLiteral("開く"), 90);
+    btnOpenFolder = addButton(pnlBottom, QStringLiteral("フォルダを開く"), 120);
+    btnClose = addButton(pnlBottom, QStringLiteral("閉じる"), 90);
+
+    // The table: read-only, whole rows, one at a time, in the order of the scan.
+    FModel = new THistoryModel(FShown, FFormat, this);
+    FLV = new QTreeView(this);
+    FLV->setModel(FModel);
+    FLV->setRootIsDecorated(false);
+    FLV->setItemsExpandable(false);
+    FLV->setUniformRowHeights(true);
+    FLV->setSortingEnabled(false);
+    FLV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FLV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FLV->setSelectionMode(QAbstractItemView::SingleSelection);
+    FLV->setAllColumnsShowFocus(true);
+    FLV->setItemDelegate(new TGridDelegate(FLV));
+    FLV->header()->setStretchLastSection(false);
+    FLV->header()->setSectionsClickable(false);
+    FLV->header()->setSectionsMovable(false);
+    FLV->setColumnWidth(colKarteNo, fm.horizontalAdvance(QStringLiteral("カルテ番号")) + S(24));
+    FLV->setColumnWidth(colModified,
+                        fm.horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + S(24));
+    FLV->setColumnWidth(colKind, fm.horizontalAdvance(QStringLiteral("テキスト")) + S(24));
+    FLV->setColumnWidth(
+        colName,
+        fm.horizontalAdvance(QStringLiteral("pt00000_OCR_検査_00000000_000000.txt")) + S(24));
+    FLV->setColumnWidth(colSize, fm.horizontalAdvance(QStringLiteral("00,000 KB")) + S(24));
+    {
+        // The selection stays visible when the table loses the focus.
+        QPalette pal = FLV->palette();
+        pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::HighlightedText));
+        FLV->setPalette(pal);
+    }
+    FLV->installEventFilter(this);
+    LayoutDocked();
+
+    connect(FEdtFind, &QLineEdit::textChanged, this, &THistoryForm::ApplyFilter);
+    connect(btnClear, &QPushButton::clicked, this, &THistoryForm::ClearClick);
+    connect(btnReload, &QPushButton::clicked, this, &THistoryForm::ReloadClick);
+    connect(btnOpen, &QPushButton::clicked, this, &THistoryForm::OpenSelected);
+    connect(btnOpenFolder, &QPushButton::clicked, this, &THistoryForm::OpenFolderClick);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(FLV, &QAbstractItemView::doubleClicked, this, &THistoryForm::OpenSelected);
+
+    LoadFiles();
+    ApplyFilter();
+}
+
+THistoryForm::~THistoryForm() {
+    // The model reads FShown, which goes before the child widgets do.
+    FLV->setModel(nullptr);
+}
+
+void THistoryForm::PlaceOverOwner(QWidget* AOwner) {
+    QRect over;
+    QScreen* screen = nullptr;
+    if (AOwner) {
+        QWidget* ownerWindow = AOwner->window();
+        over = ownerWindow->frameGeometry();
+        screen = QGuiApplication::screenAt(over.center());
+        if (!screen)
+            screen = ownerWindow->screen();
+    } else {
+        screen = QGuiApplication::primaryScreen();
+        if (screen)
+            over = screen->availableGeometry();
+    }
+    if (over.isEmpty())
+        return;
+    QPoint topLeft = over.center() - QPoint(width() / 2, height() / 2);
+    // An owner near a screen edge must not push the title bar out of reach.
+    if (screen) {
+        const QRect avail = screen->availableGeometry();
+        topLeft.setX(std::max(avail.left(), std::min(topLeft.x(), avail.right() + 1 - width())));
+        topLeft.setY(std::max(avail.top(), std::min(topLeft.y(), avail.bottom() + 1 - height())));
+    }
+    move(topLeft);
+}
+
+void THistoryForm::LayoutDocked() {
+    const int w = width();
+    const int h = height();
+    pnlTop->setGeometry(0, 0, w, FBandHeight);
+    pnlBottom->setGeometry(0, h - FBandHeight, w, FBandHeight);
+    FLV->setGeometry(0, FBandHeight, w, std::max(0, h - 2 * FBandHeight));
+    FLblCount->resize(std::max(0, w - FLblCount->x() - FRightGap), FLblCount->height());
+    btnClose->move(w - btnClose->width() - FRightGap, btnClose->y());
+}
+
+void THistoryForm::resizeEvent(QResizeEvent* AEvent) {
+    QDialog::resizeEvent(AEvent);
+    LayoutDocked();
+}
+
+void THistoryForm::LoadFiles() {
+    FAll.clear();
+    if (FFolder.isEmpty() || !QFileInfo(FFolder).isDir())
+        return; // the count label says the folder has nothing to show
+    QString error;
+    bool listed = false;
+    {
+        const TBusyCursor busy;
+        listed = HistoryScan::ScanFolder(FFolder, FAll, error);
+    }
+    if (!listed) {
+        FAll.clear();
+        Messages::Show(this, QStringLiteral("フォルダを読み取れませんでした: ") + error);
+    }
+}
+
+void THistoryForm::ApplyFilter() {
+    const QString query = HistoryScan::QueryOf(FEdtFind->text());
+    FModel->BeginRefill();
+    FShown = HistoryScan::Filter(FAll, query);
+    FModel->EndRefill();
+
+    const QString rows = QString::number(FShown.size());
+    if (FAll.isEmpty())
+        FLblCount->setText(QStringLiteral("表示できるファイルがありません（") + FFolder +
+                           QStringLiteral("）"));
+    else if (query.isEmpty())
+        FLblCount->setText(rows + QStringLiteral("件\u3000") + FFolder);
+    else
+        FLblCount->setText(rows + QStringLiteral("件 / 全") + QString::number(FAll.size()) +
+                           QStringLiteral("件"));
+    FLblCount->setToolTip(FFolder);
+
+    if (!FShown.isEmpty()) {
+        const QModelIndex first = FModel->index(0, 0);
+        FLV->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect |
+                                                          QItemSelectionModel::Rows);
+        FLV->scrollTo(first);
+    }
+}
+
+void THistoryForm::OpenSelected() {
+    const QModelIndexList rows = FLV->selectionModel()->selectedRows();
+    const qsizetype i = rows.isEmpty() ? -1 : rows.first().row();
+    if (i < 0 || i >= FShown.size()) {
+        Messages::Show(this, QStringLiteral("開くファイルを一覧から選んでください。"));
+        return;
+    }
+    const QString path = FShown.at(i).Path;
+    if (QFileInfo(path).isFile()) {
+        FSelected = path;
+        accept();
+        return;
+    }
+    Messages::Show(this,
+                   QStringLiteral("ファイルが見つかりません（移動または削除された可能性があります）"
+                                  ":\r\n") +
+                       path);
+    LoadFiles();
+    ApplyFilter();
+}
+
+void THistoryForm::ClearClick() {
+    FEdtFind->clear();
+    FEdtFind->setFocus();
+}
+
+void THistoryForm::ReloadClick() {
+    LoadFiles();
+    ApplyFilter();
+}
+
+void THistoryForm::OpenFolderClick() {
+    if (!FFolder.isEmpty())
+        (void)Desktop::Open(FFolder); // whether the desktop obliged is not reported
+}
+
+bool THistoryForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
+    // Enter in the table opens the selected row, and goes no further.
+    if (AWatched == FLV && AEvent->type() == QEvent::KeyPress &&
+        IsEnter(static_cast<QKeyEvent*>(AEvent))) {
+        OpenSelected();
+        return true;
+    }
+    return QDialog::eventFilter(AWatched, AEvent);
+}
+
+void THistoryForm::keyPressEvent(QKeyEvent* AEvent) {
+    // No button is the default or the cancel button: Enter elsewhere than in the table
+    // and Escape do nothing; the window closes by its buttons and its close box.
+    if (IsEnter(AEvent) || AEvent->key() == Qt::Key_Escape) {
+        AEvent->accept();
+        return;
+    }
+    QDialog::keyPressEvent(AEvent);
+}
+
+bool ShowHistory(QWidget* AOwner, const QString& AFolder, QString& ASelected) {
     ASelected.clear();
-    return false;
+    if (TextRules::Trim(AFolder).isEmpty() || !QFileInfo(AFolder).isDir()) {
+        Messages::Show(AOwner, QStringLiteral("保存フォルダが見つかりません。\r\n"
+                                              "「接続設定」の保存フォルダをご確認ください。"));
+        return false;
+    }
+    auto form = std::make_unique<THistoryForm>(AOwner, AFolder);
+    const QPointer<THistoryForm> alive(form.get());
+    const int result = Dialogs::RunModal(*form);
+    // An owner destroyed during the modal run has taken its child window with it.
+    if (!alive) {
+        (void)form.release();
+        return false;
+    }
+    if (result == QDialog::Accepted)
+        ASelected = form->Selected();
+    return !ASelected.isEmpty();
 }

@@ -1,6 +1,1102 @@
+// The saved-file history: the name rules, the scan of real folders, the texts of the
+// table, and the window on the offscreen platform with its modal run through the seams.
+#include "ui/uDesktop.h"
+#include "ui/uDialogs.h"
+#include "ui/uHistoryScan.h"
+#include "ui/uHistoryUI.h"
+#include "ui/uMessages.h"
+#include "ui/uScale.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
 #include <QtTest>
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using namespace HistoryScan;
+
+namespace {
+
+const QDateTime T0(QDate(2024, 5, 1), QTime(9, 30, 15));
+
+const QString MissingFolderMessage = QStringLiteral(
+    "保存フォルダが見つかりません。\r\n「接続設定」の保存フォルダをご確認ください。");
+const QString NothingSelectedMessage = QStringLiteral("開くファイルを一覧から選んでください。");
+const QString VanishedMessage =
+    QStringLiteral("ファイルが見つかりません（移動または削除された可能性があります）:\r\n");
+const QString UnreadableMessage = QStringLiteral("フォルダを読み取れませんでした: ");
+
+// A file of ASize bytes (folders made as needed), last written at ATime.
+bool MakeFile(const QString& APath, qint64 ASize = 1, const QDateTime& ATime = T0) {
+    if (!QDir().mkpath(QFileInfo(APath).absolutePath()))
+        return false;
+    QFile f(APath);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    if (ASize > 0 && !f.resize(ASize))
+        return false;
+    return f.setFileTime(ATime, QFileDevice::FileModificationTime);
+}
+
+QStringList Names(const QList<TFileEntry>& AEntries) {
+    QStringList names;
+    for (const TFileEntry& e : AEntries)
+        names << e.Name;
+    return names;
+}
+
+// Row i of the table as "karte|date|kind|name|size".
+QStringList RowTexts(const THistoryForm& AForm) {
+    const QAbstractItemModel* model = AForm.FLV->model();
+    QStringList rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->index(r, c).data().toString();
+        rows << cells.join(u'|');
+    }
+    return rows;
+}
+
+QStringList RowNames(const THistoryForm& AForm) {
+    const QAbstractItemModel* model = AForm.FLV->model();
+    QStringList names;
+    for (int r = 0; r < model->rowCount(); ++r)
+        names << model->index(r, 3).data().toString();
+    return names;
+}
+
+int SelectedRow(const THistoryForm& AForm) {
+    const QModelIndexList rows = AForm.FLV->selectionModel()->selectedRows();
+    return rows.size() == 1 ? rows.first().row() : -1;
+}
+
+void SelectRow(THistoryForm& AForm, int ARow) {
+    AForm.FLV->selectionModel()->setCurrentIndex(AForm.FLV->model()->index(ARow, 0),
+                                                 QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
+}
+
+// Four listed files at minutes 0 to 3 after T0, one unlisted: the table's example.
+QString MakeExampleFolder(const QTemporaryDir& ADir) {
+    const QString f = ADir.path();
+    const bool made =
+        MakeFile(f + QStringLiteral("/pt12345_IMG_0001.jpg"), 2048, T0.addSecs(180)) &&
+        MakeFile(f + QStringLiteral("/sub/12345_検査_20240501_093015.txt"), 1025,
+                 T0.addSecs(120)) &&
+        MakeFile(f + QStringLiteral("/OCR_処方_20240501_093015.txt"), 0, T0.addSecs(60)) &&
+        MakeFile(f + QStringLiteral("/deep/er/SCAN.PDF"), 10485760, T0) &&
+        MakeFile(f + QStringLiteral("/memo.docx"), 10, T0.addSecs(600));
+    return made ? f : QString();
+}
+
+const QStringList ExampleRows{
+    QStringLiteral("12345|2024/05/01 09:33|画像|pt12345_IMG_0001.jpg|2 KB"),
+    QStringLiteral("12345|2024/05/01 09:32|検査|12345_検査_20240501_093015.txt|2 KB"),
+    QStringLiteral("|2024/05/01 09:31|処方|OCR_処方_20240501_093015.txt|0 KB"),
+    QStringLiteral("|2024/05/01 09:30|PDF|SCAN.PDF|10,240 KB")};
+
+// Six listed files, newest first in this order, for the search.
+const QStringList SearchNames{QStringLiteral("pt12345_a.jpg"),
+                              QStringLiteral("12345_検査_20240501_093015.txt"),
+                              QStringLiteral("99_処方_20240501_093015.txt"),
+                              QStringLiteral("notes 2024.txt"),
+                              QStringLiteral("検査メモ.pdf"),
+                              QStringLiteral("IMG_0042.PNG")};
+
+QString MakeSearchFolder(const QTemporaryDir& ADir) {
+    for (int i = 0; i < SearchNames.size(); ++i) {
+        if (!MakeFile(ADir.filePath(SearchNames[i]), 100, T0.addSecs(-60 * i)))
+            return QString();
+    }
+    return ADir.path();
+}
+
+#ifdef Q_OS_UNIX
+const QByteArray BadName = "/bad\xff.txt";
+
+// Removes the file with the invalid name, which QTemporaryDir cannot reach by a QString.
+struct TBadNameRemover {
+    QString Folder;
+    ~TBadNameRemover() { unlink((QFile::encodeName(Folder) + BadName).constData()); }
+};
+
+// Holds the process's open-file limit at the files already open, so that the next open
+// fails with EMFILE ("Too many open files") even for root; restored when it goes.
+class TNoMoreFiles {
+public:
+    TNoMoreFiles() {
+        getrlimit(RLIMIT_NOFILE, &FSaved);
+        const int lowestFree = dup(0);
+        close(lowestFree);
+        rlimit tight = FSaved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        setrlimit(RLIMIT_NOFILE, &tight);
+    }
+    ~TNoMoreFiles() { setrlimit(RLIMIT_NOFILE, &FSaved); }
+    TNoMoreFiles(const TNoMoreFiles&) = delete;
+    TNoMoreFiles& operator=(const TNoMoreFiles&) = delete;
+
+private:
+    rlimit FSaved{};
+};
+#endif
+
+} // namespace
+
 class TestHistory : public QObject {
     Q_OBJECT
+    struct TMessage {
+        QWidget* Parent;
+        QString Text;
+    };
+    QList<TMessage> FMessages;
+    QStringList FOpened;
+
+    QStringList MessageTexts() const {
+        QStringList texts;
+        for (const TMessage& m : FMessages)
+            texts << m.Text;
+        return texts;
+    }
+
+    // The walk's fixture: listed files at every depth, hidden ones, files that are not
+    // listed, and the links and odd entries a real folder may hold. Returns the paths,
+    // relative to the folder, of the files that must be listed.
+    static QStringList MakeTree(const QString& AFolder, const QString& AOutside) {
+        const QStringList listed{
+            QStringLiteral("top.jpg"),
+            QStringLiteral(".hidden.txt"),
+            QStringLiteral(".txt"),
+            QStringLiteral("a/pt1_x.png"),
+            QStringLiteral("a/b/c/d/e/f/deep.pdf"),
+            QStringLiteral(".hiddendir/inside.tif"),
+            QStringLiteral("a/.h/12345_20240501_093015.TXT"),
+            QStringLiteral("dir.jpg/file.webp"), // a folder whose name looks like a file
+        };
+        const QStringList unlisted{
+            QStringLiteral("memo.docx"),    QStringLiteral("scan.heic"),
+            QStringLiteral("noext"),        QStringLiteral("trailing."),
+            QStringLiteral("a/photo.jp"),   QStringLiteral("a/b/notes.txt2"),
+            QStringLiteral("a/b/c/x.jpg_"), QStringLiteral(".hiddendir/.bashrc"),
+        };
+        for (const QString& p : listed + unlisted) {
+            if (!MakeFile(AFolder + u'/' + p))
+                return {};
+        }
+        if (!MakeFile(AOutside + QStringLiteral("/outside.jpg")) ||
+            !QDir().mkpath(AFolder + QStringLiteral("/empty/folder")))
+            return {};
+        QStringList expected = listed;
+#ifdef Q_OS_UNIX
+        const QByteArray root = QFile::encodeName(AFolder);
+        // A link back up (a loop) and a link out of the folder: neither is followed.
+        if (symlink("..", (root + "/a/b/up").constData()) != 0 ||
+            symlink(QFile::encodeName(AOutside).constData(), (root + "/out").constData()) != 0)
+            return {};
+        // A link to a listed file is listed; a link to nothing is passed over.
+        if (symlink("top.jpg", (root + "/link.jpg").constData()) != 0 ||
+            symlink("gone.jpg", (root + "/dangling.jpg").constData()) != 0)
+            return {};
+        expected << QStringLiteral("link.jpg");
+        // A pipe is no file to open, whatever its name.
+        if (mkfifo((root + "/pipe.txt").constData(), 0600) != 0)
+            return {};
+        // A name that is not valid UTF-8 cannot be opened by its decoded path.
+        const int fd = open((root + BadName).constData(), O_CREAT | O_WRONLY, 0600);
+        if (fd < 0)
+            return {};
+        close(fd);
+#endif
+        expected.sort();
+        return expected;
+    }
+
+    static QStringList RelativePaths(const QString& AFolder, const QList<TFileEntry>& AEntries) {
+        QStringList paths;
+        for (const TFileEntry& e : AEntries)
+            paths << e.Path.mid(AFolder.size() + 1);
+        paths.sort();
+        return paths;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+#ifdef Q_OS_UNIX
+        // A zone with summer time and far from UTC, so that a wrong offset shows.
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+#endif
+        // The texts below are those of Japanese regional settings.
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+        Messages::SetHandler([this](QWidget* AParent, const QString& AText) {
+            FMessages.append({AParent, AText});
+        });
+        Desktop::SetOpener([this](const QString& APath) {
+            FOpened << APath;
+            return true;
+        });
+    }
+    void init() {
+        FMessages.clear();
+        FOpened.clear();
+        Dialogs::SetRunner({});
+    }
+    void cleanup() {
+        Dialogs::SetRunner({});
+    }
+
+    // ---- name rules
+
+    void nameRules_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("karteNo");
+        QTest::addColumn<QString>("kind"); // empty: not listed
+
+        // The examples of the rules.
+        QTest::newRow("pt prefix, image") << "pt12345_IMG_0001.jpg"
+                                          << "12345"
+                                          << "画像";
+        QTest::newRow("PT prefix, pdf") << "PT7_scan.pdf"
+                                        << "7"
+                                        << "PDF";
+        QTest::newRow("pt prefix, lab result") << "pt00123_OCR_検査_20240501_093015.txt"
+                                               << "00123"
+                                               << "検査";
+        QTest::newRow("lab result") << "12345_検査_20240501_093015.txt"
+                                    << "12345"
+                                    << "検査";
+        QTest::newRow("prescription result") << "12345_処方_20240501_093015.txt"
+                                             << "12345"
+                                             << "処方";
+        QTest::newRow("plain result") << "12345_20240501_093015.txt"
+                                      << "12345"
+                                      << "テキスト";
+        QTest::newRow("result without number") << "OCR_検査_20240501_093015.txt"
+                                               << ""
+                                               << "検査";
+        QTest::newRow("number without stamp") << "12345_photo.jpg"
+                                              << ""
+                                              << "画像";
+        QTest::newRow("stamp one digit short") << "12345_2024051_093015.txt"
+                                               << ""
+                                               << "テキスト";
+        QTest::newRow("pt then underscore") << "pt_123.jpg"
+                                            << ""
+                                            << "画像";
+        QTest::newRow("pt number without underscore") << "pt123.jpg"
+                                                      << ""
+                                                      << "画像";
+        QTest::newRow("kind word without underscore before") << "検査_memo.txt"
+                                                             << ""
+                                                             << "テキスト";
+        QTest::newRow("heic is not listed") << "scan.heic"
+                                            << ""
+                                            << "";
+
+        // The pt prefix ignores ASCII case only, and needs an ASCII digit third.
+        QTest::newRow("Pt") << "Pt42_a.png"
+                            << "42"
+                            << "画像";
+        QTest::newRow("pT") << "pT42_a.gif"
+                            << "42"
+                            << "画像";
+        QTest::newRow("pt, anything after the underscore") << "pt12_.jpg"
+                                                           << "12"
+                                                           << "画像";
+        QTest::newRow("pt, then letters") << "ptx1_a.jpg"
+                                          << ""
+                                          << "画像";
+        QTest::newRow("pt alone") << "pt.jpg"
+                                  << ""
+                                  << "画像";
+        QTest::newRow("full-width pt") << "ｐｔ12_a.jpg"
+                                       << ""
+                                       << "画像";
+        QTest::newRow("full-width digits after pt") << "pt１２３_a.jpg"
+                                                    << ""
+                                                    << "画像";
+        QTest::newRow("full-width number") << "１２３_20240501_093015.txt"
+                                           << ""
+                                           << "テキスト";
+        QTest::newRow("full-width digit ends the run") << "12３_20240501_093015.txt"
+                                                       << ""
+                                                       << "テキスト";
+        QTest::newRow("full-width digit in the stamp") << "12345_20240501_０93015.txt"
+                                                       << ""
+                                                       << "テキスト";
+        QTest::newRow("run reaches the end") << "12345"
+                                             << ""
+                                             << "";
+        QTest::newRow("pt run reaches the end") << "pt12"
+                                                << ""
+                                                << "";
+        QTest::newRow("pt, not listed, number still read") << "pt12_x"
+                                                           << "12"
+                                                           << "";
+
+        // The result stamp: one kind word removed, then yyyymmdd_hhnnss, anything after.
+        QTest::newRow("stamp then anything") << "1_20240501_093015_extra.jpg"
+                                             << "1"
+                                             << "画像";
+        QTest::newRow("stamp exactly 15 characters") << "12_20240501_093015"
+                                                     << "12"
+                                                     << "";
+        QTest::newRow("stamp with a dash") << "12345_20240501-093015.txt"
+                                           << ""
+                                           << "テキスト";
+        QTest::newRow("stamp time short") << "12345_20240501_09301.txt"
+                                          << ""
+                                          << "テキスト";
+        QTest::newRow("kind word without its underscore") << "12345_検査20240501_093015.txt"
+                                                          << ""
+                                                          << "検査";
+        QTest::newRow("two kind words") << "12345_検査_処方_20240501_093015.txt"
+                                        << ""
+                                        << "検査";
+        QTest::newRow("lab after prescription, lab wins the kind")
+            << "12345_処方_検査_20240501_093015.txt"
+            << ""
+            << "検査";
+        QTest::newRow("same kind word twice") << "12345_検査_検査_20240501_093015.txt"
+                                              << ""
+                                              << "検査";
+
+        // Extensions: the last dot on, ASCII case folded, exact entries of the list.
+        QTest::newRow("capital PDF") << "SCAN.PDF"
+                                     << ""
+                                     << "PDF";
+        QTest::newRow("capitals keep the lab kind") << "REPORT_検査.TXT"
+                                                    << ""
+                                                    << "検査";
+        QTest::newRow("pt capitals, lab kind") << "PT12_OCR_検査_20240501_093015.TXT"
+                                               << "12"
+                                               << "検査";
+        QTest::newRow("prescription anywhere in the name") << "a_処方x.txt"
+                                                           << ""
+                                                           << "処方";
+        QTest::newRow("kind word in the extension is no txt") << "a._検査"
+                                                              << ""
+                                                              << "";
+        QTest::newRow("only an extension") << ".txt"
+                                           << ""
+                                           << "テキスト";
+        QTest::newRow("last extension counts") << "memo.txt.jpg"
+                                               << ""
+                                               << "画像";
+        QTest::newRow("last extension counts, txt") << "photo.jpg.txt"
+                                                    << ""
+                                                    << "テキスト";
+        QTest::newRow("jpeg") << "a.JPEG"
+                              << ""
+                              << "画像";
+        QTest::newRow("tif") << "a.tif"
+                             << ""
+                             << "画像";
+        QTest::newRow("tiff") << "a.Tiff"
+                              << ""
+                              << "画像";
+        QTest::newRow("webp") << "a.webp"
+                              << ""
+                              << "画像";
+        QTest::newRow("bmp") << "a.bmp"
+                             << ""
+                             << "画像";
+        QTest::newRow("png") << "a.png"
+                             << ""
+                             << "画像";
+        QTest::newRow("gif") << "a.gif"
+                             << ""
+                             << "画像";
+        QTest::newRow("jp is no jpg") << "a.jp"
+                                      << ""
+                                      << "";
+        QTest::newRow("txt2 is no txt") << "a.txt2"
+                                        << ""
+                                        << "";
+        QTest::newRow("two listed extensions in one") << "a.jpg;.png"
+                                                      << ""
+                                                      << "画像";
+        QTest::newRow("list separator after it") << "a.jpg;"
+                                                 << ""
+                                                 << "";
+        QTest::newRow("no dot") << "README"
+                                << ""
+                                << "";
+        QTest::newRow("trailing dot") << "a."
+                                      << ""
+                                      << "";
+        QTest::newRow("full-width dot") << "a．txt"
+                                        << ""
+                                        << "";
+    }
+    void nameRules() {
+        QFETCH(QString, name);
+        QFETCH(QString, karteNo);
+        QFETCH(QString, kind);
+        QCOMPARE(KarteNoOf(name), karteNo);
+        QCOMPARE(KindOf(name), kind);
+    }
+
+    // ---- texts of the table
+
+    void sizeText_data() {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("text");
+        const QLocale ja(QLocale::Japanese, QLocale::Japan);
+        const QLocale de(QLocale::German, QLocale::Germany);
+        QTest::newRow("unreadable") << qint64(-1) << ja << "0 KB";
+        QTest::newRow("0 bytes") << qint64(0) << ja << "0 KB";
+        QTest::newRow("1 byte") << qint64(1) << ja << "1 KB";
+        QTest::newRow("1024 bytes") << qint64(1024) << ja << "1 KB";
+        QTest::newRow("1025 bytes") << qint64(1025) << ja << "2 KB";
+        QTest::newRow("999 KB") << qint64(999 * 1024) << ja << "999 KB";
+        QTest::newRow("1000 KB") << qint64(1000 * 1024) << ja << "1,000 KB";
+        QTest::newRow("10 MB") << qint64(10485760) << ja << "10,240 KB";
+        QTest::newRow("10 MB, German") << qint64(10485760) << de << "10.240 KB";
+        QTest::newRow("a terabyte and a byte") << qint64(1099511627777) << ja << "1,073,741,825 KB";
+        QTest::newRow("largest size")
+            << std::numeric_limits<qint64>::max() << ja << "9,007,199,254,740,992 KB";
+    }
+    void sizeText() {
+        QFETCH(qint64, size);
+        QFETCH(QLocale, locale);
+        QFETCH(QString, text);
+        QCOMPARE(SizeText(size, TRegionalFormat::FromLocale(locale)), text);
+    }
+
+    void dateText_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QString>("text");
+        const QDateTime evening(QDate(2031, 12, 9), QTime(21, 5, 59, 999));
+        QTest::newRow("Japanese") << QLocale(QLocale::Japanese, QLocale::Japan) << T0
+                                  << "2024/05/01 09:30";
+        QTest::newRow("24-hour clock, seconds dropped")
+            << QLocale(QLocale::Japanese, QLocale::Japan) << evening << "2031/12/09 21:05";
+        QTest::newRow("German dots")
+            << QLocale(QLocale::German, QLocale::Germany) << T0 << "2024.05.01 09:30";
+        QTest::newRow("Swedish dashes")
+            << QLocale(QLocale::Swedish, QLocale::Sweden) << T0 << "2024-05-01 09:30";
+        QTest::newRow("Finnish time dot")
+            << QLocale(QLocale::Finnish, QLocale::Finland) << evening << "2031.12.09 21.05";
+        QTest::newRow("US, 12-hour format still 24-hour here")
+            << QLocale(QLocale::English, QLocale::UnitedStates) << evening << "2031/12/09 21:05";
+        QTest::newRow("year below 1000 keeps four digits")
+            << QLocale(QLocale::Japanese, QLocale::Japan)
+            << QDateTime(QDate(987, 6, 5), QTime(4, 3)) << "0987/06/05 04:03";
+    }
+    void dateText() {
+        QFETCH(QLocale, locale);
+        QFETCH(QDateTime, time);
+        QFETCH(QString, text);
+        QCOMPARE(DateText(time, TRegionalFormat::FromLocale(locale)), text);
+    }
+
+    // ---- the scan
+
+    void scanListsTheWholeTree() {
+        QTemporaryDir dir, outside;
+#ifdef Q_OS_UNIX
+        const TBadNameRemover remover{dir.path()};
+#endif
+        const QStringList expected = MakeTree(dir.path(), outside.path());
+        QVERIFY(!expected.isEmpty());
+        QList<TFileEntry> entries;
+        QString error;
+        QVERIFY(ScanFolder(dir.path(), entries, error));
+        QCOMPARE(RelativePaths(dir.path(), entries), expected);
+        for (const TFileEntry& e : entries) {
+            // Listed by their own name; the folder part only leads to them.
+            QCOMPARE(e.Name, QFileInfo(e.Path).fileName());
+            QVERIFY(e.Path.startsWith(dir.path() + u'/'));
+            QCOMPARE(e.Kind, KindOf(e.Name));
+            QCOMPARE(e.KarteNo, KarteNoOf(e.Name));
+            QCOMPARE(e.Modified, T0);
+            QCOMPARE(e.Size, qint64(1));
+            QVERIFY(QFileInfo(e.Path).isFile());
+        }
+    }
+
+    void scanPathKeepsTheFolderAsGiven_data() {
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("plain") << "";
+        QTest::newRow("trailing separator") << "/";
+        QTest::newRow("dot segment") << "/.";
+    }
+    void scanPathKeepsTheFolderAsGiven() {
+        QFETCH(QString, suffix);
+        QTemporaryDir dir;
+        QVERIFY(MakeFile(dir.filePath(QStringLiteral("sub/pt1_a.jpg"))));
+        const QString folder = dir.path() + suffix;
+        QList<TFileEntry> entries;
+        QString error;
+        QVERIFY(ScanFolder(folder, entries, error));
+        QCOMPARE(entries.size(), 1);
+        const QString sep = folder.endsWith(u'/') ? QString() : QStringLiteral("/");
+        QCOMPARE(entries[0].Path, folder + sep + QStringLiteral("sub/pt1_a.jpg"));
+    }
+
+    void portableWalkFindsTheSame() {
+        QTemporaryDir dir, outside;
+#ifdef Q_OS_UNIX
+        const TBadNameRemover remover{dir.path()};
+#endif
+        QVERIFY(!MakeTree(dir.path(), outside.path()).isEmpty());
+        const auto byPath = [](QList<TFileEntry> AEntries) {
+            std::sort(AEntries.begin(), AEntries.end(),
+                      [](const TFileEntry& A, const TFileEntry& B) { return A.Path < B.Path; });
+            QStringList rows;
+            for (const TFileEntry& e : AEntries)
+                rows << QStringLiteral("%1|%2|%3|%4|%5|%6")
+                            .arg(e.Path, e.Name, e.KarteNo, e.Kind,
+                                 QString::number(e.Modified.toMSecsSinceEpoch()),
+                                 QString::number(e.Size));
+            return rows;
+        };
+        QList<TFileEntry> native, portable;
+        QString error;
+        QVERIFY(ScanFolder(dir.path(), native, error));
+        QVERIFY(ScanFolderPortable(dir.path(), portable, error));
+        QCOMPARE(byPath(portable), byPath(native));
+        // Local wall-clock time in both.
+        for (qsizetype i = 0; i < native.size(); ++i) {
+            QCOMPARE(native[i].Modified.date(), T0.date());
+            QCOMPARE(native[i].Modified.time(), T0.time());
+            QCOMPARE(portable[i].Modified.time(), T0.time());
+        }
+    }
+
+    void scanSortsNewestFirstThenByName() {
+        QTemporaryDir dir;
+        const QString f = dir.path();
+        // Equal times by name with ASCII letters folded to lower case: "_" (U+005F) sorts
+        // before the letters, "." before the digits.
+        QVERIFY(MakeFile(f + QStringLiteral("/b.jpg")));
+        QVERIFY(MakeFile(f + QStringLiteral("/C.jpg")));
+        QVERIFY(MakeFile(f + QStringLiteral("/sub/A.jpg")));
+        QVERIFY(MakeFile(f + QStringLiteral("/a1.jpg")));
+        QVERIFY(MakeFile(f + QStringLiteral("/_x.jpg")));
+        QVERIFY(MakeFile(f + QStringLiteral("/Ä.jpg"))); // not folded: after every ASCII name
+        QVERIFY(MakeFile(f + QStringLiteral("/z_newer.jpg"), 1, T0.addMSecs(1)));
+        QVERIFY(MakeFile(f + QStringLiteral("/zz_newest.pdf"), 1, T0.addDays(3)));
+        // In winter: another offset from UTC than the rest.
+        const QDateTime winter = T0.addMonths(-4);
+        QVERIFY(MakeFile(f + QStringLiteral("/a_oldest.txt"), 1, winter));
+        QList<TFileEntry> entries;
+        QString error;
+        QVERIFY(ScanFolder(f, entries, error));
+        QCOMPARE(Names(entries),
+                 (QStringList{"zz_newest.pdf", "z_newer.jpg", "_x.jpg", "A.jpg", "a1.jpg", "b.jpg",
+                              "C.jpg", "Ä.jpg", "a_oldest.txt"}));
+        // The same instants, as local wall-clock times to the millisecond.
+        QCOMPARE(entries[0].Modified, T0.addDays(3));
+        QCOMPARE(entries[1].Modified, T0.addMSecs(1));
+        QCOMPARE(entries[1].Modified.time(), T0.time().addMSecs(1));
+        QCOMPARE(entries[8].Modified, winter);
+        QCOMPARE(entries[8].Modified.date(), QDate(2024, 1, 1));
+        QCOMPARE(entries[8].Modified.time(), T0.time());
+        QCOMPARE(DateText(entries[8].Modified, TRegionalFormat{}),
+                 QStringLiteral("2024/01/01 09:30"));
+    }
+
+    void scanStopsAt5000() {
+        QTemporaryDir dir;
+        for (int i = 0; i < 5100; ++i) {
+            const QString path = dir.path() + QStringLiteral("/d%1/pt%2_x.jpg").arg(i / 100).arg(i);
+            QVERIFY(MakeFile(path, 1, T0.addSecs(i)));
+        }
+        QList<TFileEntry> entries;
+        QString error;
+        QVERIFY(ScanFolder(dir.path(), entries, error));
+        QCOMPARE(entries.size(), 5000);
+
+        THistoryForm form(nullptr, dir.path());
+        QCOMPARE(form.All().size(), 5000);
+        QCOMPARE(form.FLV->model()->rowCount(), 5000);
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("5000件\u3000") + dir.path());
+        // With a search, the total is the 5000 kept.
+        form.FEdtFind->setText(QStringLiteral("PT1"));
+        const auto matching = std::count_if(form.All().begin(), form.All().end(), [](auto& e) {
+            return e.Name.startsWith(QStringLiteral("pt1"));
+        });
+        QVERIFY(matching > 0);
+        QCOMPARE(form.FLV->model()->rowCount(), int(matching));
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("%1件 / 全5000件").arg(matching));
+        QVERIFY(FMessages.isEmpty());
+    }
+
+#ifdef Q_OS_UNIX
+    void folderThatCannotBeListed() {
+        QTemporaryDir dir;
+        QVERIFY(MakeFile(dir.filePath(QStringLiteral("pt1_a.jpg"))));
+        const QString systemText = QString::fromLocal8Bit(std::strerror(EMFILE));
+        QList<TFileEntry> entries{TFileEntry{}};
+        QString error;
+        bool listed = true;
+        {
+            const TNoMoreFiles limit;
+            listed = ScanFolder(dir.path(), entries, error);
+        }
+        QVERIFY(!listed);
+        QCOMPARE(error, systemText);
+        QVERIFY(entries.isEmpty());
+
+        // The window stays, with no rows and the empty-folder text.
+        THistoryForm form(nullptr, dir.path());
+        QCOMPARE(form.FLV->model()->rowCount(), 1);
+        {
+            const TNoMoreFiles limit;
+            form.btnReload->click();
+        }
+        QCOMPARE(MessageTexts(), QStringList{UnreadableMessage + systemText});
+        QCOMPARE(FMessages[0].Parent, &form);
+        QCOMPARE(form.FLV->model()->rowCount(), 0);
+        QVERIFY(form.All().isEmpty());
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("表示できるファイルがありません（") +
+                                             dir.path() + QStringLiteral("）"));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+#endif
+
+    // ---- the window
+
+    void windowShowsTheFiles() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        QCOMPARE(form.windowTitle(), QStringLiteral("過去のファイルを開く"));
+        QCOMPARE(RowTexts(form), ExampleRows);
+        QCOMPARE(form.Shown().size(), 4);
+        QCOMPARE(form.Shown()[3].Path, folder + QStringLiteral("/deep/er/SCAN.PDF"));
+        QCOMPARE(SelectedRow(form), 0);
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("4件\u3000") + folder);
+        QCOMPARE(form.FLblCount->toolTip(), folder);
+        QVERIFY(form.Selected().isEmpty());
+        QVERIFY(FMessages.isEmpty());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+        const QAbstractItemModel* model = form.FLV->model();
+        QStringList captions;
+        for (int c = 0; c < model->columnCount(); ++c)
+            captions << model->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(captions, (QStringList{"カルテ番号", "日時", "種別", "ファイル名", "サイズ"}));
+        QCOMPARE(model->flags(model->index(0, 3)) & Qt::ItemIsEditable, Qt::NoItemFlags);
+        QCOMPARE(form.lblFind->text(), QStringLiteral("カルテ番号／ファイル名で検索"));
+        QStringList buttons;
+        for (QPushButton* b :
+             {form.btnClear, form.btnReload, form.btnOpen, form.btnOpenFolder, form.btnClose})
+            buttons << b->text();
+        QCOMPARE(buttons, (QStringList{"クリア", "再読込", "開く", "フォルダを開く", "閉じる"}));
+    }
+
+    void emptyFolderText_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("empty folder") << QStringList{};
+        QTest::newRow("only files that are not listed")
+            << QStringList{"report.docx", "sub/scan.heic", "README"};
+    }
+    void emptyFolderText() {
+        QFETCH(QStringList, files);
+        QTemporaryDir dir;
+        for (const QString& f : files)
+            QVERIFY(MakeFile(dir.filePath(f)));
+        THistoryForm form(nullptr, dir.path());
+        QCOMPARE(form.FLV->model()->rowCount(), 0);
+        QCOMPARE(SelectedRow(form), -1);
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("表示できるファイルがありません（") +
+                                             dir.path() + QStringLiteral("）"));
+        // A search does not change the text while there is nothing at all.
+        form.FEdtFind->setText(QStringLiteral("x"));
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("表示できるファイルがありません（") +
+                                             dir.path() + QStringLiteral("）"));
+        QCOMPARE(form.FLblCount->toolTip(), dir.path());
+    }
+
+    void search_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("names");
+        const QStringList& all = SearchNames;
+        QTest::newRow("empty") << "" << all;
+        QTest::newRow("blanks only") << " \t  " << all;
+        QTest::newRow("PT12 finds the lower-case name") << "PT12" << QStringList{all[0]};
+        QTest::newRow("12 by number and name") << "12" << QStringList{all[0], all[1]};
+        QTest::newRow("blanks around") << "  12\t" << QStringList{all[0], all[1]};
+        QTest::newRow("patient number alone") << "99" << QStringList{all[2]};
+        QTest::newRow("kanji in names") << "検査" << QStringList{all[1], all[4]};
+        QTest::newRow("capital extension") << ".pdf" << QStringList{all[4]};
+        QTest::newRow("name in capitals") << "img_0042" << QStringList{all[5]};
+        QTest::newRow("inner blank kept") << "notes 2024" << QStringList{all[3]};
+        QTest::newRow("ideographic space is not trimmed") << "\u3000" << QStringList{};
+        QTest::newRow("kind is not searched") << "画像" << QStringList{};
+        QTest::newRow("date is not searched") << "2024/05" << QStringList{};
+        QTest::newRow("size is not searched") << "KB" << QStringList{};
+        QTest::newRow("full-width letters are not folded") << "ＰＴ" << QStringList{};
+    }
+    void search() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, names);
+        QTemporaryDir dir;
+        const QString folder = MakeSearchFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.FEdtFind->setText(QStringLiteral("zzz")); // so that every row below is a change
+        QCOMPARE(form.FLV->model()->rowCount(), 0);
+        form.FEdtFind->setText(text);
+        QCOMPARE(RowNames(form), names);
+        QCOMPARE(Names(form.Shown()), names);
+        QCOMPARE(SelectedRow(form), names.isEmpty() ? -1 : 0);
+        const QString label = QueryOf(text).isEmpty()
+                                  ? QStringLiteral("6件\u3000") + folder
+                                  : QStringLiteral("%1件 / 全6件").arg(names.size());
+        QCOMPARE(form.FLblCount->text(), label);
+        QCOMPARE(form.FLblCount->toolTip(), folder);
+        QCOMPARE(Names(Filter(form.All(), QueryOf(text))), names);
+    }
+
+    void openChoosesTheSelectedFile_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("open button") << "button";
+        QTest::newRow("double-click") << "double-click";
+        QTest::newRow("Enter in the table") << "return";
+        QTest::newRow("keypad Enter in the table") << "enter";
+    }
+    void openChoosesTheSelectedFile() {
+        QFETCH(QString, how);
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        SelectRow(form, 1);
+        const QString chosen = folder + QStringLiteral("/sub/12345_検査_20240501_093015.txt");
+        QCOMPARE(form.Shown()[1].Path, chosen);
+        if (how == u"button") {
+            form.btnOpen->click();
+        } else if (how == u"double-click") {
+            const QRect cell = form.FLV->visualRect(form.FLV->model()->index(1, 3));
+            QVERIFY(cell.isValid());
+            // As the system delivers it: a click, then the second press as a double-click.
+            QTest::mouseClick(form.FLV->viewport(), Qt::LeftButton, {}, cell.center());
+            QTest::mouseDClick(form.FLV->viewport(), Qt::LeftButton, {}, cell.center());
+        } else if (how == u"return") {
+            QTest::keyClick(form.FLV, Qt::Key_Return);
+        } else {
+            QTest::keyClick(form.FLV, Qt::Key_Enter, Qt::KeypadModifier);
+        }
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QCOMPARE(form.Selected(), chosen);
+        QVERIFY(!form.isVisible());
+        QVERIFY(FMessages.isEmpty());
+    }
+
+    void keysThatDoNotClose_data() {
+        QTest::addColumn<bool>("inTable");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Enter in the search box") << false << int(Qt::Key_Return) << 0;
+        QTest::newRow("keypad Enter in the search box")
+            << false << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Escape in the search box") << false << int(Qt::Key_Escape) << 0;
+        QTest::newRow("Escape in the table") << true << int(Qt::Key_Escape) << 0;
+    }
+    void keysThatDoNotClose() {
+        // No button is the default or the cancel button.
+        QFETCH(bool, inTable);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        for (QPushButton* b : form.findChildren<QPushButton*>())
+            QVERIFY2(!b->isDefault(), qPrintable(b->text()));
+        QWidget* target = inTable ? static_cast<QWidget*>(form.FLV) : form.FEdtFind;
+        target->setFocus();
+        form.FEdtFind->setText(QStringLiteral("12345"));
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QVERIFY(form.isVisible());
+        QVERIFY(form.Selected().isEmpty());
+        QVERIFY(FMessages.isEmpty());
+        QCOMPARE(form.FEdtFind->text(), QStringLiteral("12345"));
+        QCOMPARE(form.FLV->model()->rowCount(), 2);
+    }
+
+    void openWithNothingSelected() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.FLV->selectionModel()->clearSelection();
+        form.btnOpen->click();
+        QCOMPARE(MessageTexts(), QStringList{NothingSelectedMessage});
+        QCOMPARE(FMessages[0].Parent, &form);
+        QVERIFY(form.Selected().isEmpty());
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+        // The same with no rows at all.
+        FMessages.clear();
+        form.FEdtFind->setText(QStringLiteral("no such file"));
+        QTest::keyClick(form.FLV, Qt::Key_Return);
+        QCOMPARE(MessageTexts(), QStringList{NothingSelectedMessage});
+        QVERIFY(form.Selected().isEmpty());
+    }
+
+    void openAVanishedFile() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.FEdtFind->setText(QStringLiteral("12345"));
+        QCOMPARE(form.FLV->model()->rowCount(), 2);
+        const QString gone = form.Shown()[0].Path;
+        QVERIFY(QFile::remove(gone));
+        form.btnOpen->click();
+        QCOMPARE(MessageTexts(), QStringList{VanishedMessage + gone});
+        QCOMPARE(FMessages[0].Parent, &form);
+        // Scanned again: the rest stays, the search too, and the window stays open.
+        QVERIFY(form.Selected().isEmpty());
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+        QCOMPARE(form.FEdtFind->text(), QStringLiteral("12345"));
+        QCOMPARE(RowTexts(form), QStringList{ExampleRows[1]});
+        QCOMPARE(form.All().size(), 3);
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("1件 / 全3件"));
+        QCOMPARE(SelectedRow(form), 0);
+        // The folder lost nothing else.
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/memo.docx")));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+    void clearEmptiesTheSearch() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.FLV->setFocus();
+        form.FEdtFind->setText(QStringLiteral("pdf"));
+        QCOMPARE(form.FLV->model()->rowCount(), 1);
+        form.btnClear->click();
+        QVERIFY(form.FEdtFind->text().isEmpty());
+        QCOMPARE(RowTexts(form), ExampleRows);
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("4件\u3000") + folder);
+        QTRY_VERIFY(form.FEdtFind->hasFocus());
+    }
+
+    void reloadScansAgain() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QVERIFY(!folder.isEmpty());
+        THistoryForm form(nullptr, folder);
+        form.FEdtFind->setText(QStringLiteral("12345"));
+        QVERIFY(MakeFile(folder + QStringLiteral("/new/12345_20240601_080000.txt"), 5000,
+                         T0.addDays(31)));
+        QVERIFY(QFile::remove(folder + QStringLiteral("/pt12345_IMG_0001.jpg")));
+        QCOMPARE(form.FLV->model()->rowCount(), 2); // nothing changes before the reload
+        form.btnReload->click();
+        QCOMPARE(RowTexts(form), (QStringList{QStringLiteral("12345|2024/06/01 09:30|テキスト|"
+                                                             "12345_20240601_080000.txt|5 KB"),
+                                              ExampleRows[1]}));
+        QCOMPARE(form.FLblCount->text(), QStringLiteral("2件 / 全4件"));
+        QCOMPARE(form.FEdtFind->text(), QStringLiteral("12345"));
+        QVERIFY(FMessages.isEmpty());
+    }
+
+    void openFolderAsksTheDesktop() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir) + u'/'; // passed on as given
+        THistoryForm form(nullptr, folder);
+        form.btnOpenFolder->click();
+        QCOMPARE(FOpened, QStringList{folder});
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+        QVERIFY(form.Selected().isEmpty());
+        // The desktop refusing is not reported.
+        Desktop::SetOpener([this](const QString& APath) { return FOpened << APath, false; });
+        form.btnOpenFolder->click();
+        Desktop::SetOpener([this](const QString& APath) { return FOpened << APath, true; });
+        QCOMPARE(FOpened.size(), 2);
+        QVERIFY(FMessages.isEmpty());
+    }
+
+    void closeIsCancel_data() {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("close button") << true;
+        QTest::newRow("title bar close box") << false;
+    }
+    void closeIsCancel() {
+        QFETCH(bool, byButton);
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        THistoryForm form(nullptr, folder);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        if (byButton)
+            form.btnClose->click();
+        else
+            form.close();
+        QVERIFY(!form.isVisible());
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+        QVERIFY(form.Selected().isEmpty());
+    }
+
+    void bandsFollowTheWidth() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        THistoryForm form(nullptr, folder);
+        QCOMPARE(form.size(), QSize(ScalePx(820), ScalePx(560)));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        for (const QSize size : {QSize(1000, 700), QSize(700, 400)}) {
+            form.resize(size);
+            const QRect table = form.FLV->geometry();
+            QCOMPARE(table.width(), size.width());
+            QVERIFY(table.top() > form.FEdtFind->geometry().bottom());
+            QVERIFY(table.bottom() < form.btnOpen->mapTo(&form, QPoint(0, 0)).y());
+            const QRect close(form.btnClose->mapTo(&form, QPoint(0, 0)), form.btnClose->size());
+            QCOMPARE(close.right() + 1, size.width() - ScalePx(12));
+            const QRect count(form.FLblCount->mapTo(&form, QPoint(0, 0)), form.FLblCount->size());
+            QCOMPARE(count.right() + 1, size.width() - ScalePx(12));
+            QCOMPARE(count.left(),
+                     form.btnReload->geometry().right() + 1 + ScalePx(8) + ScalePx(6));
+        }
+    }
+
+    // ---- ShowHistory
+
+    void showHistoryWithoutAFolder_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks") << " \t ";
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("a file") << "file.txt";
+        QTest::newRow("folder with a blank before it") << " dir";
+    }
+    void showHistoryWithoutAFolder() {
+        QFETCH(QString, folder);
+        QTemporaryDir dir;
+        QVERIFY(MakeFile(dir.filePath(QStringLiteral("file.txt"))));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("dir"))));
+        if (folder == u"missing" || folder == u"file.txt")
+            folder = dir.filePath(folder);
+        else if (folder == u" dir")
+            folder = u' ' + dir.filePath(QStringLiteral("dir"));
+        QWidget owner;
+        int runs = 0;
+        Dialogs::SetRunner([&runs](QDialog&) { return ++runs, int(QDialog::Accepted); });
+        QString selected = QStringLiteral("left over");
+        QVERIFY(!ShowHistory(&owner, folder, selected));
+        QVERIFY(selected.isEmpty());
+        QCOMPARE(runs, 0);
+        QCOMPARE(MessageTexts(), QStringList{MissingFolderMessage});
+        QCOMPARE(FMessages[0].Parent, &owner);
+        QVERIFY(owner.findChildren<QDialog*>().isEmpty());
+    }
+
+    void showHistoryHandsBackTheChoice_data() {
+        QTest::addColumn<bool>("open");
+        QTest::newRow("opened") << true;
+        QTest::newRow("closed") << false;
+    }
+    void showHistoryHandsBackTheChoice() {
+        QFETCH(bool, open);
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QWidget owner;
+        QPointer<THistoryForm> seen;
+        QWidget* parent = nullptr;
+        QStringList rows;
+        Dialogs::SetRunner([&](QDialog& ADialog) {
+            seen = qobject_cast<THistoryForm*>(&ADialog);
+            if (!seen)
+                return int(QDialog::Rejected);
+            parent = seen->parentWidget();
+            rows = RowTexts(*seen);
+            SelectRow(*seen, 3);
+            (open ? seen->btnOpen : seen->btnClose)->click();
+            return seen->result();
+        });
+        QString selected = QStringLiteral("left over");
+        const bool chosen = ShowHistory(&owner, folder, selected);
+        QCOMPARE(chosen, open);
+        QCOMPARE(selected, open ? folder + QStringLiteral("/deep/er/SCAN.PDF") : QString());
+        QCOMPARE(parent, &owner);
+        QCOMPARE(rows, ExampleRows);
+        QVERIFY(!seen); // destroyed before returning
+        QVERIFY(owner.findChildren<QDialog*>().isEmpty());
+        QVERIFY(FMessages.isEmpty());
+    }
+
+    void showHistorySurvivesTheOwnerGoingDuringTheRun() {
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        auto owner = std::make_unique<QWidget>();
+        QPointer<QDialog> seen;
+        Dialogs::SetRunner([&](QDialog& ADialog) {
+            seen = &ADialog;
+            auto* form = qobject_cast<THistoryForm*>(&ADialog);
+            form->btnOpen->click(); // chosen, and then the owner goes
+            owner.reset();
+            return int(QDialog::Accepted);
+        });
+        QString selected;
+        QVERIFY(!ShowHistory(owner.get(), folder, selected));
+        QVERIFY(selected.isEmpty());
+        QVERIFY(!owner);
+        QVERIFY(!seen);
+    }
+
+    void showHistoryRealModalRun() {
+        // The real modal run: the user opens the first row from inside its event loop.
+        QTemporaryDir dir;
+        const QString folder = MakeExampleFolder(dir);
+        QWidget owner;
+        QTimer opener;
+        opener.setInterval(10);
+        connect(&opener, &QTimer::timeout, this, [&] {
+            auto* form = qobject_cast<THistoryForm*>(QApplication::activeModalWidget());
+            if (!form)
+                return;
+            opener.stop();
+            QTest::keyClick(form->FLV, Qt::Key_Return);
+        });
+        opener.start();
+        // Never block on a form that would not close.
+        QTimer::singleShot(10000, this, [] {
+            if (QWidget* w = QApplication::activeModalWidget())
+                w->hide();
+        });
+        QString selected;
+        QVERIFY(ShowHistory(&owner, folder, selected));
+        QCOMPARE(selected, folder + QStringLiteral("/pt12345_IMG_0001.jpg"));
+        QVERIFY(!opener.isActive());
+        QVERIFY(owner.findChildren<QDialog*>().isEmpty());
+    }
 };
+
 QTEST_MAIN(TestHistory)
 #include "tst_history.moc"
