@@ -209,6 +209,13 @@ class TestHistory : public QObject {
             return {};
         QStringList expected = listed;
 #ifdef Q_OS_UNIX
+        // Here ":" and "\\" are characters of a name, not separators.
+        for (const QString& p :
+             {QStringLiteral("a/pt12_a:b.jpg"), QStringLiteral("x\\pt5_y.jpg")}) {
+            if (!MakeFile(AFolder + u'/' + p))
+                return {};
+            expected << p;
+        }
         const QByteArray root = QFile::encodeName(AFolder);
         // A link back up (a loop) and a link out of the folder: neither is followed.
         if (symlink("..", (root + "/a/b/up").constData()) != 0 ||
@@ -714,25 +721,36 @@ private Q_SLOTS:
 
     void emptyFolderText_data() {
         QTest::addColumn<QStringList>("files");
-        QTest::newRow("empty folder") << QStringList{};
+        QTest::addColumn<QString>("folder"); // inside the temporary folder
+        QTest::newRow("empty folder") << QStringList{} << "";
         QTest::newRow("only files that are not listed")
-            << QStringList{"report.docx", "sub/scan.heic", "README"};
+            << QStringList{"report.docx", "sub/scan.heic", "README"} << "";
+        QTest::newRow("missing folder: no message either") << QStringList{} << "/missing";
+        QTest::newRow("a file, not a folder") << QStringList{"a.txt"} << "/a.txt";
     }
     void emptyFolderText() {
         QFETCH(QStringList, files);
+        QFETCH(QString, folder);
         QTemporaryDir dir;
         for (const QString& f : files)
             QVERIFY(MakeFile(dir.filePath(f)));
-        THistoryForm form(nullptr, dir.path());
+        folder.prepend(dir.path());
+        THistoryForm form(nullptr, folder);
+        QVERIFY(FMessages.isEmpty());
         QCOMPARE(form.FLV->model()->rowCount(), 0);
         QCOMPARE(SelectedRow(form), -1);
-        QCOMPARE(form.FLblCount->text(), QStringLiteral("表示できるファイルがありません（") +
-                                             dir.path() + QStringLiteral("）"));
+        const QString nothing =
+            QStringLiteral("表示できるファイルがありません（") + folder + QStringLiteral("）");
+        QCOMPARE(form.FLblCount->text(), nothing);
         // A search does not change the text while there is nothing at all.
         form.FEdtFind->setText(QStringLiteral("x"));
-        QCOMPARE(form.FLblCount->text(), QStringLiteral("表示できるファイルがありません（") +
-                                             dir.path() + QStringLiteral("）"));
-        QCOMPARE(form.FLblCount->toolTip(), dir.path());
+        QCOMPARE(form.FLblCount->text(), nothing);
+        QCOMPARE(form.FLblCount->toolTip(), folder);
+        // Opening finds nothing selected, and the folder may still be shown.
+        form.btnOpen->click();
+        QCOMPARE(MessageTexts(), QStringList{NothingSelectedMessage});
+        form.btnOpenFolder->click();
+        QCOMPARE(FOpened, QStringList{folder});
     }
 
     void search_data() {
@@ -983,6 +1001,36 @@ private Q_SLOTS:
             QCOMPARE(count.right() + 1, size.width() - ScalePx(12));
             QCOMPARE(count.left(),
                      form.btnReload->geometry().right() + 1 + ScalePx(8) + ScalePx(6));
+        }
+    }
+
+    void placedOverOwner_data() {
+        QTest::addColumn<QRect>("owner");
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        QTest::newRow("centred") << QRect(avail.center() - QPoint(ScalePx(450), ScalePx(350)),
+                                          QSize(ScalePx(900), ScalePx(700)));
+        QTest::newRow("owner hanging off the bottom right")
+            << QRect(avail.bottomRight() - QPoint(ScalePx(200), ScalePx(150)),
+                     QSize(ScalePx(900), ScalePx(700)));
+    }
+    void placedOverOwner() {
+        QFETCH(QRect, owner);
+        QTemporaryDir dir;
+        QWidget ownerWindow;
+        ownerWindow.setGeometry(owner);
+        THistoryForm form(&ownerWindow, dir.path());
+        QVERIFY(form.isWindow());
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect placed(form.pos(), form.size());
+        if (avail.contains(
+                QRect(owner.center() - QPoint(form.width() / 2, form.height() / 2), form.size()))) {
+            QVERIFY(qAbs(placed.center().x() - owner.center().x()) <= 1);
+            QVERIFY(qAbs(placed.center().y() - owner.center().y()) <= 1);
+        } else {
+            // The title bar stays in reach (the offscreen screen is smaller than the window).
+            QVERIFY2(avail.contains(placed.topLeft()), "the top left corner is on the screen");
+            QVERIFY(placed.right() <= avail.right() || placed.left() == avail.left());
+            QVERIFY(placed.bottom() <= avail.bottom() || placed.top() == avail.top());
         }
     }
 
