@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -73,7 +73,7 @@ TFileEntry MakeEntry(const QString& AFolder, QString AName, QString AKind, QDate
     return entry;
 }
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
 
 struct TDirCloser {
     void operator()(DIR* ADir) const { closedir(ADir); }
@@ -105,10 +105,12 @@ bool ScanNative(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AE
     std::vector<TDir> pending;
     pending.push_back({QFile::encodeName(AFolder), FolderPrefix(AFolder)});
     std::set<std::pair<dev_t, ino_t>> seen;
-    bool isRoot = true;
+    bool first = true;
     while (!pending.empty()) {
         const TDir dir = std::move(pending.back());
         pending.pop_back();
+        const bool isRoot = first;
+        first = false;
         // The save folder itself may be a link; below it, links are not followed.
         const int fd = open(dir.Native.constData(),
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW));
@@ -184,7 +186,6 @@ bool ScanNative(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AE
             if (AEntries.size() >= MaxFiles)
                 return true;
         }
-        isRoot = false;
         for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it)
             pending.push_back(std::move(*it));
     }
@@ -287,7 +288,7 @@ bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QSt
 }
 
 bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError) {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
     AEntries.clear();
     if (!ScanNative(AFolder, AEntries, AError)) {
         AEntries.clear();
