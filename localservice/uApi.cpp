@@ -392,7 +392,7 @@ void TApi::Poll(const TRequest& ARequest, httplib::Response& ARes, const std::st
     Wait = std::clamp(Wait, 0, FMaxWaitSeconds);
 
     TTransferItem Item;
-    switch (FQueues.Take(AAccount, std::chrono::seconds(Wait), Item)) {
+    switch (FQueues.Take(AAccount, ARequest.Header("Authorization"), std::chrono::seconds(Wait), Item)) {
     case TItemQueues::TTakeResult::Timeout:
         ARes.status = 204;
         return;
@@ -430,7 +430,9 @@ void TApi::Poll(const TRequest& ARequest, httplib::Response& ARes, const std::st
         });
 }
 
-void TApi::Stop(const TRequest&, httplib::Response& ARes, const std::string&) {
+void TApi::Stop(const TRequest& ARequest, httplib::Response& ARes, const std::string& AAccount) {
+    // A poll of this receiver that still waits has lost its connection.
+    FQueues.Release(AAccount, ARequest.Header("Authorization"));
     ReplyJson(ARes, 200, R"({"ok":true})");
 }
 

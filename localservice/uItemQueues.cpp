@@ -19,10 +19,13 @@ void TItemQueues::PutBack(const std::string& AAccount, TTransferItem AItem) {
 }
 
 TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
+                                           const std::string& AReceiver,
                                            std::chrono::milliseconds AWait, TTransferItem& AItem) {
     std::unique_lock Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
-    const auto Ready = [&] { return FShutdown || !Queue.Items.empty(); };
+    const unsigned long long Releases = FReleases[AReceiver];
+    const auto Released = [&] { return FReleases[AReceiver] != Releases; };
+    const auto Ready = [&] { return FShutdown || Released() || !Queue.Items.empty(); };
     if (!Ready()) {
         if (AWait.count() <= 0) {
             return TTakeResult::Timeout;
@@ -37,12 +40,18 @@ TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
     if (FShutdown) {
         return TTakeResult::ShuttingDown;
     }
-    if (Queue.Items.empty()) {
+    if (Released() || Queue.Items.empty()) {
         return TTakeResult::Timeout;
     }
     AItem = std::move(Queue.Items.front());
     Queue.Items.pop_front();
     return TTakeResult::Item;
+}
+
+void TItemQueues::Release(const std::string& AAccount, const std::string& AReceiver) {
+    std::lock_guard Guard(FLock);
+    ++FReleases[AReceiver];
+    FQueues[AAccount].Changed.notify_all();
 }
 
 void TItemQueues::Shutdown() {

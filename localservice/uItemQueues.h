@@ -25,9 +25,14 @@ public:
     // Returns an item that a receiver could not take back to the front of the queue.
     void PutBack(const std::string& AAccount, TTransferItem AItem);
     // Waits up to AWait for the account's oldest item. Busy when too many polls wait already,
-    // so that long polls never take every worker thread of the server.
-    TTakeResult Take(const std::string& AAccount, std::chrono::milliseconds AWait,
-                     TTransferItem& AItem);
+    // so that long polls never take every worker thread of the server. AReceiver names the
+    // receiver (its credentials) for Release.
+    TTakeResult Take(const std::string& AAccount, const std::string& AReceiver,
+                     std::chrono::milliseconds AWait, TTransferItem& AItem);
+    // The receiver has stopped: its waiting polls end without an item. A receiver cuts its
+    // own poll short when it stops, and a poll whose connection is gone must not take an
+    // item it can no longer hand over.
+    void Release(const std::string& AAccount, const std::string& AReceiver);
     // Wakes every waiting poll; no poll waits afterwards.
     void Shutdown();
 
@@ -44,6 +49,7 @@ private:
     const size_t FMaxWaiters;
     mutable std::mutex FLock;
     std::map<std::string, TQueue> FQueues;
+    std::map<std::string, unsigned long long> FReleases; // per receiver, a count of stops
     size_t FWaiters = 0;
     bool FShutdown = false;
 };

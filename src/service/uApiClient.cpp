@@ -10,10 +10,14 @@
 namespace {
 const QString NotSignedIn = QStringLiteral("未ログインです");
 
-bool IsSuccess(int AStatus) { return AStatus >= 200 && AStatus <= 299; }
+bool IsSuccess(int AStatus) {
+    return AStatus >= 200 && AStatus <= 299;
+}
 
 // An element that must be an object but is not.
-[[noreturn]] void InvalidCast() { throw TAppError(QStringLiteral("Invalid class typecast")); }
+[[noreturn]] void InvalidCast() {
+    throw TAppError(QStringLiteral("Invalid class typecast"));
+}
 
 QList<TExtractItem> ParseItems(const TJsonValue& AArray) {
     QList<TExtractItem> items;
@@ -51,7 +55,9 @@ TApiClient::TApiClient(const QString& ABaseUrl) : FBaseUrl(ABaseUrl) {
         FBaseUrl.chop(1);
 }
 
-QByteArray TApiClient::Bearer() const { return "Bearer " + FToken.toUtf8(); }
+QByteArray TApiClient::Bearer() const {
+    return "Bearer " + FToken.toUtf8();
+}
 
 std::unique_ptr<THttpClient> TApiClient::NewCall(int AResponseTimeoutMs) const {
     auto http = NewHttpClient(AResponseTimeoutMs);
@@ -65,9 +71,12 @@ bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString&
     auto http = NewCall(LoginTimeoutMs);
     const QByteArray body = TJsonWriter()
                                 .StartObject()
-                                .Key("email").String(AEmail)
-                                .Key("password").String(APassword)
-                                .Key("remember_me").Bool(true)
+                                .Key("email")
+                                .String(AEmail)
+                                .Key("password")
+                                .String(APassword)
+                                .Key("remember_me")
+                                .Bool(true)
                                 .EndObject()
                                 .Bytes();
     const THttpResponse r = http->Send("POST", FBaseUrl + QStringLiteral("/api/auth/login"),
@@ -92,9 +101,10 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
     AContentType.clear();
     auto http = NewCall((AWaitSeconds + 20) * 1000);
     if (FPollCancel != nullptr)
-        http->SetCancelFlag(FPollCancel);
+        http->SetCancelFlag(FPollCancel, true);
     THttpResponse r = http->Send(
-        "GET", QStringLiteral("%1/api/image-transfer/native/poll?wait=%2").arg(FBaseUrl).arg(AWaitSeconds),
+        "GET",
+        QStringLiteral("%1/api/image-transfer/native/poll?wait=%2").arg(FBaseUrl).arg(AWaitSeconds),
         {{"Authorization", Bearer()}});
     AImage = std::move(r.Body);
     switch (r.Status) {
@@ -118,6 +128,12 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
     default:
         throw TAppError(QStringLiteral("受信エラー: HTTP %1").arg(r.Status));
     }
+}
+
+void TApiClient::StopReceiver(const QString& ABaseUrl, const QString& AToken) {
+    TApiClient other(ABaseUrl);
+    other.FToken = AToken;
+    other.StopReceiver();
 }
 
 void TApiClient::StopReceiver() {
@@ -168,7 +184,8 @@ bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults,
         return false;
     }
     auto http = NewCall(ExtractTimeoutMs);
-    const QByteArray body = TJsonWriter().StartObject().Key("text").String(AText).EndObject().Bytes();
+    const QByteArray body =
+        TJsonWriter().StartObject().Key("text").String(AText).EndObject().Bytes();
     const THttpResponse r =
         http->Send("POST", FBaseUrl + QStringLiteral("/api/extraction/extract"),
                    {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, body, true);
@@ -192,9 +209,10 @@ bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults,
             AResults.clear();
             InvalidCast();
         }
-        AResults.append({MemberText(&e, QStringLiteral("name")), MemberText(&e, QStringLiteral("value")),
-                         MemberText(&e, QStringLiteral("unit")), MemberText(&e, QStringLiteral("reference")),
-                         MemberText(&e, QStringLiteral("flag"))});
+        AResults.append(
+            {MemberText(&e, QStringLiteral("name")), MemberText(&e, QStringLiteral("value")),
+             MemberText(&e, QStringLiteral("unit")), MemberText(&e, QStringLiteral("reference")),
+             MemberText(&e, QStringLiteral("flag"))});
     }
     return true;
 }
@@ -241,9 +259,9 @@ bool TApiClient::SaveItems(const QList<TExtractItem>& AItems, QString& AError) {
         w.EndArray().EndObject();
     }
     w.EndArray().EndObject();
-    const THttpResponse r =
-        http->Send("PUT", FBaseUrl + QStringLiteral("/api/extraction/items"),
-                   {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, w.Bytes(), true);
+    const THttpResponse r = http->Send(
+        "PUT", FBaseUrl + QStringLiteral("/api/extraction/items"),
+        {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, w.Bytes(), true);
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
     if (IsSuccess(r.Status))
         return true;
@@ -276,8 +294,9 @@ QString DecodeImageFilename(const QString& AHeaderValue) {
             const int hi = i + 2 < n ? HexDigit(AHeaderValue.at(i + 1)) : -1;
             const int lo = i + 2 < n ? HexDigit(AHeaderValue.at(i + 2)) : -1;
             if (hi < 0 || lo < 0)
-                throw TAppError(QStringLiteral("ファイル名のデコードに失敗しました: 不正なエスケープ \"%1\"")
-                                    .arg(AHeaderValue.mid(i, 3)));
+                throw TAppError(
+                    QStringLiteral("ファイル名のデコードに失敗しました: 不正なエスケープ \"%1\"")
+                        .arg(AHeaderValue.mid(i, 3)));
             bytes.append(char(hi * 16 + lo));
             i += 2;
         } else if (c == u'+') {

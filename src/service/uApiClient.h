@@ -33,7 +33,8 @@ public:
 
     const QString& Token() const { return FToken; }
     const QString& BaseUrl() const { return FBaseUrl; }
-    // Once the flag is set, an outstanding poll ends at once (used at program end).
+    // Once the flag is set, a poll still waiting for its answer ends at once; one whose
+    // answer has begun is read to its end, since the service has let go of its item.
     void SetPollCancelFlag(const std::atomic<bool>* AFlag) { FPollCancel = AFlag; }
     // Once the flag is set, every outstanding and later call ends at once with a
     // transport error (an owner that goes away while a call runs).
@@ -43,6 +44,9 @@ public:
     TPollResult Poll(int AWaitSeconds, QByteArray& AImage, QString& AFilename,
                      QString& AContentType);
     void StopReceiver();
+    // The same call for a receiver known only by its token, from any thread: a stopping
+    // receiver asks the service to end its own waiting poll, which is blocked elsewhere.
+    static void StopReceiver(const QString& ABaseUrl, const QString& AToken);
     bool OcrImage(const QByteArray& AJpeg, const QString& APatientCode, bool APrescription,
                   QString& AText, QString& AError);
     bool ExtractValues(const QString& AText, QList<TLabValue>& AResults, QString& AExamDate,

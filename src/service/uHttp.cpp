@@ -36,6 +36,8 @@ struct TTransfer {
     qint64 TimeoutMs = 0;
     bool TimedOut = false;
     const std::atomic<bool>* Cancel = nullptr;
+    bool CancelOnlyBeforeAnswer = false;
+    bool AnswerStarted = false;
     bool Cancelled = false;
 };
 
@@ -54,6 +56,7 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
     auto* t = static_cast<TTransfer*>(AUser);
     const size_t n = ASize * ACount;
     const QByteArray line(AData, qsizetype(n));
+    t->AnswerStarted = true;
     if (line.startsWith("HTTP/")) {
         // A new response (after a redirect or an interim 1xx): forget earlier headers.
         t->Response.Headers.clear();
@@ -77,7 +80,8 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
 
 int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t AUp) {
     auto* t = static_cast<TTransfer*>(AUser);
-    if (t->Cancel != nullptr && t->Cancel->load()) {
+    if (t->Cancel != nullptr && t->Cancel->load() &&
+        !(t->CancelOnlyBeforeAnswer && t->AnswerStarted)) {
         t->Cancelled = true;
         return 1;
     }
@@ -102,10 +106,11 @@ TCurlPtr<CURL> NewEasyHandle() {
 }
 
 THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
-                      const std::atomic<bool>* ACancel) {
+                      const std::atomic<bool>* ACancel, bool ACancelOnlyBeforeAnswer) {
     TTransfer transfer;
     transfer.TimeoutMs = ATimeoutMs;
     transfer.Cancel = ACancel;
+    transfer.CancelOnlyBeforeAnswer = ACancelOnlyBeforeAnswer;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(ACurl, CURLOPT_ERRORBUFFER, errorBuffer);
     const QByteArray url = AUrl.toUtf8();
@@ -136,12 +141,13 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
     transfer.SinceActivity.start();
     const CURLcode rc = curl_easy_perform(ACurl);
     if (transfer.TooLarge)
-        throw TTransportError(QStringLiteral("Response body exceeds %1 bytes").arg(transfer.MaxBytes));
+        throw TTransportError(
+            QStringLiteral("Response body exceeds %1 bytes").arg(transfer.MaxBytes));
     if (transfer.Cancelled)
         throw TTransportError(QStringLiteral("Request cancelled"));
     if (transfer.TimedOut)
-        throw TTransportError(
-            QStringLiteral("Operation timed out: no response within %1 ms").arg(transfer.TimeoutMs));
+        throw TTransportError(QStringLiteral("Operation timed out: no response within %1 ms")
+                                  .arg(transfer.TimeoutMs));
     if (rc != CURLE_OK) {
         const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
                                               : QString::fromUtf8(curl_easy_strerror(rc));
@@ -201,8 +207,12 @@ THttpClient::THttpClient(int AResponseTimeoutMs) : FResponseTimeoutMs(AResponseT
     InitCurlOnce();
 }
 
-void THttpClient::SetMaxBodyBytes(qint64 ABytes) { GMaxBodyBytes = ABytes; }
-qint64 THttpClient::MaxBodyBytes() { return GMaxBodyBytes; }
+void THttpClient::SetMaxBodyBytes(qint64 ABytes) {
+    GMaxBodyBytes = ABytes;
+}
+qint64 THttpClient::MaxBodyBytes() {
+    return GMaxBodyBytes;
+}
 
 THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
                                 const THeaderList& AHeaders, const QByteArray& ABody,
@@ -220,7 +230,7 @@ THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
             curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, ABody.constData());
         }
     }
-    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel, FCancelOnlyBeforeAnswer);
 }
 
 THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHeaders,
@@ -239,7 +249,7 @@ THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHea
     auto headers = HeaderList(AHeaders, true);
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
-    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel, FCancelOnlyBeforeAnswer);
 }
 
 QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qint64 AMaxBytes) {

@@ -30,8 +30,13 @@ struct THttpResponse {
 class THttpClient {
 public:
     explicit THttpClient(int AResponseTimeoutMs);
-    // A flag that, once set, ends the transfer at once with a transport error.
-    void SetCancelFlag(const std::atomic<bool>* AFlag) { FCancel = AFlag; }
+    // A flag that, once set, ends the transfer at once with a transport error. With
+    // AOnlyBeforeAnswer, an answer that has begun to arrive is read to its end instead: it
+    // may carry an item that the service has already let go of.
+    void SetCancelFlag(const std::atomic<bool>* AFlag, bool AOnlyBeforeAnswer = false) {
+        FCancel = AFlag;
+        FCancelOnlyBeforeAnswer = AOnlyBeforeAnswer;
+    }
 
     THttpResponse Send(const QByteArray& AMethod, const QString& AUrl, const THeaderList& AHeaders,
                        const QByteArray& ABody = QByteArray(), bool AHasBody = false);
@@ -48,6 +53,7 @@ public:
 private:
     int FResponseTimeoutMs;
     const std::atomic<bool>* FCancel = nullptr;
+    bool FCancelOnlyBeforeAnswer = false;
 };
 
 // Inflates a "gzip" or "deflate" body (zlib-wrapped or raw); throws TTransportError when

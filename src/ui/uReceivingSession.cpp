@@ -1,19 +1,44 @@
 #include "ui/uReceivingSession.h"
 
+#include <algorithm>
+
 TReceivingSession::TReceivingSession(QObject* AParent) : QObject(AParent) {}
 
 TReceivingSession::~TReceivingSession() {
     Stop();
+    for (const TStopping& s : FStopping) {
+        if (s.Worker) {
+            s.Worker->DetachEvents();
+            s.Worker->DropQueuedCalls();
+        }
+    }
 }
 
 void TReceivingSession::Start(const QString& ABaseUrl, const QString& AEmail,
                               const QString& APassword) {
-    if (FThread != nullptr)
+    if (IsReceiving())
         return;
-    // The worker queues its calls to this thread; the session outlives none of them,
-    // because Stop drops whatever is still queued.
+    FPending = TAccount{ABaseUrl, AEmail, APassword};
+    StartWhenClear();
+}
+
+bool TReceivingSession::StillPolling() const {
+    for (const TStopping& s : FStopping) {
+        if (s.Worker && s.Polling)
+            return true;
+    }
+    return false;
+}
+
+void TReceivingSession::StartWhenClear() {
+    if (!FPending || FThread != nullptr || StillPolling())
+        return;
+    const TAccount account = *FPending;
+    FPending.reset();
+    // The worker queues its calls to this thread; none outlives the session, whose
+    // destructor detaches every worker not yet ended and drops what they queued.
     FThread = TPollThread::Create(
-        ABaseUrl, AEmail, APassword,
+        account.BaseUrl, account.Email, account.Password,
         [this](const QString& AName, const QString& AType, const QByteArray& AData) {
             Q_EMIT ImageReceived(AName, AType, AData);
         },
@@ -27,8 +52,23 @@ void TReceivingSession::Start(const QString& ABaseUrl, const QString& AEmail,
 }
 
 void TReceivingSession::Stop() {
+    FPending.reset();
     if (FThread == nullptr)
         return;
-    FThread->Stop();
+    TPollThread* worker = FThread;
     FThread = nullptr;
+    FStopping.erase(std::remove_if(FStopping.begin(), FStopping.end(),
+                                   [](const TStopping& s) { return !s.Worker || !s.Polling; }),
+                    FStopping.end());
+    FStopping.append({worker, true});
+    connect(worker, &TPollThread::PollingEnded, this, [this, worker] {
+        for (TStopping& s : FStopping) {
+            if (s.Worker == worker)
+                s.Polling = false;
+        }
+        StartWhenClear();
+    });
+    // Ended already (its signal may be gone with it): nothing can poll any more.
+    connect(worker, &QObject::destroyed, this, [this] { StartWhenClear(); });
+    worker->Stop();
 }

@@ -2,8 +2,11 @@
 #include "worker/uPollThread.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <optional>
 
 // Receiving on or off: the one worker that signs in and long-polls while receiving is on,
 // and its events as signals on the owner's thread.
@@ -16,10 +19,13 @@ public:
     // Tests shorten the worker's pauses.
     void SetPollTimings(const TPollTimings& ATimings) { FPollTimings = ATimings; }
 
-    bool IsReceiving() const { return FThread != nullptr; }
-    // Starts a worker unless one runs already.
+    bool IsReceiving() const { return FThread != nullptr || FPending; }
+    // Starts a worker unless one runs already. A worker stopped a moment ago may still be
+    // finishing its last poll; the new one starts polling only after that, so that two
+    // polls never take items at once.
     void Start(const QString& ABaseUrl, const QString& AEmail, const QString& APassword);
-    // Detaches the worker, which finishes its request, says goodbye and frees itself.
+    // Ends receiving at once. An item the worker took just before still arrives (as
+    // ImageReceived or TextReceived); no status does.
     void Stop();
 
 Q_SIGNALS:
@@ -29,6 +35,20 @@ Q_SIGNALS:
     void StatusChanged(const QString& AMessage, bool AConnected);
 
 private:
-    TPollThread* FThread = nullptr; // not owned: it frees itself
+    struct TAccount {
+        QString BaseUrl, Email, Password;
+    };
+    void StartWhenClear();
+    bool StillPolling() const;
+
+    TPollThread* FThread = nullptr;   // not owned: it frees itself
+    std::optional<TAccount> FPending; // a start waiting for stopped workers
+    // Stopped workers that have not ended yet: their last items still come here, so the
+    // session detaches them when it goes; a new start waits while one still polls.
+    struct TStopping {
+        QPointer<TPollThread> Worker;
+        bool Polling = true;
+    };
+    QList<TStopping> FStopping;
     TPollTimings FPollTimings;
 };

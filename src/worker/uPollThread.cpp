@@ -8,6 +8,8 @@
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSet>
+#include <QThreadPool>
+#include <QTimer>
 
 namespace {
 QMutex GRegistryLock;
@@ -32,7 +34,7 @@ TPollThread::TPollThread(const QString& ABaseUrl, const QString& AEmail, const Q
                          const TPollTimings& ATimings)
     : FApi(std::make_unique<TApiClient>(ABaseUrl)), FEmail(AEmail), FPassword(APassword),
       FOnImage(std::move(AOnImage)), FOnText(std::move(AOnText)), FOnStatus(std::move(AOnStatus)),
-      FTimings(ATimings) {
+      FStatusContext(std::make_unique<QObject>()), FTimings(ATimings) {
     FApi->SetPollCancelFlag(&FCancelPoll);
     QMutexLocker lock(&GRegistryLock);
     GLiveWorkers.insert(this);
@@ -54,12 +56,32 @@ void TPollThread::DropQueuedCalls() {
     // Calls are queued while FLock is held and only while a callback is set, so after
     // DetachEvents nothing new can be queued and this removes everything that was.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    QCoreApplication::removePostedEvents(FStatusContext.get(), QEvent::MetaCall);
 }
 
 void TPollThread::Stop() {
-    DetachEvents();
+    QString token;
+    {
+        QMutexLocker lock(&FLock);
+        FOnStatus = nullptr;
+        token = FToken;
+    }
+    QCoreApplication::removePostedEvents(FStatusContext.get(), QEvent::MetaCall);
     requestInterruption();
-    DropQueuedCalls();
+    // Cutting the poll ourselves could lose an item that the service is handing over at
+    // that moment; asking the service to end it cannot. The worker thread is blocked in
+    // the poll, so the call goes from the pool.
+    if (!token.isEmpty()) {
+        FStopSent = true;
+        QThreadPool::globalInstance()->start([url = FApi->BaseUrl(), token] {
+            try {
+                TApiClient::StopReceiver(url, token);
+            } catch (const std::exception&) {
+                // The grace below ends the poll all the same.
+            }
+        });
+    }
+    QTimer::singleShot(FTimings.StopGraceMs, this, [this] { FCancelPoll = true; });
 }
 
 void TPollThread::QueueStatus(const QString& AMessage, bool AConnected) {
@@ -67,7 +89,7 @@ void TPollThread::QueueStatus(const QString& AMessage, bool AConnected) {
     if (!FOnStatus)
         return;
     QMetaObject::invokeMethod(
-        this, [cb = FOnStatus, AMessage, AConnected] { cb(AMessage, AConnected); },
+        FStatusContext.get(), [cb = FOnStatus, AMessage, AConnected] { cb(AMessage, AConnected); },
         Qt::QueuedConnection);
 }
 
@@ -77,7 +99,8 @@ void TPollThread::QueueImage(const QString& AFilename, const QString& AContentTy
     if (!FOnImage)
         return;
     QMetaObject::invokeMethod(
-        this, [cb = FOnImage, AFilename, AContentType, AData] { cb(AFilename, AContentType, AData); },
+        this,
+        [cb = FOnImage, AFilename, AContentType, AData] { cb(AFilename, AContentType, AData); },
         Qt::QueuedConnection);
 }
 
@@ -114,6 +137,10 @@ void TPollThread::run() {
                     continue;
                 }
                 needSignIn = false;
+                {
+                    QMutexLocker lock(&FLock);
+                    FToken = FApi->Token();
+                }
                 QueueStatus(QStringLiteral("受信中（スマートフォンから送信できます）"), true);
             }
             QByteArray body;
@@ -140,8 +167,10 @@ void TPollThread::run() {
                 break;
         }
     }
+    Q_EMIT PollingEnded();
     try {
-        FApi->StopReceiver();
+        if (!FStopSent)
+            FApi->StopReceiver();
     } catch (...) {
         // The service learns of the stop another way; nothing to tell the user.
     }
@@ -159,7 +188,7 @@ bool TPollThread::ShutdownAll(int AGraceMs) {
         workers = GLiveWorkers.values();
         for (TPollThread* w : workers) {
             w->Stop();
-            w->FCancelPoll = true;
+            w->FCancelPoll = true; // the program ends: no grace
         }
     }
     const QDeadlineTimer deadline(AGraceMs);

@@ -9,8 +9,8 @@
 
 class TApiClient;
 
-using TImageProc =
-    std::function<void(const QString& AFilename, const QString& AContentType, const QByteArray& AData)>;
+using TImageProc = std::function<void(const QString& AFilename, const QString& AContentType,
+                                      const QByteArray& AData)>;
 using TTextProc = std::function<void(const QString& AFilename, const QByteArray& AData)>;
 using TStatusProc = std::function<void(const QString& AMessage, bool AConnected)>;
 
@@ -20,32 +20,44 @@ struct TPollTimings {
     int ErrorRetryMs = 5000;
     int WaitSeconds = 25;
     int SliceMs = 100;
+    // After a stop, a poll the service has not ended is cut short after this long.
+    int StopGraceMs = 2000;
 };
 
 // The receiving worker: signs in, long-polls without pause, signs in again when the
 // token is refused, pauses after failures, and hands every status, image and text to
 // the thread that created it as queued calls. It never touches a widget.
 //
-// Owner's stop sequence, on the creating thread: DetachEvents(), requestInterruption(),
-// DropQueuedCalls(), then forget the pointer. The worker finishes its current request,
-// tells the service it stopped, and frees itself.
+// Stop() ends receiving: no status reaches the owner any more, and the service is told
+// at once that this receiver stopped, so that it ends the waiting poll instead of handing
+// it an item. A poll still open after a grace is cut short. An item the worker has taken
+// all the same is handed over: the service has let go of it. Only DetachEvents() followed
+// by DropQueuedCalls(), for an owner that goes away, drops items. The worker then frees
+// itself.
 class TPollThread : public QThread {
     Q_OBJECT
 public:
     // Builds the worker and starts it at once.
     static TPollThread* Create(const QString& ABaseUrl, const QString& AEmail,
                                const QString& APassword, TImageProc AOnImage, TTextProc AOnText,
-                               TStatusProc AOnStatus, const TPollTimings& ATimings = TPollTimings());
+                               TStatusProc AOnStatus,
+                               const TPollTimings& ATimings = TPollTimings());
 
+    // Detaches every callback, items included; then DropQueuedCalls() drops what was queued.
     void DetachEvents();
     void DropQueuedCalls();
-    // The owner's whole stop sequence.
+    // Ends receiving; items already taken still reach the owner (see above).
     void Stop();
 
     // At program end: ask every live worker to stop, cut their outstanding polls short,
     // and wait up to AGraceMs for them to end. False when some are still running.
     static bool ShutdownAll(int AGraceMs);
     static int LiveCount();
+
+Q_SIGNALS:
+    // The worker takes no more items: its last poll has ended. It may still be telling
+    // the service that it stopped.
+    void PollingEnded();
 
 protected:
     void run() override;
@@ -67,7 +79,11 @@ private:
     TImageProc FOnImage;
     TTextProc FOnText;
     TStatusProc FOnStatus;
-    QMutex FLock; // guards the three callbacks; held while a call is queued
+    QMutex FLock;   // guards the three callbacks and FToken; held while a call is queued
+    QString FToken; // of the last sign-in, for the stop call made from the owner's thread
+    // Status calls are queued to this object, so that a stop can drop them alone.
+    std::unique_ptr<QObject> FStatusContext;
     std::atomic<bool> FCancelPoll{false};
+    std::atomic<bool> FStopSent{false}; // Stop() has told the service already
     TPollTimings FTimings;
 };

@@ -431,6 +431,33 @@ private slots:
         QVERIFY(Timer.elapsed() < 15000);
     }
 
+    // A receiver that stops has cut its own waiting poll; the service ends that poll
+    // instead of handing it the next item. Another receiver of the account keeps waiting.
+    void stopEndsTheReceiversWaitingPoll() {
+        const QString Token = FService.Token(kGone);
+        const QString Other = FService.Token(kGone);
+        TLocalService::TReply Stopped, Waiting;
+        QElapsedTimer Timer;
+        Timer.start();
+        std::jthread Mine([&] { Stopped = FService.Poll(Token, 20); });
+        std::jthread Theirs([&] { Waiting = FService.Poll(Other, 20); });
+        QTest::qWait(300);
+        QCOMPARE(FService.Call("POST", QStringLiteral("/api/image-transfer/native/stop"),
+                               {{"Authorization", Bearer(Token)}})
+                     .Status,
+                 200);
+        Mine.join();
+        QCOMPARE(Stopped.Status, 204);
+        QVERIFY2(Timer.elapsed() < 5000, qPrintable(QString::number(Timer.elapsed())));
+        QCOMPARE(FService.SendText(kGone, QStringLiteral("for the other")), 202);
+        Theirs.join();
+        QCOMPARE(Waiting.Status, 200);
+        QCOMPARE(Waiting.Body, QByteArray("for the other"));
+        // A later poll with the stopped token works as before.
+        QCOMPARE(FService.SendText(kGone, QStringLiteral("later")), 202);
+        QCOMPARE(FService.Poll(Token, 5).Body, QByteArray("later"));
+    }
+
     void itemOfVanishedReceiverIsKept() {
         const QString Token = FService.Token(kGone);
         // The receiver gives up after half a second while the service still waits for an item.

@@ -5,6 +5,7 @@
 #include "uLocalService.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <atomic>
@@ -53,7 +54,9 @@ class TestPollThread : public QObject {
                 ARecord.Images.append({AName, AData});
                 ARecord.ImageTypes.append(AType);
             },
-            [&ARecord](const QString& AName, const QByteArray& AData) { ARecord.Texts.append({AName, AData}); },
+            [&ARecord](const QString& AName, const QByteArray& AData) {
+                ARecord.Texts.append({AName, AData});
+            },
             [&ARecord](const QString& AMessage, bool AConnected) {
                 ARecord.Statuses.append(AMessage);
                 ARecord.Connected.append(AConnected);
@@ -72,7 +75,7 @@ class TestPollThread : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         TLocalService::TOptions options;
-        for (int i = 1; i <= 9; ++i)
+        for (int i = 1; i <= 10; ++i)
             options.Users << QStringLiteral("u%1@example.com:pw").arg(i);
         QVERIFY(FService.Start(options));
     }
@@ -85,7 +88,8 @@ private Q_SLOTS:
         QCOMPARE(rec.Statuses[0], QStringLiteral("ログイン中..."));
         QVERIFY(rec.Statuses[1].startsWith(QStringLiteral("ログイン失敗: ")));
         QVERIFY(rec.Statuses[1].endsWith(QStringLiteral("（30秒後に再試行します）")));
-        QVERIFY(rec.Statuses[1].size() > QStringLiteral("ログイン失敗: （30秒後に再試行します）").size());
+        QVERIFY(rec.Statuses[1].size() >
+                QStringLiteral("ログイン失敗: （30秒後に再試行します）").size());
         QCOMPARE(rec.Connected, QList<bool>({false, false}));
         QTest::qWait(1000);
         QCOMPARE(FService.Requests().size(), 1); // no request during the pause
@@ -104,11 +108,15 @@ private Q_SLOTS:
     void receivesImagesAndTexts() {
         TRecord rec;
         TPollThread* w = Start(rec, QStringLiteral("u2@example.com"), QStringLiteral("pw"));
-        QTRY_VERIFY(rec.Statuses.contains(QStringLiteral("受信中（スマートフォンから送信できます）")));
+        QTRY_VERIFY(
+            rec.Statuses.contains(QStringLiteral("受信中（スマートフォンから送信できます）")));
         QCOMPARE(rec.Connected.last(), true);
         const QString user = QStringLiteral("u2@example.com:pw");
-        QCOMPARE(FService.SendFile(user, QStringLiteral("レントゲン 1.png"), "image/png", "PNGDATA"), 202);
-        QCOMPARE(FService.SendFile(user, QStringLiteral("empty.jpg"), "image/jpeg", QByteArray()), 202);
+        QCOMPARE(
+            FService.SendFile(user, QStringLiteral("レントゲン 1.png"), "image/png", "PNGDATA"),
+            202);
+        QCOMPARE(FService.SendFile(user, QStringLiteral("empty.jpg"), "image/jpeg", QByteArray()),
+                 202);
         QCOMPARE(FService.SendText(user, QStringLiteral("テキスト\r\n二行目")), 202);
         QCOMPARE(FService.SendText(user, QStringLiteral("memo"), QStringLiteral("メモ.txt")), 202);
         QTRY_COMPARE(rec.Images.size() + rec.Texts.size(), 4);
@@ -151,7 +159,8 @@ private Q_SLOTS:
         FService.Script(s);
         TRecord rec;
         TPollThread* w = Start(rec, QStringLiteral("u4@example.com"), QStringLiteral("pw"));
-        const QString expected = QStringLiteral("通信エラー: 受信エラー: HTTP 500（5秒後に再接続します）");
+        const QString expected =
+            QStringLiteral("通信エラー: 受信エラー: HTTP 500（5秒後に再接続します）");
         QTRY_VERIFY(rec.Statuses.contains(expected));
         QCOMPARE(rec.Connected.at(rec.Statuses.indexOf(expected)), false);
         QTRY_COMPARE(Count(FService.Requests(), PollPath), 2);
@@ -171,7 +180,8 @@ private Q_SLOTS:
         QTRY_VERIFY(rec.Statuses.size() >= 2);
         QVERIFY(rec.Statuses[1].startsWith(QStringLiteral("通信エラー: ")));
         QVERIFY(rec.Statuses[1].endsWith(QStringLiteral("（5秒後に再接続します）")));
-        QTRY_VERIFY(rec.Statuses.contains(QStringLiteral("受信中（スマートフォンから送信できます）")));
+        QTRY_VERIFY(
+            rec.Statuses.contains(QStringLiteral("受信中（スマートフォンから送信できます）")));
         QVERIFY(t.elapsed() >= FastTimings().ErrorRetryMs);
         QCOMPARE(Count(FService.Requests(), LoginPath), 2);
         StopAndWait(w);
@@ -183,7 +193,9 @@ private Q_SLOTS:
         QTRY_VERIFY(rec.Connected.contains(true));
         w->DetachEvents();
         const int statuses = rec.Statuses.size();
-        QCOMPARE(FService.SendFile(QStringLiteral("u6@example.com:pw"), QStringLiteral("late.jpg"), "image/jpeg", "x"), 202);
+        QCOMPARE(FService.SendFile(QStringLiteral("u6@example.com:pw"), QStringLiteral("late.jpg"),
+                                   "image/jpeg", "x"),
+                 202);
         // The worker receives it, but hands nothing over.
         QTRY_VERIFY(Count(FService.Requests(), PollPath) >= 2);
         QTest::qWait(1500);
@@ -192,47 +204,83 @@ private Q_SLOTS:
         StopAndWait(w);
     }
 
-    // Workers started and stopped while items flow: once Stop() has returned, not one
-    // call of that worker may reach its owner, not even one that raced with the stop.
+    // Workers started and stopped while texts flow: once Stop() has returned no status of
+    // that worker reaches its owner, and every text the phone sent arrives exactly once,
+    // whichever worker took it: a stop neither loses an item nor lets two polls race.
     void stopRaceStress() {
         const QString user = QStringLiteral("u7@example.com:pw");
         std::atomic<bool> sending{true};
+        std::atomic<int> sent{0};
         std::thread phone([&] {
-            while (sending) {
-                FService.SendText(user, QStringLiteral("flow"));
+            for (int n = 0; sending; ++n) {
+                if (FService.SendText(user, QStringLiteral("flow %1").arg(n)) == 202)
+                    sent = n + 1;
+                else
+                    --n;
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         });
         int violations = 0;
-        int delivered = 0;
+        QMap<QString, int> seen;
+        const auto onText = [&seen](const QString&, const QByteArray& AData) {
+            ++seen[QString::fromUtf8(AData)];
+        };
         TPollTimings timings = FastTimings();
         timings.WaitSeconds = 0;
         for (int round = 0; round < 40; ++round) {
             auto stopped = std::make_shared<bool>(false);
-            auto onText = [stopped, &violations, &delivered](const QString&, const QByteArray&) {
-                if (*stopped)
-                    ++violations;
-                ++delivered;
-            };
             auto onStatus = [stopped, &violations](const QString&, bool) {
                 if (*stopped)
                     ++violations;
             };
-            TPollThread* w = TPollThread::Create(FService.BaseUrl(), QStringLiteral("u7@example.com"),
-                                                 QStringLiteral("pw"), nullptr, onText, onStatus, timings);
+            TPollThread* w =
+                TPollThread::Create(FService.BaseUrl(), QStringLiteral("u7@example.com"),
+                                    QStringLiteral("pw"), nullptr, onText, onStatus, timings);
             QTest::qWait(QRandomGenerator::global()->bounded(5, 60));
             w->Stop();
             *stopped = true;
-            // Let queued events and late hand-overs run; none may arrive.
             QTest::qWait(QRandomGenerator::global()->bounded(0, 20));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(TPollThread::LiveCount(), 0, 20000);
-        QTest::qWait(100);
         sending = false;
         phone.join();
-        qInfo("%d texts delivered before the stops", delivered);
+        QTRY_COMPARE_WITH_TIMEOUT(TPollThread::LiveCount(), 0, 20000);
+        // Whatever the stopped workers left on the service, a last worker collects.
+        TPollThread* last =
+            TPollThread::Create(FService.BaseUrl(), QStringLiteral("u7@example.com"),
+                                QStringLiteral("pw"), nullptr, onText, nullptr, timings);
+        QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= sent.load(), 20000);
+        StopAndWait(last);
+        qInfo("%d texts sent and received", sent.load());
         QCOMPARE(violations, 0);
-        QVERIFY(delivered > 0);
+        for (int n = 0; n < sent; ++n)
+            QVERIFY2(seen.value(QStringLiteral("flow %1").arg(n)) == 1,
+                     qPrintable(QStringLiteral("flow %1").arg(n)));
+    }
+
+    // A stop ends a waiting poll at once; what the phone sends afterwards stays on the
+    // service for the next start.
+    void stopCutsTheWaitingPoll() {
+        TRecord rec;
+        TPollTimings timings = FastTimings();
+        timings.WaitSeconds = 30;
+        TPollThread* w =
+            Start(rec, QStringLiteral("u10@example.com"), QStringLiteral("pw"), timings);
+        QTRY_VERIFY(rec.Connected.contains(true));
+        QTest::qWait(300); // the long poll is outstanding
+        QElapsedTimer t;
+        t.start();
+        StopAndWait(w);
+        QVERIFY2(t.elapsed() < 5000, "the stop did not wait for the poll's 30 s");
+        QCOMPARE(FService.SendFile(QStringLiteral("u10@example.com:pw"),
+                                   QStringLiteral("later.jpg"), "image/jpeg", "JPEG"),
+                 202);
+        QTest::qWait(300);
+        QVERIFY(rec.Images.isEmpty());
+        TRecord next;
+        TPollThread* again = Start(next, QStringLiteral("u10@example.com"), QStringLiteral("pw"));
+        QTRY_COMPARE(next.Images.size(), 1);
+        QCOMPARE(next.Images[0].first, QStringLiteral("later.jpg"));
+        StopAndWait(again);
     }
 
     // A worker that has already ended when its owner stops it still frees itself: the
