@@ -5,6 +5,7 @@
 #include "service/uHttp.h"
 #include "service/uJson.h"
 
+#include <QStringDecoder>
 #include <memory>
 
 namespace {
@@ -109,9 +110,18 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
     AImage = std::move(r.Body);
     switch (r.Status) {
     case 200: {
-        AFilename = DecodeImageFilename(QString::fromUtf8(r.Header("X-Image-Filename")));
+        // The service has let go of the item: a name that does not decode must not lose
+        // it, so it is saved under the fall-back name instead.
+        try {
+            AFilename = DecodeImageFilename(QString::fromUtf8(r.Header("X-Image-Filename")));
+        } catch (const TAppError&) {
+            AFilename.clear();
+        }
         AContentType = QString::fromUtf8(r.Header("Content-Type"));
-        if (TextRules::AsciiLower(AContentType).contains(QLatin1String("text/"))) {
+        // Text or image by the media type alone: a parameter may say anything.
+        const QString mediaType =
+            TextRules::AsciiLower(TextRules::Trim(AContentType.section(u';', 0, 0)));
+        if (mediaType.startsWith(QLatin1String("text/"))) {
             if (AFilename.isEmpty())
                 AFilename = QStringLiteral("result.txt");
             return TPollResult::prText;
@@ -310,5 +320,9 @@ QString DecodeImageFilename(const QString& AHeaderValue) {
             i += len - 1;
         }
     }
-    return QString::fromUtf8(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString name = utf8.decode(bytes);
+    if (utf8.hasError())
+        throw TAppError(QStringLiteral("ファイル名のデコードに失敗しました: UTF-8 ではありません"));
+    return name;
 }

@@ -73,7 +73,8 @@ private:
 std::unique_ptr<THttpClient> NewHttpClient(int AResponseTimeoutMs);
 
 // "X-Image-Filename" as the service sends it: percent escapes of UTF-8 bytes, "%%"
-// for a percent sign, "+" for a blank. Throws TAppError on a malformed escape.
+// for a percent sign, "+" for a blank. Throws TAppError on a malformed escape or bytes
+// that are not UTF-8.
 QString DecodeImageFilename(const QString& AHeaderValue);
 // The alias text split at ASCII commas, pieces trimmed, empty ones dropped.
 QStringList SplitAliases(const QString& AAliases);

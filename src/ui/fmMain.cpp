@@ -509,16 +509,27 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
     item.ContentType = AContentType;
     item.Data = AData;
     item.ReceivedAt = TClock::Now();
-    if (chkAutoSave->isChecked()) {
+    QString failure;
+    if (AData.isEmpty()) {
+        // Nothing to keep: an empty file marked as saved would look like a photo.
+        failure = QStringLiteral("空の画像を受信しました（保存していません）: ") + AFilename;
+    } else if (chkAutoSave->isChecked()) {
         const ItemSaver::TSaved saved =
             ItemSaver::SaveImage(edtFolder->text(), edtPatientId->text(), AFilename, AData);
         item.SavedPath = saved.Path;
         if (!saved.Error.isEmpty())
-            lblStatus->setText(QStringLiteral("自動保存に失敗しました: ") + saved.Error);
+            failure = QStringLiteral("自動保存に失敗しました: ") + saved.Error;
     }
     InsertItem(item);
     ShowItem(0);
-    FNotifier->Announce(QStringLiteral("画像を受信しました"), AFilename);
+    if (!failure.isEmpty()) {
+        SetStatusText(failure, StatusLine::Maroon);
+        lblStatus->setToolTip(failure);
+        FNotifier->Announce(QStringLiteral("画像を受信しましたが、保存できませんでした"),
+                            AFilename);
+    } else {
+        FNotifier->Announce(QStringLiteral("画像を受信しました"), AFilename);
+    }
 }
 
 void TFormMain::AddOpenedItem(const TReceivedImage& AItem) {

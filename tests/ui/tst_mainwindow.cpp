@@ -656,6 +656,23 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{saved});
     }
 
+    // An image with no bytes is listed as what it is: not saved, and said so.
+    void emptyImageIsNotSaved() {
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.edtFolder->setText(folder);
+        form.chkAutoSave->setChecked(true);
+        QSignalSpy announced(form.Notifier(), &TNotifier::Announced);
+        form.AddImageItem(QStringLiteral("empty.jpg"), QStringLiteral("image/jpeg"), QByteArray());
+        QCOMPARE(form.Items().size(), 1);
+        QVERIFY(form.Items()[0].SavedPath.isEmpty());
+        QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString());
+        QVERIFY(!QDir(folder).exists() || QDir(folder).isEmpty());
+        QCOMPARE(form.lblStatus->text(), QStringLiteral("空の画像を受信しました（保存していません）: empty.jpg"));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
+        QCOMPARE(announced.last()[0].toString(), QStringLiteral("画像を受信しましたが、保存できませんでした"));
+    }
+
     void uniqueNames() {
         const QString folder = FEnv->Root() + QStringLiteral("/u");
         QDir().mkpath(folder);
@@ -693,6 +710,7 @@ private Q_SLOTS:
         form.AddImageItem(QStringLiteral("j.jpg"), QStringLiteral("image/jpeg"), "x");
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
         QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("自動保存に失敗しました: ")));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0)); // a failure never shows in green
         form.AddTextItem(QStringLiteral("k.txt"), QStringLiteral("x"));
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
         QVERIFY(form.lblStatus->text().startsWith(
