@@ -35,6 +35,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QStringDecoder>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -538,7 +539,34 @@ void TFormMain::AddOpenedItem(const TReceivedImage& AItem) {
 }
 
 void TFormMain::AddReceivedText(const QString& AName, const QByteArray& ABytes) {
-    AddTextItem(AName, QString::fromUtf8(ABytes));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(ABytes);
+    if (!utf8.hasError()) {
+        AddTextItem(AName, text);
+        return;
+    }
+    // Not readable in its charset: a lossy decoding would destroy it, so the bytes are
+    // kept as they came and the user is told.
+    TReceivedImage item;
+    item.Filename = AName;
+    item.ContentType = QStringLiteral("text/plain");
+    item.ReceivedAt = TClock::Now();
+    item.IsText = true;
+    item.Text = QStringLiteral(
+        "（文字コードを読み取れないテキストです。受信したままの内容でファイルに保存しました）");
+    const ItemSaver::TSaved saved = ItemSaver::SaveTextBytes(edtFolder->text(), AName, ABytes);
+    item.SavedPath = saved.Path;
+    InsertItem(item);
+    ShowItem(0);
+    const QString status =
+        saved.Path.isEmpty()
+            ? QStringLiteral("文字コードを読み取れないテキストを保存できませんでした: ") +
+                  saved.Error
+            : QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ") +
+                  saved.Path;
+    SetStatusText(status, StatusLine::Maroon);
+    lblStatus->setToolTip(saved.Path.isEmpty() ? saved.Error : saved.Path);
+    FNotifier->Announce(QStringLiteral("読み取れないテキストを受信しました"), AName);
 }
 
 void TFormMain::AddTextItem(const QString& AName, const QString& AText) {

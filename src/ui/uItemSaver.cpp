@@ -29,10 +29,14 @@ TSaved SaveImage(const QString& AFolder, const QString& APatientId, const QStrin
 }
 
 TSaved SaveText(const QString& AFolder, const QString& AName, const QString& AText) {
+    return SaveTextBytes(AFolder, AName, SavedFiles::TextFileBytes(AText));
+}
+
+TSaved SaveTextBytes(const QString& AFolder, const QString& AName, const QByteArray& ABytes) {
     QString folder = TextRules::Trim(AFolder);
     if (folder.isEmpty())
         folder = FallbackTextFolder();
-    return Write(folder, AName, SavedFiles::TextFileBytes(AText));
+    return Write(folder, AName, ABytes);
 }
 
 } // namespace ItemSaver

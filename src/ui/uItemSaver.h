@@ -18,5 +18,7 @@ TSaved SaveImage(const QString& AFolder, const QString& APatientId, const QStrin
 // A text, as UTF-8 with a byte-order mark; without a save folder into the fall-back
 // Documents folder.
 TSaved SaveText(const QString& AFolder, const QString& AName, const QString& AText);
+// A received text that could not be read, byte for byte, where SaveText would put it.
+TSaved SaveTextBytes(const QString& AFolder, const QString& AName, const QByteArray& ABytes);
 
 } // namespace ItemSaver

@@ -3,6 +3,7 @@
 #include "common/uErrors.h"
 #include "service/uApiClient.h"
 #include "service/uHttp.h"
+#include "service/uTextCharset.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -151,7 +152,7 @@ void TPollThread::run() {
                 QueueImage(filename, contentType, body);
                 break;
             case TPollResult::prText:
-                QueueText(filename, body);
+                QueueText(filename, TextAsUtf8(contentType, body));
                 break;
             case TPollResult::prUnauthorized:
                 needSignIn = true;

@@ -11,6 +11,8 @@ class TApiClient;
 
 using TImageProc = std::function<void(const QString& AFilename, const QString& AContentType,
                                       const QByteArray& AData)>;
+// A text arrives as UTF-8, converted from the charset it declared; bytes that were not
+// valid in that charset arrive unchanged.
 using TTextProc = std::function<void(const QString& AFilename, const QByteArray& AData)>;
 using TStatusProc = std::function<void(const QString& AMessage, bool AConnected)>;
 

@@ -673,6 +673,35 @@ private Q_SLOTS:
         QCOMPARE(announced.last()[0].toString(), QStringLiteral("画像を受信しましたが、保存できませんでした"));
     }
 
+    // Texts in the charset they declare; one that is not valid in it is kept byte for byte.
+    void receivedCharsets() {
+        TFormMain form;
+        TPollTimings t;
+        t.WaitSeconds = 1;
+        form.SetPollTimings(t);
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.edtUrl->setText(FService.BaseUrl());
+        form.edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.edtPassword->setText(QStringLiteral("secret"));
+        form.edtFolder->setText(folder);
+        form.btnConnect->click();
+        const QString user = QStringLiteral("demo@example.com:secret");
+        QCOMPARE(FService.SendFile(user, QStringLiteral("sjis.txt"), "text/plain; charset=Shift_JIS",
+                                   QByteArray("\x8C\x9F\x8D\xB8")), 202);
+        QTRY_COMPARE(form.Items().size(), 1);
+        QCOMPARE(form.Items()[0].Text, QStringLiteral("検査"));
+        QCOMPARE(ReadAll(folder + QStringLiteral("/sjis.txt")), QByteArray("\xEF\xBB\xBF") + QStringLiteral("検査").toUtf8());
+
+        const QByteArray broken("ok \xFF\xFE broken");
+        QCOMPARE(FService.SendFile(user, QStringLiteral("broken.txt"), "text/plain", broken), 202);
+        QTRY_COMPARE(form.Items().size(), 2);
+        QCOMPARE(ReadAll(folder + QStringLiteral("/broken.txt")), broken);
+        QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/broken.txt"));
+        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ")));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
+        form.btnStop->click();
+    }
+
     void uniqueNames() {
         const QString folder = FEnv->Root() + QStringLiteral("/u");
         QDir().mkpath(folder);
