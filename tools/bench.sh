@@ -32,6 +32,7 @@ gbench() {
 gbench bench/imaging/bench_rotate
 gbench bench/imaging/bench_show
 gbench bench/imaging/bench_crop
+gbench bench/history/bench_history
 SCANLUME_LOCAL=$build/localservice/scanlume-local run bench/receive/bench_receive_latency 300
 
 if [ ${#failed[@]} -gt 0 ]; then
