@@ -158,6 +158,11 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     }
     lblNote->adjustSize();
     lblNote->move(x + S(6), rowTop + (rowH - h) / 2);
+    // The note ends its row; a window too narrow for it would cut off what it says.
+    if (const int needed = lblNote->geometry().right() + 1 + S(12); needed > width()) {
+        resize(needed, height());
+        PlaceOverOwner(AOwner);
+    }
 
     connect(btnAddUpdate, &QPushButton::clicked, this, &TItemManagerForm::btnAddUpdateClick);
     connect(btnAddCatalog, &QPushButton::clicked, this, &TItemManagerForm::btnAddCatalogClick);
