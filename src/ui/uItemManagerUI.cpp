@@ -156,8 +156,9 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
         pal.setColor(QPalette::Inactive, QPalette::WindowText, grey);
         lblNote->setPalette(pal);
     }
-    lblNote->adjustSize();
-    lblNote->move(x + S(6), rowTop + (rowH - h) / 2);
+    // Sized from the window's font, which the label takes on only once it is polished.
+    lblNote->setGeometry(x + S(6), rowTop + (rowH - h) / 2,
+                         fm.horizontalAdvance(lblNote->text()) + S(2), h + S(2));
     // The note ends its row; a window too narrow for it would cut off what it says.
     if (const int needed = lblNote->geometry().right() + 1 + S(12); needed > width()) {
         resize(needed, height());
