@@ -515,8 +515,8 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
         // Nothing to keep: an empty file marked as saved would look like a photo.
         failure = QStringLiteral("空の画像を受信しました（保存していません）: ") + AFilename;
     } else if (chkAutoSave->isChecked()) {
-        const ItemSaver::TSaved saved =
-            ItemSaver::SaveImage(edtFolder->text(), edtPatientId->text(), AFilename, AData);
+        const ItemSaver::TSaved saved = ItemSaver::SaveImage(
+            edtFolder->text(), edtPatientId->text(), AFilename, AContentType, AData);
         item.SavedPath = saved.Path;
         if (!saved.Error.isEmpty())
             failure = QStringLiteral("自動保存に失敗しました: ") + saved.Error;

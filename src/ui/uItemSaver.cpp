@@ -21,11 +21,12 @@ TSaved Write(const QString& AFolder, const QString& AName, const QByteArray& ABy
 } // namespace
 
 TSaved SaveImage(const QString& AFolder, const QString& APatientId, const QString& AFilename,
-                 const QByteArray& AData) {
+                 const QString& AContentType, const QByteArray& AData) {
     const QString folder = TextRules::Trim(AFolder);
     if (folder.isEmpty())
         return {};
-    return Write(folder, SavedFiles::PatientFileName(APatientId, AFilename), AData);
+    const QString name = SavedFiles::ReceivedImageName(AFilename, AData, AContentType);
+    return Write(folder, SavedFiles::PatientFileName(APatientId, name), AData);
 }
 
 TSaved SaveText(const QString& AFolder, const QString& AName, const QString& AText) {
@@ -36,7 +37,13 @@ TSaved SaveTextBytes(const QString& AFolder, const QString& AName, const QByteAr
     QString folder = TextRules::Trim(AFolder);
     if (folder.isEmpty())
         folder = FallbackTextFolder();
-    return Write(folder, AName, ABytes);
+    // Whatever the sender called it, it opens as a text and runs as nothing else.
+    QString name = SavedFiles::FileNamePart(AName);
+    while (name.startsWith(u'.'))
+        name.remove(0, 1);
+    if (!TextRules::AsciiLower(name).endsWith(QLatin1String(".txt")))
+        name += QStringLiteral(".txt");
+    return Write(folder, name, ABytes);
 }
 
 } // namespace ItemSaver

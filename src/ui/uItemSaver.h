@@ -11,12 +11,12 @@ struct TSaved {
     QString Error; // why, when a write was attempted and failed
 };
 
-// A received image, named after the patient number when one is entered. Written only
-// when AFolder (trimmed) is not empty.
+// A received image, named after the patient number when one is entered and always with
+// a picture's extension. Written only when AFolder (trimmed) is not empty.
 TSaved SaveImage(const QString& AFolder, const QString& APatientId, const QString& AFilename,
-                 const QByteArray& AData);
-// A text, as UTF-8 with a byte-order mark; without a save folder into the fall-back
-// Documents folder.
+                 const QString& AContentType, const QByteArray& AData);
+// A text, as UTF-8 with a byte-order mark, under a name that ends in ".txt"; without a
+// save folder into the fall-back Documents folder.
 TSaved SaveText(const QString& AFolder, const QString& AName, const QString& AText);
 // A received text that could not be read, byte for byte, where SaveText would put it.
 TSaved SaveTextBytes(const QString& AFolder, const QString& AName, const QByteArray& ABytes);

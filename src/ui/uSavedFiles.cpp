@@ -16,10 +16,52 @@ bool IsReservedDeviceName(const QString& AName) {
     const QString stem = TextRules::AsciiLower(TextRules::Trim(dot < 0 ? AName : AName.left(dot)));
     static const QStringList fixed = {QStringLiteral("con"), QStringLiteral("prn"),
                                       QStringLiteral("aux"), QStringLiteral("nul")};
-    if (fixed.contains(stem))
+    if (fixed.contains(stem) || stem == QLatin1String("conin$") || stem == QLatin1String("conout$"))
         return true;
-    return stem.size() == 4 && (stem.startsWith(QLatin1String("com")) || stem.startsWith(QLatin1String("lpt"))) &&
-           stem.at(3) >= u'1' && stem.at(3) <= u'9';
+    // COM1-COM9 and LPT1-LPT9, and the superscript digits ¹ ² ³ that Windows also takes.
+    const auto isPortDigit = [](QChar c) {
+        return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
+    };
+    return stem.size() == 4 &&
+           (stem.startsWith(QLatin1String("com")) || stem.startsWith(QLatin1String("lpt"))) &&
+           isPortDigit(stem.at(3));
+}
+
+// The extension a file of these bytes should have, from its first bytes, else from its
+// media type; empty when neither tells.
+QString OwnExtension(const QByteArray& ABytes, const QString& AContentType) {
+    if (ABytes.startsWith("\xFF\xD8\xFF"))
+        return QStringLiteral(".jpg");
+    if (ABytes.startsWith("\x89PNG\r\n\x1A\n"))
+        return QStringLiteral(".png");
+    if (ABytes.startsWith("GIF87a") || ABytes.startsWith("GIF89a"))
+        return QStringLiteral(".gif");
+    if (ABytes.startsWith("BM"))
+        return QStringLiteral(".bmp");
+    if (ABytes.startsWith("RIFF") && ABytes.mid(8, 4) == "WEBP")
+        return QStringLiteral(".webp");
+    if (ABytes.startsWith(QByteArray("II*\0", 4)) || ABytes.startsWith(QByteArray("MM\0*", 4)))
+        return QStringLiteral(".tif");
+    if (ABytes.startsWith("%PDF-"))
+        return QStringLiteral(".pdf");
+    if (ABytes.mid(4, 8) == "ftypheic" || ABytes.mid(4, 8) == "ftypheix" ||
+        ABytes.mid(4, 8) == "ftypmif1")
+        return QStringLiteral(".heic");
+    const QString type = TextRules::AsciiLower(TextRules::Trim(AContentType.section(u';', 0, 0)));
+    static const QList<QPair<QString, QString>> byType = {
+        {QStringLiteral("image/jpeg"), QStringLiteral(".jpg")},
+        {QStringLiteral("image/png"), QStringLiteral(".png")},
+        {QStringLiteral("image/gif"), QStringLiteral(".gif")},
+        {QStringLiteral("image/bmp"), QStringLiteral(".bmp")},
+        {QStringLiteral("image/webp"), QStringLiteral(".webp")},
+        {QStringLiteral("image/tiff"), QStringLiteral(".tif")},
+        {QStringLiteral("image/heic"), QStringLiteral(".heic")},
+        {QStringLiteral("application/pdf"), QStringLiteral(".pdf")}};
+    for (const auto& [mime, ext] : byType) {
+        if (type == mime)
+            return ext;
+    }
+    return QString();
 }
 
 QString JoinName(const QString& AFolder, const QString& AName) {
@@ -31,8 +73,8 @@ QString JoinName(const QString& AFolder, const QString& AName) {
 } // namespace
 
 QString FileNamePart(const QString& AName) {
-    const qsizetype cut = std::max({AName.lastIndexOf(u'\\'), AName.lastIndexOf(u'/'),
-                                    AName.lastIndexOf(u':')});
+    const qsizetype cut =
+        std::max({AName.lastIndexOf(u'\\'), AName.lastIndexOf(u'/'), AName.lastIndexOf(u':')});
     return AName.mid(cut + 1);
 }
 
@@ -42,8 +84,8 @@ QString SafeFileName(const QString& AName) {
         const char16_t u = c.unicode();
         // Format characters (such as the right-to-left override) could make a name
         // look like another kind of file.
-        if (u < 0x20 || u == 0x7F || c.category() == QChar::Other_Format || u == u'<' || u == u'>' || u == u'"' || u == u'|' ||
-            u == u'?' || u == u'*')
+        if (u < 0x20 || u == 0x7F || c.category() == QChar::Other_Format || u == u'<' ||
+            u == u'>' || u == u'"' || u == u'|' || u == u'?' || u == u'*')
             c = u'_';
     }
     while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' '))
@@ -92,17 +134,45 @@ QString ResultFileName(const QString& APatientCode, const QString& AKind, const 
            QStringLiteral(".txt");
 }
 
+QString ReceivedImageName(const QString& AName, const QByteArray& ABytes,
+                          const QString& AContentType) {
+    static const QStringList pictures = {
+        QStringLiteral(".jpg"),  QStringLiteral(".jpeg"), QStringLiteral(".png"),
+        QStringLiteral(".bmp"),  QStringLiteral(".gif"),  QStringLiteral(".tif"),
+        QStringLiteral(".tiff"), QStringLiteral(".webp"), QStringLiteral(".heic"),
+        QStringLiteral(".heif"), QStringLiteral(".pdf")};
+    QString name = TextRules::Trim(FileNamePart(AName));
+    while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' '))
+        name.chop(1);
+    while (name.startsWith(u'.'))
+        name.remove(0, 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString ext = dot < 0 ? QString() : TextRules::AsciiLower(name.mid(dot));
+    if (!name.isEmpty() && pictures.contains(ext))
+        return name;
+    QString own = OwnExtension(ABytes, AContentType);
+    if (own.isEmpty())
+        own = QStringLiteral(".bin");
+    return (name.isEmpty() ? QStringLiteral("image") : name) + own;
+}
+
 QString UniqueFilePath(const QString& AFolder, const QString& AName) {
     const QString f = SafeFileName(AName);
+    // Any entry counts as taken, a link that points nowhere too: a write must never go
+    // through a link to somewhere else.
+    const auto taken = [](const QString& APath) {
+        const QFileInfo info(APath);
+        return info.exists() || info.isSymLink();
+    };
     QString path = JoinName(AFolder, f);
-    if (!QFileInfo::exists(path))
+    if (!taken(path))
         return path;
     const qsizetype dot = f.lastIndexOf(u'.');
     const QString base = dot < 0 ? f : f.left(dot);
     const QString ext = dot < 0 ? QString() : f.mid(dot);
     for (int n = 1;; ++n) {
         path = JoinName(AFolder, QStringLiteral("%1_(%2)%3").arg(base).arg(n).arg(ext));
-        if (!QFileInfo::exists(path))
+        if (!taken(path))
             return path;
     }
 }
@@ -144,6 +214,8 @@ bool WriteFileAtomically(const QString& APath, const QByteArray& ABytes, QString
     return true;
 }
 
-QByteArray TextFileBytes(const QString& AText) { return QByteArray("\xEF\xBB\xBF") + AText.toUtf8(); }
+QByteArray TextFileBytes(const QString& AText) {
+    return QByteArray("\xEF\xBB\xBF") + AText.toUtf8();
+}
 
 } // namespace SavedFiles

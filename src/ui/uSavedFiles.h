@@ -11,10 +11,10 @@ QString FileNamePart(const QString& AName);
 
 // A received name is untrusted. The rule: keep only the part after the last "\", "/"
 // or ":"; turn control characters and the characters Windows forbids in names
-// (< > " | ? *), and Unicode format characters such as U+202E, into "_"; drop trailing dots and blanks (Windows would) and leading
-// and trailing blanks; put "_" before a name Windows reserves for a device (CON, PRN,
-// AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension); shorten the stem so
-// the name fits in 240 bytes of UTF-8, keeping the extension. What is then empty,
+// (< > " | ? *), and Unicode format characters such as U+202E, into "_"; drop trailing dots and
+// blanks (Windows would) and leading and trailing blanks; put "_" before a name Windows reserves
+// for a device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension); shorten
+// the stem so the name fits in 240 bytes of UTF-8, keeping the extension. What is then empty,
 // "." or ".." becomes "image.jpg". The result always names a file directly inside the
 // folder it is joined to.
 QString SafeFileName(const QString& AName);
@@ -29,7 +29,15 @@ QString PatientFileName(const QString& APatientId, const QString& AFilename);
 // "12/34" stays whole instead of being cut to its last part.
 QString ResultFileName(const QString& APatientCode, const QString& AKind, const QDateTime& ANow);
 
-// A path in AFolder that no file occupies: the name itself, else "%s_(%d)%s".
+// The name a received picture is saved under: the sender's name part without leading
+// dots, with the picture's own extension (from its bytes, else its media type; ".bin"
+// when neither tells) appended unless it already ends in a picture or PDF extension, so
+// that nothing received runs by a double-click ("invoice.exe" -> "invoice.exe.jpg").
+QString ReceivedImageName(const QString& AName, const QByteArray& ABytes,
+                          const QString& AContentType);
+
+// A path in AFolder that no directory entry occupies, not even a dangling link: the
+// name itself, else "%s_(%d)%s".
 QString UniqueFilePath(const QString& AFolder, const QString& AName);
 
 // Line breaks (CR LF, LF, CR) as CR LF.

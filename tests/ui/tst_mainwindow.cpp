@@ -619,27 +619,21 @@ private Q_SLOTS:
         QTest::newRow("folder parts dropped") << "7"
                                               << "a/b\\c:photo.jpg"
                                               << "pt7_photo.jpg";
-        QTest::newRow("climbing out is not possible") << ""
-                                                      << "../../etc/passwd"
-                                                      << "passwd";
-        QTest::newRow("dots only") << ""
-                                   << ".."
-                                   << "image.jpg";
-        QTest::newRow("empty name") << ""
-                                    << ""
-                                    << "image.jpg";
-        QTest::newRow("reserved device name") << ""
-                                              << "CON.jpg"
-                                              << "_CON.jpg";
-        QTest::newRow("reserved, other case") << ""
-                                              << "lpt1"
-                                              << "_lpt1";
+        QTest::newRow("climbing out is not possible") << "" << "../../etc/passwd" << "passwd.jpg";
+        QTest::newRow("dots only") << "" << ".." << "image.jpg";
+        QTest::newRow("empty name") << "" << "" << "image.jpg";
+        QTest::newRow("reserved device name") << "" << "CON.jpg" << "_CON.jpg";
+        QTest::newRow("reserved, other case") << "" << "lpt1" << "_lpt1.jpg";
+        QTest::newRow("reserved console input") << "" << "CONIN$.jpg" << "_CONIN$.jpg";
+        QTest::newRow("reserved superscript port") << "" << QStringLiteral("COM\u00B9.png") << QStringLiteral("_COM\u00B9.png");
         QTest::newRow("control characters") << "" << QStringLiteral("a\x01\tb?.jpg") << "a__b_.jpg";
-        QTest::newRow("trailing dots and blanks") << ""
-                                                  << "scan. . "
-                                                  << "scan";
-        QTest::newRow("right-to-left override")
-            << "" << QStringLiteral("invoice\u202Efdp.exe") << "invoice_fdp.exe";
+        QTest::newRow("trailing dots and blanks") << "" << "scan. . " << "scan.jpg";
+        QTest::newRow("right-to-left override") << "" << QStringLiteral("invoice\u202Efdp.exe") << "invoice_fdp.exe.jpg";
+        // Nothing received can run by a double-click.
+        QTest::newRow("a program's extension") << "" << "invoice.exe" << "invoice.exe.jpg";
+        QTest::newRow("a desktop entry") << "" << "run.desktop" << "run.desktop.jpg";
+        QTest::newRow("a hidden file") << "" << ".bashrc" << "bashrc.jpg";
+        QTest::newRow("a PDF keeps its extension") << "" << "report.PDF" << "report.PDF";
     }
     void autoSaveNames() {
         QFETCH(QString, patient);
@@ -700,6 +694,25 @@ private Q_SLOTS:
         QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         form.btnStop->click();
+    }
+
+    // A link in the save folder, even one that points nowhere, is a taken name: the write
+    // never goes through it to somewhere else.
+    void danglingLinkIsTaken() {
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        const QString elsewhere = FEnv->Root() + QStringLiteral("/elsewhere/target.jpg");
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(FEnv->Root() + QStringLiteral("/elsewhere")));
+        QVERIFY(QFile::link(elsewhere, folder + QStringLiteral("/image.jpg")));
+        form.edtFolder->setText(folder);
+        form.chkAutoSave->setChecked(true);
+        form.AddImageItem(QStringLiteral("image.jpg"), QStringLiteral("image/jpeg"), "bytes");
+        QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/image_(1).jpg"));
+        QVERIFY(!QFileInfo::exists(elsewhere));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/image.jpg")).isSymLink());
+        // Texts too, and a text always ends in .txt.
+        form.AddTextItem(QStringLiteral("note"), QStringLiteral("x"));
+        QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/note.txt"));
     }
 
     void uniqueNames() {
