@@ -20,6 +20,7 @@
 #include "ui/uSavedFiles.h"
 #include "ui/uSelectionOverlay.h"
 #include "ui/uStatusLine.h"
+#include "ui/uTextBound.h"
 #include "ui/uWindowFont.h"
 
 #include <QApplication>
@@ -576,7 +577,8 @@ void TFormMain::AddTextItem(const QString& AName, const QString& AText) {
     item.ReceivedAt = TClock::Now();
     item.IsText = true;
     item.Text = SavedFiles::NormaliseLineBreaks(AText);
-    CopyToClipboard(item.Text);
+    const TBoundedText copied = BoundedForDisplay(item.Text);
+    CopyToClipboard(copied.Text);
 
     const ItemSaver::TSaved saved = ItemSaver::SaveText(edtFolder->text(), AName, item.Text);
     item.SavedPath = saved.Path;
@@ -584,8 +586,11 @@ void TFormMain::AddTextItem(const QString& AName, const QString& AText) {
     InsertItem(item);
     ShowItem(0);
     if (!item.SavedPath.isEmpty()) {
-        SetStatusText(QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + item.SavedPath,
-                      StatusLine::Green);
+        SetStatusText(
+            (copied.Cut ? QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")
+                        : QStringLiteral("クリップボードにコピー済 ／ 保存先: ")) +
+                item.SavedPath,
+            StatusLine::Green);
         lblStatus->setToolTip(item.SavedPath);
     } else {
         SetStatusText(QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") +

@@ -7,6 +7,7 @@
 #include "ui/uPreviewWidget.h"
 #include "ui/uSelection.h"
 #include "ui/uSelectionOverlay.h"
+#include "ui/uTextBound.h"
 
 #include <QPlainTextEdit>
 #include <cmath>
@@ -40,7 +41,11 @@ void TPreviewPane::ClearPicture() {
 }
 
 void TPreviewPane::ShowText(const QString& AText) {
-    memoText->setPlainText(AText);
+    const TBoundedText shown = BoundedForDisplay(AText);
+    memoText->setPlainText(
+        shown.Cut ? shown.Text + QStringLiteral("\n\n（長いテキストのため、表示はここまでです。全文"
+                                                "は保存したファイルにあります）")
+                  : shown.Text);
     memoText->show();
     imgPreview->hide();
     ClearPicture();

@@ -715,6 +715,23 @@ private Q_SLOTS:
         QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/note.txt"));
     }
 
+    // A huge text is saved whole but shown and copied only in part, and says so.
+    void hugeTextIsBounded() {
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.edtFolder->setText(folder);
+        const QString text = QStringLiteral("行\n").repeated(1000000); // 2 million characters
+        form.AddTextItem(QStringLiteral("huge.txt"), text);
+        const QByteArray saved = ReadAll(folder + QStringLiteral("/huge.txt"));
+        QCOMPARE(saved.size(), 3 + 1000000 * (3 + 2)); // mark, then 行 and CR LF each line
+        QVERIFY(form.memoText->blockCount() <= 20000 + 3);
+        QVERIFY(form.memoText->toPlainText().endsWith(QStringLiteral("全文は保存したファイルにあります）")));
+        QVERIFY(QApplication::clipboard()->text().size() <= 512 * 1024);
+        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")));
+        form.AddTextItem(QStringLiteral("small.txt"), QStringLiteral("a\nb"));
+        QCOMPARE(form.memoText->toPlainText(), QStringLiteral("a\nb"));
+    }
+
     void uniqueNames() {
         const QString folder = FEnv->Root() + QStringLiteral("/u");
         QDir().mkpath(folder);
