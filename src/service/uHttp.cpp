@@ -98,6 +98,40 @@ int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t
     return 0;
 }
 
+// What the user reads first: a short Japanese description, then the technical detail.
+QString Described(const QString& ADescription, const QString& ADetail) {
+    return ADescription + QStringLiteral("（") + ADetail + QStringLiteral("）");
+}
+
+QString DescriptionOf(CURLcode ACode) {
+    switch (ACode) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("サーバー名が見つかりません");
+    case CURLE_COULDNT_CONNECT:
+        return QStringLiteral("接続できません");
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral("時間切れ");
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+        return QStringLiteral("証明書を確認できません");
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("暗号化した接続を確立できません");
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("通信が途中で切れました");
+    case CURLE_SEND_ERROR:
+        return QStringLiteral("送信できません");
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return QStringLiteral("サーバーURLが正しくありません");
+    default:
+        return QStringLiteral("通信エラー");
+    }
+}
+
 TCurlPtr<CURL> NewEasyHandle() {
     TCurlPtr<CURL> curl(curl_easy_init());
     if (!curl)
@@ -142,16 +176,20 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
     const CURLcode rc = curl_easy_perform(ACurl);
     if (transfer.TooLarge)
         throw TTransportError(
-            QStringLiteral("Response body exceeds %1 bytes").arg(transfer.MaxBytes));
+            Described(QStringLiteral("応答が大きすぎます"),
+                      QStringLiteral("Response body exceeds %1 bytes").arg(transfer.MaxBytes)));
     if (transfer.Cancelled)
-        throw TTransportError(QStringLiteral("Request cancelled"));
+        throw TTransportError(
+            Described(QStringLiteral("中止しました"), QStringLiteral("Request cancelled")));
     if (transfer.TimedOut)
-        throw TTransportError(QStringLiteral("Operation timed out: no response within %1 ms")
-                                  .arg(transfer.TimeoutMs));
+        throw TTransportError(
+            Described(QStringLiteral("時間切れ"),
+                      QStringLiteral("Operation timed out: no response within %1 ms")
+                          .arg(transfer.TimeoutMs)));
     if (rc != CURLE_OK) {
         const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
                                               : QString::fromUtf8(curl_easy_strerror(rc));
-        throw TTransportError(detail.trimmed());
+        throw TTransportError(Described(DescriptionOf(rc), detail.trimmed()));
     }
     // A Content-Length that promised more than came must not leave the spare room in a
     // body that the window keeps for the rest of the session.
@@ -265,7 +303,8 @@ QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qin
     }
     z_stream zs{};
     if (inflateInit2(&zs, windowBits) != Z_OK)
-        throw TTransportError(QStringLiteral("Could not inflate the response body"));
+        throw TTransportError(Described(QStringLiteral("応答を展開できません"),
+                                        QStringLiteral("Could not inflate the response body")));
     QByteArray out;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(ABody.constData()));
     zs.avail_in = uInt(ABody.size());
@@ -277,17 +316,22 @@ QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qin
         rc = inflate(&zs, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END) {
             inflateEnd(&zs);
-            throw TTransportError(QStringLiteral("Could not inflate the response body"));
+            throw TTransportError(Described(QStringLiteral("応答を展開できません"),
+                                            QStringLiteral("Could not inflate the response body")));
         }
         const qint64 produced = qint64(sizeof(chunk) - zs.avail_out);
         if (out.size() + produced > AMaxBytes) {
             inflateEnd(&zs);
-            throw TTransportError(QStringLiteral("Response body exceeds %1 bytes").arg(AMaxBytes));
+            throw TTransportError(
+                Described(QStringLiteral("応答が大きすぎます"),
+                          QStringLiteral("Response body exceeds %1 bytes").arg(AMaxBytes)));
         }
         out.append(chunk, qsizetype(produced));
         if (rc == Z_OK && zs.avail_in == 0 && produced == 0) {
             inflateEnd(&zs);
-            throw TTransportError(QStringLiteral("Could not inflate the response body: truncated"));
+            throw TTransportError(
+                Described(QStringLiteral("応答を展開できません"),
+                          QStringLiteral("Could not inflate the response body: truncated")));
         }
     }
     inflateEnd(&zs);

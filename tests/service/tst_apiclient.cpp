@@ -45,7 +45,8 @@ QList<TPart> SplitMultipart(const QByteArray& ABody, const QByteArray& AContentT
         const qsizetype next = ABody.indexOf("\r\n" + boundary, headerEnd);
         if (headerEnd < 0 || next < 0)
             return {};
-        parts.append({ABody.mid(pos, headerEnd - pos), ABody.mid(headerEnd + 4, next - headerEnd - 4)});
+        parts.append(
+            {ABody.mid(pos, headerEnd - pos), ABody.mid(headerEnd + 4, next - headerEnd - 4)});
         pos = next + 2;
     }
 }
@@ -153,7 +154,9 @@ private Q_SLOTS:
         api.Login(QStringLiteral("受付@example.jp"), password, error);
         const auto r = LastRequest();
         QCOMPARE(r.Method, QByteArray("POST"));
-        const QByteArray expected = "{\"email\":\"\\u53D7\\u4ED8@example.jp\",\"password\":\"p\\u00E4\\\"\\\\/\\n\\t\\u0001\\uD83D\\uDE00\\u00DF\",\"remember_me\":true}";
+        const QByteArray expected =
+            "{\"email\":\"\\u53D7\\u4ED8@example.jp\",\"password\":\"p\\u00E4\\\"\\\\/"
+            "\\n\\t\\u0001\\uD83D\\uDE00\\u00DF\",\"remember_me\":true}";
         QCOMPARE(r.Body, expected);
         QCOMPARE(r.Header("Content-Type"), QByteArray("application/json"));
         QVERIFY(!r.HasHeader("Authorization"));
@@ -176,26 +179,48 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("tokenOrError");
         const QString noToken = QStringLiteral("サーバー応答にトークンが含まれていません");
-        QTest::newRow("token") << 200 << QByteArray(R"({"access_token":"abc","token_type":"bearer"})") << QByteArray() << true << "abc";
-        QTest::newRow("numeric token") << 200 << QByteArray(R"({"access_token":12.50})") << QByteArray() << true << "12.50";
-        QTest::newRow("gzip body") << 200 << QByteArray(R"({"access_token":"gz"})") << QByteArray("gzip") << true << "gz";
-        QTest::newRow("deflate body") << 200 << QByteArray(R"({"access_token":"df"})") << QByteArray("deflate") << true << "df";
-        QTest::newRow("raw deflate body") << 200 << QByteArray(R"({"access_token":"raw"})") << QByteArray("raw-deflate") << true << "raw";
+        QTest::newRow("token") << 200
+                               << QByteArray(R"({"access_token":"abc","token_type":"bearer"})")
+                               << QByteArray() << true << "abc";
+        QTest::newRow("numeric token")
+            << 200 << QByteArray(R"({"access_token":12.50})") << QByteArray() << true << "12.50";
+        QTest::newRow("gzip body")
+            << 200 << QByteArray(R"({"access_token":"gz"})") << QByteArray("gzip") << true << "gz";
+        QTest::newRow("deflate body") << 200 << QByteArray(R"({"access_token":"df"})")
+                                      << QByteArray("deflate") << true << "df";
+        QTest::newRow("raw deflate body") << 200 << QByteArray(R"({"access_token":"raw"})")
+                                          << QByteArray("raw-deflate") << true << "raw";
         QTest::newRow("empty body") << 200 << QByteArray() << QByteArray() << false << noToken;
-        QTest::newRow("null token") << 200 << QByteArray(R"({"access_token":null})") << QByteArray() << false << noToken;
-        QTest::newRow("empty token") << 200 << QByteArray(R"({"access_token":""})") << QByteArray() << false << noToken;
-        QTest::newRow("token is a list") << 200 << QByteArray(R"({"access_token":["a"]})") << QByteArray() << false << noToken;
-        QTest::newRow("not an object") << 200 << QByteArray(R"(["access_token"])") << QByteArray() << false << noToken;
-        QTest::newRow("not JSON") << 200 << QByteArray("<html>ok</html>") << QByteArray() << false << noToken;
-        QTest::newRow("201 is a failure") << 201 << QByteArray(R"({"access_token":"abc"})") << QByteArray() << false << "HTTP 201";
-        QTest::newRow("201 with detail") << 201 << QByteArray(R"({"access_token":"abc","detail":"作成"})") << QByteArray() << false << "作成";
-        QTest::newRow("detail string") << 401 << QByteArray(R"({"detail":"認証に失敗しました"})") << QByteArray() << false << "認証に失敗しました";
-        QTest::newRow("detail list") << 422 << QByteArray(R"({"detail":[{"msg":"field required"}]})") << QByteArray() << false << "HTTP 422";
-        QTest::newRow("detail number") << 400 << QByteArray(R"({"detail":5.20})") << QByteArray() << false << "5.20";
-        QTest::newRow("detail empty") << 403 << QByteArray(R"({"detail":""})") << QByteArray() << false << "HTTP 403";
-        QTest::newRow("detail null") << 403 << QByteArray(R"({"detail":null})") << QByteArray() << false << "HTTP 403";
-        QTest::newRow("html error") << 502 << QByteArray("<h1>Bad Gateway</h1>") << QByteArray() << false << "HTTP 502";
-        QTest::newRow("gzip error detail") << 401 << QByteArray(R"({"detail":"期限切れ"})") << QByteArray("gzip") << false << "期限切れ";
+        QTest::newRow("null token")
+            << 200 << QByteArray(R"({"access_token":null})") << QByteArray() << false << noToken;
+        QTest::newRow("empty token")
+            << 200 << QByteArray(R"({"access_token":""})") << QByteArray() << false << noToken;
+        QTest::newRow("token is a list")
+            << 200 << QByteArray(R"({"access_token":["a"]})") << QByteArray() << false << noToken;
+        QTest::newRow("not an object")
+            << 200 << QByteArray(R"(["access_token"])") << QByteArray() << false << noToken;
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>ok</html>") << QByteArray() << false
+                                  << noToken;
+        QTest::newRow("201 is a failure") << 201 << QByteArray(R"({"access_token":"abc"})")
+                                          << QByteArray() << false << "HTTP 201";
+        QTest::newRow("201 with detail")
+            << 201 << QByteArray(R"({"access_token":"abc","detail":"作成"})") << QByteArray()
+            << false << "作成";
+        QTest::newRow("detail string") << 401 << QByteArray(R"({"detail":"認証に失敗しました"})")
+                                       << QByteArray() << false << "認証に失敗しました";
+        QTest::newRow("detail list")
+            << 422 << QByteArray(R"({"detail":[{"msg":"field required"}]})") << QByteArray()
+            << false << "HTTP 422";
+        QTest::newRow("detail number")
+            << 400 << QByteArray(R"({"detail":5.20})") << QByteArray() << false << "5.20";
+        QTest::newRow("detail empty")
+            << 403 << QByteArray(R"({"detail":""})") << QByteArray() << false << "HTTP 403";
+        QTest::newRow("detail null")
+            << 403 << QByteArray(R"({"detail":null})") << QByteArray() << false << "HTTP 403";
+        QTest::newRow("html error")
+            << 502 << QByteArray("<h1>Bad Gateway</h1>") << QByteArray() << false << "HTTP 502";
+        QTest::newRow("gzip error detail") << 401 << QByteArray(R"({"detail":"期限切れ"})")
+                                           << QByteArray("gzip") << false << "期限切れ";
     }
     void loginResponses() {
         QFETCH(int, status);
@@ -214,28 +239,43 @@ private Q_SLOTS:
             QVERIFY(api->Token().isEmpty());
     }
 
+    // The user reads a short Japanese description first, then curl's own words.
     void transportFailures_data() {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("dropped connection") << "drop";
-        QTest::newRow("nobody listening") << "closed";
-        QTest::newRow("broken gzip") << "badgzip";
+        QTest::addColumn<QString>("description");
+        QTest::newRow("dropped connection") << "drop"
+                                            << "通信が途中で切れました（";
+        QTest::newRow("nobody listening") << "closed"
+                                          << "接続できません（";
+        QTest::newRow("broken gzip") << "badgzip"
+                                     << "応答を展開できません（";
+        QTest::newRow("no such host") << "nohost"
+                                      << "サーバー名が見つかりません（";
+        QTest::newRow("not a URL") << "badurl"
+                                   << "サーバーURLが正しくありません（";
     }
     void transportFailures() {
         QFETCH(QString, kind);
+        QFETCH(QString, description);
         auto api = SignedIn();
         if (kind == QLatin1String("drop"))
             Script(QStringLiteral("/api/auth/login"), 200, "{}", {}, {}, 0, true);
         if (kind == QLatin1String("badgzip"))
             Script(QStringLiteral("/api/auth/login"), 200, "not gzip at all",
                    {{"Content-Encoding", "gzip"}});
-        TApiClient closed(QStringLiteral("http://127.0.0.1:1"));
-        TApiClient& client = kind == QLatin1String("closed") ? closed : *api;
+        TApiClient closed(kind == QLatin1String("nohost")
+                              ? QStringLiteral("http://no-such-host.invalid")
+                          : kind == QLatin1String("badurl") ? QStringLiteral("nonsense://x")
+                                                            : QStringLiteral("http://127.0.0.1:1"));
+        const bool own = kind == QLatin1String("drop") || kind == QLatin1String("badgzip");
+        TApiClient& client = own ? *api : closed;
         QString error;
         try {
             client.Login(QStringLiteral("demo@example.com"), QStringLiteral("secret"), error);
             QFAIL("a transport failure must be raised");
         } catch (const TTransportError& e) {
-            QVERIFY(!e.Message().isEmpty());
+            QVERIFY2(e.Message().startsWith(description), qPrintable(e.Message()));
+            QVERIFY(e.Message().endsWith(QStringLiteral("）")));
         }
         QVERIFY(client.Token().isEmpty());
     }
@@ -276,7 +316,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, encoding);
         const QByteArray data = QByteArray("診療所").repeated(10000);
         QCOMPARE(InflateBody(Gzip(data), "gzip", 1 << 30), data);
-        QVERIFY_THROWS_EXCEPTION(TTransportError, InflateBody(Gzip(data).left(40), encoding, 1 << 30));
+        QVERIFY_THROWS_EXCEPTION(TTransportError,
+                                 InflateBody(Gzip(data).left(40), encoding, 1 << 30));
         QVERIFY_THROWS_EXCEPTION(TTransportError, InflateBody(Gzip(data), "gzip", 1000));
     }
 
@@ -289,26 +330,83 @@ private Q_SLOTS:
         QTest::addColumn<TPollResult>("result");
         QTest::addColumn<QString>("filename");
         QTest::addColumn<QString>("contentType");
-        QTest::newRow("jpeg") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "IMG_0001.jpg"}} << QByteArray("\xFF\xD8jpeg") << TPollResult::prImage << "IMG_0001.jpg" << "image/jpeg";
-        QTest::newRow("text in capitals") << 200 << THeaders{{"Content-Type", "Text/Plain; charset=UTF-8"}} << QByteArray("hello") << TPollResult::prText << "result.txt" << "Text/Plain; charset=UTF-8";
-        QTest::newRow("text/ in the middle is not text") << 200 << THeaders{{"Content-Type", "application/x-text/odd"}} << QByteArray("x") << TPollResult::prImage << "image.jpg" << "application/x-text/odd";
-        QTest::newRow("a JPEG with text/ in a parameter") << 200 << THeaders{{"Content-Type", "image/jpeg; comment=text/x"}} << QByteArray("\xFF\xD8jpeg") << TPollResult::prImage << "image.jpg" << "image/jpeg; comment=text/x";
-        QTest::newRow("text with blanks before its parameter") << 200 << THeaders{{"Content-Type", " TEXT/plain ;charset=utf-8"}} << QByteArray("x") << TPollResult::prText << "result.txt" << "TEXT/plain ;charset=utf-8";
+        QTest::newRow("jpeg") << 200
+                              << THeaders{{"Content-Type", "image/jpeg"},
+                                          {"X-Image-Filename", "IMG_0001.jpg"}}
+                              << QByteArray("\xFF\xD8jpeg") << TPollResult::prImage
+                              << "IMG_0001.jpg"
+                              << "image/jpeg";
+        QTest::newRow("text in capitals")
+            << 200 << THeaders{{"Content-Type", "Text/Plain; charset=UTF-8"}} << QByteArray("hello")
+            << TPollResult::prText << "result.txt"
+            << "Text/Plain; charset=UTF-8";
+        QTest::newRow("text/ in the middle is not text")
+            << 200 << THeaders{{"Content-Type", "application/x-text/odd"}} << QByteArray("x")
+            << TPollResult::prImage << "image.jpg"
+            << "application/x-text/odd";
+        QTest::newRow("a JPEG with text/ in a parameter")
+            << 200 << THeaders{{"Content-Type", "image/jpeg; comment=text/x"}}
+            << QByteArray("\xFF\xD8jpeg") << TPollResult::prImage << "image.jpg"
+            << "image/jpeg; comment=text/x";
+        QTest::newRow("text with blanks before its parameter")
+            << 200 << THeaders{{"Content-Type", " TEXT/plain ;charset=utf-8"}} << QByteArray("x")
+            << TPollResult::prText << "result.txt"
+            << "TEXT/plain ;charset=utf-8";
         // A name that does not decode: the item is kept under the fall-back name.
-        QTest::newRow("percent at end") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "trail%"}} << QByteArray("x") << TPollResult::prImage << "image.jpg" << "image/jpeg";
-        QTest::newRow("one digit") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "abc%4"}} << QByteArray("x") << TPollResult::prImage << "image.jpg" << "image/jpeg";
-        QTest::newRow("not hex") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "bad%zz.jpg"}} << QByteArray("x") << TPollResult::prImage << "image.jpg" << "image/jpeg";
-        QTest::newRow("not UTF-8, a text") << 200 << THeaders{{"Content-Type", "text/plain"}, {"X-Image-Filename", "%FF%FE.txt"}} << QByteArray("x") << TPollResult::prText << "result.txt" << "text/plain";
-        QTest::newRow("pdf") << 200 << THeaders{{"Content-Type", "application/pdf"}} << QByteArray("%PDF") << TPollResult::prImage << "image.jpg" << "application/pdf";
-        QTest::newRow("json") << 200 << THeaders{{"Content-Type", "application/json"}} << QByteArray("{}") << TPollResult::prImage << "image.jpg" << "application/json";
-        QTest::newRow("empty body") << 200 << THeaders{{"Content-Type", "image/png"}} << QByteArray() << TPollResult::prImage << "image.jpg" << "image/png";
-        QTest::newRow("japanese name") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "%E6%A4%9C%E6%9F%BB%E7%B5%90%E6%9E%9C.jpg"}} << QByteArray("x") << TPollResult::prImage << "検査結果.jpg" << "image/jpeg";
-        QTest::newRow("plus and doubled percent") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "a+b%%c%2Bd.jpg"}} << QByteArray("x") << TPollResult::prImage << "a b%c+d.jpg" << "image/jpeg";
-        QTest::newRow("lower-case escapes, emoji") << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "%f0%9f%98%80.jpg"}} << QByteArray("x") << TPollResult::prImage << "😀.jpg" << "image/jpeg";
-        QTest::newRow("raw UTF-8 in header") << 200 << THeaders{{"Content-Type", "text/plain"}, {"X-Image-Filename", "メモ.txt"}} << QByteArray("x") << TPollResult::prText << "メモ.txt" << "text/plain";
-        QTest::newRow("204") << 204 << THeaders{} << QByteArray() << TPollResult::prEmpty << "" << "";
-        QTest::newRow("401") << 401 << THeaders{} << QByteArray(R"({"detail":"x"})") << TPollResult::prUnauthorized << "" << "";
-        QTest::newRow("403") << 403 << THeaders{} << QByteArray() << TPollResult::prUnauthorized << "" << "";
+        QTest::newRow("percent at end")
+            << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "trail%"}}
+            << QByteArray("x") << TPollResult::prImage << "image.jpg"
+            << "image/jpeg";
+        QTest::newRow("one digit")
+            << 200 << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "abc%4"}}
+            << QByteArray("x") << TPollResult::prImage << "image.jpg"
+            << "image/jpeg";
+        QTest::newRow("not hex") << 200
+                                 << THeaders{{"Content-Type", "image/jpeg"},
+                                             {"X-Image-Filename", "bad%zz.jpg"}}
+                                 << QByteArray("x") << TPollResult::prImage << "image.jpg"
+                                 << "image/jpeg";
+        QTest::newRow("not UTF-8, a text")
+            << 200 << THeaders{{"Content-Type", "text/plain"}, {"X-Image-Filename", "%FF%FE.txt"}}
+            << QByteArray("x") << TPollResult::prText << "result.txt"
+            << "text/plain";
+        QTest::newRow("pdf") << 200 << THeaders{{"Content-Type", "application/pdf"}}
+                             << QByteArray("%PDF") << TPollResult::prImage << "image.jpg"
+                             << "application/pdf";
+        QTest::newRow("json") << 200 << THeaders{{"Content-Type", "application/json"}}
+                              << QByteArray("{}") << TPollResult::prImage << "image.jpg"
+                              << "application/json";
+        QTest::newRow("empty body") << 200 << THeaders{{"Content-Type", "image/png"}}
+                                    << QByteArray() << TPollResult::prImage << "image.jpg"
+                                    << "image/png";
+        QTest::newRow("japanese name")
+            << 200
+            << THeaders{{"Content-Type", "image/jpeg"},
+                        {"X-Image-Filename", "%E6%A4%9C%E6%9F%BB%E7%B5%90%E6%9E%9C.jpg"}}
+            << QByteArray("x") << TPollResult::prImage << "検査結果.jpg"
+            << "image/jpeg";
+        QTest::newRow("plus and doubled percent")
+            << 200
+            << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "a+b%%c%2Bd.jpg"}}
+            << QByteArray("x") << TPollResult::prImage << "a b%c+d.jpg"
+            << "image/jpeg";
+        QTest::newRow("lower-case escapes, emoji")
+            << 200
+            << THeaders{{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "%f0%9f%98%80.jpg"}}
+            << QByteArray("x") << TPollResult::prImage << "😀.jpg"
+            << "image/jpeg";
+        QTest::newRow("raw UTF-8 in header")
+            << 200 << THeaders{{"Content-Type", "text/plain"}, {"X-Image-Filename", "メモ.txt"}}
+            << QByteArray("x") << TPollResult::prText << "メモ.txt"
+            << "text/plain";
+        QTest::newRow("204") << 204 << THeaders{} << QByteArray() << TPollResult::prEmpty << ""
+                             << "";
+        QTest::newRow("401") << 401 << THeaders{} << QByteArray(R"({"detail":"x"})")
+                             << TPollResult::prUnauthorized << ""
+                             << "";
+        QTest::newRow("403") << 403 << THeaders{} << QByteArray() << TPollResult::prUnauthorized
+                             << ""
+                             << "";
     }
     void pollResults() {
         QFETCH(int, status);
@@ -397,8 +495,12 @@ private Q_SLOTS:
     void pollRealItems() {
         auto api = SignedIn();
         const QString name = QStringLiteral("検査 結果+100%.jpg");
-        QCOMPARE(FService.SendFile(QStringLiteral("demo@example.com:secret"), name, "image/jpeg", "JPEGDATA"), 202);
-        QCOMPARE(FService.SendText(QStringLiteral("demo@example.com:secret"), QStringLiteral("本文")), 202);
+        QCOMPARE(FService.SendFile(QStringLiteral("demo@example.com:secret"), name, "image/jpeg",
+                                   "JPEGDATA"),
+                 202);
+        QCOMPARE(
+            FService.SendText(QStringLiteral("demo@example.com:secret"), QStringLiteral("本文")),
+            202);
         QByteArray stream;
         QString filename, type;
         QCOMPARE(api->Poll(5, stream, filename, type), TPollResult::prImage);
@@ -434,11 +536,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("patient");
         QTest::addColumn<bool>("prescription");
         QTest::addColumn<QStringList>("names");
-        QTest::newRow("plain") << QByteArray("\xFF\xD8\xFF\xE0jpeg\r\n--x") << QString() << false << QStringList{"file", "notify_pc"};
-        QTest::newRow("patient") << QByteArray("J") << QStringLiteral("患者0012") << false << QStringList{"file", "patient_code", "notify_pc"};
-        QTest::newRow("blank patient sent as is") << QByteArray("J") << QStringLiteral("  ") << false << QStringList{"file", "patient_code", "notify_pc"};
-        QTest::newRow("prescription") << QByteArray("J") << QStringLiteral("7") << true << QStringList{"file", "patient_code", "notify_pc", "mode"};
-        QTest::newRow("empty jpeg, prescription") << QByteArray() << QString() << true << QStringList{"file", "notify_pc", "mode"};
+        QTest::newRow("plain") << QByteArray("\xFF\xD8\xFF\xE0jpeg\r\n--x") << QString() << false
+                               << QStringList{"file", "notify_pc"};
+        QTest::newRow("patient") << QByteArray("J") << QStringLiteral("患者0012") << false
+                                 << QStringList{"file", "patient_code", "notify_pc"};
+        QTest::newRow("blank patient sent as is")
+            << QByteArray("J") << QStringLiteral("  ") << false
+            << QStringList{"file", "patient_code", "notify_pc"};
+        QTest::newRow("prescription") << QByteArray("J") << QStringLiteral("7") << true
+                                      << QStringList{"file", "patient_code", "notify_pc", "mode"};
+        QTest::newRow("empty jpeg, prescription")
+            << QByteArray() << QString() << true << QStringList{"file", "notify_pc", "mode"};
     }
     void ocrForm() {
         QFETCH(QByteArray, jpeg);
@@ -460,13 +568,17 @@ private Q_SLOTS:
         const QList<TPart> parts = SplitMultipart(r.Body, r.Header("Content-Type"), &wellFormed);
         QVERIFY2(wellFormed, r.Body.constData());
         QCOMPARE(parts.size(), names.size());
-        QCOMPARE(parts[0].Headers, QByteArray("Content-Disposition: form-data; name=\"file\"; filename=\"region.jpg\"\r\nContent-Type: image/jpeg"));
+        QCOMPARE(parts[0].Headers,
+                 QByteArray("Content-Disposition: form-data; name=\"file\"; "
+                            "filename=\"region.jpg\"\r\nContent-Type: image/jpeg"));
         QCOMPARE(parts[0].Content, jpeg);
         for (int i = 1; i < parts.size(); ++i) {
-            QCOMPARE(parts[i].Headers, "Content-Disposition: form-data; name=\"" + names[i].toUtf8() + "\"");
+            QCOMPARE(parts[i].Headers,
+                     "Content-Disposition: form-data; name=\"" + names[i].toUtf8() + "\"");
             const QByteArray expected = names[i] == QLatin1String("patient_code") ? patient.toUtf8()
-                                      : names[i] == QLatin1String("notify_pc")    ? QByteArray("false")
-                                                                                  : QByteArray("prescription");
+                                        : names[i] == QLatin1String("notify_pc")
+                                            ? QByteArray("false")
+                                            : QByteArray("prescription");
             QCOMPARE(parts[i].Content, expected);
         }
     }
@@ -477,15 +589,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("textOrError");
         const QString missing = QStringLiteral("サーバー応答に extracted_text が含まれていません");
-        QTest::newRow("text") << 200 << QByteArray(R"({"extracted_text":"血糖 98"})") << true << "血糖 98";
+        QTest::newRow("text") << 200 << QByteArray(R"({"extracted_text":"血糖 98"})") << true
+                              << "血糖 98";
         QTest::newRow("null text") << 200 << QByteArray(R"({"extracted_text":null})") << true << "";
-        QTest::newRow("number") << 200 << QByteArray(R"({"extracted_text":1.50})") << true << "1.50";
-        QTest::newRow("201 counts") << 201 << QByteArray(R"({"extracted_text":"x"})") << true << "x";
+        QTest::newRow("number") << 200 << QByteArray(R"({"extracted_text":1.50})") << true
+                                << "1.50";
+        QTest::newRow("201 counts")
+            << 201 << QByteArray(R"({"extracted_text":"x"})") << true << "x";
         QTest::newRow("html") << 200 << QByteArray("<html></html>") << false << missing;
         QTest::newRow("missing") << 200 << QByteArray(R"({"text":"x"})") << false << missing;
-        QTest::newRow("object") << 200 << QByteArray(R"({"extracted_text":{}})") << false << missing;
+        QTest::newRow("object") << 200 << QByteArray(R"({"extracted_text":{}})") << false
+                                << missing;
         QTest::newRow("expired token") << 401 << QByteArray() << false << "HTTP 401";
-        QTest::newRow("detail") << 413 << QByteArray(R"({"detail":"画像が大きすぎます"})") << false << "画像が大きすぎます";
+        QTest::newRow("detail") << 413 << QByteArray(R"({"detail":"画像が大きすぎます"})") << false
+                                << "画像が大きすぎます";
     }
     void ocrResponses() {
         QFETCH(int, status);
@@ -522,12 +639,14 @@ private Q_SLOTS:
 
     void extractResponse() {
         auto api = SignedIn();
-        Script(QStringLiteral("/api/extraction/extract"), 200,
-               R"({"results":[{"name":"HbA1c","value":5.20,"unit":"%","reference":"4.6-6.2","flag":null},)"
-               R"({"name":"血糖","value":"98","unit":"mg/dL","flag":"H"}],"exam_date":"2024-05-01","institution":"テスト病院"})");
+        Script(
+            QStringLiteral("/api/extraction/extract"), 200,
+            R"({"results":[{"name":"HbA1c","value":5.20,"unit":"%","reference":"4.6-6.2","flag":null},)"
+            R"({"name":"血糖","value":"98","unit":"mg/dL","flag":"H"}],"exam_date":"2024-05-01","institution":"テスト病院"})");
         QList<TLabValue> values;
         QString date, inst, error;
-        QVERIFY(api->ExtractValues(QStringLiteral("HbA1c 5.20 %\n血糖 98"), values, date, inst, error));
+        QVERIFY(
+            api->ExtractValues(QStringLiteral("HbA1c 5.20 %\n血糖 98"), values, date, inst, error));
         QCOMPARE(values.size(), 2);
         QCOMPARE(values[0].Value, QStringLiteral("5.20"));
         QCOMPARE(values[0].Flag, QString());
@@ -549,11 +668,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("date");
-        QTest::newRow("empty results") << 200 << QByteArray(R"({"results":[]})") << true << "" << "";
-        QTest::newRow("no results, date kept") << 200 << QByteArray(R"({"exam_date":"2024-01-02"})") << false << "サーバー応答の形式が不正です" << "2024-01-02";
-        QTest::newRow("results not an array") << 200 << QByteArray(R"({"results":{}})") << false << "サーバー応答の形式が不正です" << "";
-        QTest::newRow("not JSON") << 200 << QByteArray("oops") << false << "サーバー応答の形式が不正です" << "";
-        QTest::newRow("error status") << 500 << QByteArray(R"({"detail":"抽出に失敗"})") << false << "抽出に失敗" << "";
+        QTest::newRow("empty results") << 200 << QByteArray(R"({"results":[]})") << true << ""
+                                       << "";
+        QTest::newRow("no results, date kept") << 200 << QByteArray(R"({"exam_date":"2024-01-02"})")
+                                               << false << "サーバー応答の形式が不正です"
+                                               << "2024-01-02";
+        QTest::newRow("results not an array")
+            << 200 << QByteArray(R"({"results":{}})") << false << "サーバー応答の形式が不正です"
+            << "";
+        QTest::newRow("not JSON") << 200 << QByteArray("oops") << false
+                                  << "サーバー応答の形式が不正です"
+                                  << "";
+        QTest::newRow("error status")
+            << 500 << QByteArray(R"({"detail":"抽出に失敗"})") << false << "抽出に失敗"
+            << "";
     }
     void extractOutcomes() {
         QFETCH(int, status);
@@ -573,9 +701,11 @@ private Q_SLOTS:
     void nonObjectElementsRaise_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("results") << "/api/extraction/extract" << QByteArray(R"({"results":[{"name":"a"},"b"]})");
+        QTest::newRow("results") << "/api/extraction/extract"
+                                 << QByteArray(R"({"results":[{"name":"a"},"b"]})");
         QTest::newRow("items") << "/api/extraction/items" << QByteArray(R"({"items":[1]})");
-        QTest::newRow("catalog") << "/api/extraction/items" << QByteArray(R"({"items":[],"catalog":[null]})");
+        QTest::newRow("catalog") << "/api/extraction/items"
+                                 << QByteArray(R"({"items":[],"catalog":[null]})");
     }
     void nonObjectElementsRaise() {
         QFETCH(QString, path);
@@ -586,7 +716,8 @@ private Q_SLOTS:
         QList<TExtractItem> items, catalog;
         QString a, b, err;
         if (path.endsWith(QLatin1String("extract")))
-            QVERIFY_THROWS_EXCEPTION(TAppError, api->ExtractValues(QStringLiteral("x"), values, a, b, err));
+            QVERIFY_THROWS_EXCEPTION(TAppError,
+                                     api->ExtractValues(QStringLiteral("x"), values, a, b, err));
         else
             QVERIFY_THROWS_EXCEPTION(TAppError, api->GetItems(items, catalog, err));
     }
@@ -636,7 +767,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
         QTest::newRow("2xx not an object") << 200 << QByteArray("[]") << "HTTP 200";
         QTest::newRow("2xx not JSON") << 204 << QByteArray() << "HTTP 204";
-        QTest::newRow("detail") << 401 << QByteArray(R"({"detail":"再ログインしてください"})") << "再ログインしてください";
+        QTest::newRow("detail") << 401 << QByteArray(R"({"detail":"再ログインしてください"})")
+                                << "再ログインしてください";
     }
     void getItemsErrors() {
         QFETCH(int, status);
@@ -654,12 +786,16 @@ private Q_SLOTS:
         QTest::addColumn<QList<TExtractItem>>("items");
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("empty list") << QList<TExtractItem>{} << QByteArray(R"({"items":[]})");
-        QTest::newRow("split and trimmed") << QList<TExtractItem>{{QStringLiteral("AST"), QStringLiteral("A, B,,C  \t")}}
-                                           << QByteArray(R"({"items":[{"name":"AST","aliases":["A","B","C"]}]})");
-        QTest::newRow("full-width comma and blank kept") << QList<TExtractItem>{{QStringLiteral("γ"), QStringLiteral("\u3000X、Y，Z")}}
-                                           << QByteArray(R"({"items":[{"name":"\u03B3","aliases":["\u3000X\u3001Y\uFF0CZ"]}]})");
-        QTest::newRow("no aliases") << QList<TExtractItem>{{QStringLiteral("a/b"), QString()}, {QStringLiteral("c"), QStringLiteral(" , ")}}
-                                    << QByteArray(R"({"items":[{"name":"a/b","aliases":[]},{"name":"c","aliases":[]}]})");
+        QTest::newRow("split and trimmed")
+            << QList<TExtractItem>{{QStringLiteral("AST"), QStringLiteral("A, B,,C  \t")}}
+            << QByteArray(R"({"items":[{"name":"AST","aliases":["A","B","C"]}]})");
+        QTest::newRow("full-width comma and blank kept")
+            << QList<TExtractItem>{{QStringLiteral("γ"), QStringLiteral("\u3000X、Y，Z")}}
+            << QByteArray(R"({"items":[{"name":"\u03B3","aliases":["\u3000X\u3001Y\uFF0CZ"]}]})");
+        QTest::newRow("no aliases")
+            << QList<TExtractItem>{{QStringLiteral("a/b"), QString()},
+                                   {QStringLiteral("c"), QStringLiteral(" , ")}}
+            << QByteArray(R"({"items":[{"name":"a/b","aliases":[]},{"name":"c","aliases":[]}]})");
     }
     void saveItems() {
         QFETCH(QList<TExtractItem>, items);
@@ -723,9 +859,13 @@ private Q_SLOTS:
     void decodeFilenameDirect_data() {
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("decoded");
-        QTest::newRow("split UTF-8") << "%E3%81" "%82" << "あ";
-        QTest::newRow("percent pair then hex") << "%%41" << "%41";
-        QTest::newRow("plain") << "a.b" << "a.b";
+        QTest::newRow("split UTF-8") << "%E3%81"
+                                        "%82"
+                                     << "あ";
+        QTest::newRow("percent pair then hex") << "%%41"
+                                               << "%41";
+        QTest::newRow("plain") << "a.b"
+                               << "a.b";
     }
     void decodeFilenameDirect() {
         QFETCH(QString, raw);

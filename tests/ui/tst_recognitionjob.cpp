@@ -96,7 +96,7 @@ private Q_SLOTS:
             << "ログイン失敗: メールアドレスまたはパスワードが正しくありません" << 1 << 0;
         QTest::newRow("a broken transfer is an error, not a result")
             << false << QList<TScriptRow>{{upload, 200, R"({"extracted_text":"half of it"})", true}}
-            << Pwd << false << "transfer closed" << 1 << 1;
+            << Pwd << false << "通信が途中で切れました（transfer closed" << 1 << 1;
     }
     void signInRules() {
         QFETCH(bool, signedIn);
