@@ -282,6 +282,11 @@ void TFormMain::WireCommands() {
     connect(btnConnect, &QPushButton::clicked, this, &TFormMain::StartReceiving);
     connect(btnStop, &QPushButton::clicked, this, &TFormMain::StopReceiving);
     connect(lvImages, &QTreeWidget::itemSelectionChanged, this, &TFormMain::lvImagesSelectItem);
+    connect(edtFolder, &QLineEdit::editingFinished, this, [this] {
+        const QString absolute = SavedFiles::AbsoluteFolder(edtFolder->text());
+        if (absolute != TextRules::Trim(edtFolder->text()))
+            edtFolder->setText(absolute);
+    });
 
     connect(FSession, &TReceivingSession::ImageReceived, this, &TFormMain::AddImageItem);
     connect(FSession, &TReceivingSession::TextReceived, this, &TFormMain::AddReceivedText);
@@ -343,7 +348,8 @@ void TFormMain::SettingsToControls() {
     edtUrl->setText(FSettings.ServerUrl);
     edtEmail->setText(FSettings.Email);
     edtPassword->setText(FSettings.Password);
-    edtFolder->setText(FSettings.SaveFolder);
+    // Shown as the absolute folder it means, so that the user sees where files go.
+    edtFolder->setText(SavedFiles::AbsoluteFolder(FSettings.SaveFolder));
     chkAutoSave->setChecked(FSettings.AutoSave);
     chkAutoConnect->setChecked(FSettings.AutoConnect);
     chkRunAtStartup->setChecked(FSettings.RunAtStartup);

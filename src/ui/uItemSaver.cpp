@@ -22,7 +22,7 @@ TSaved Write(const QString& AFolder, const QString& AName, const QByteArray& ABy
 
 TSaved SaveImage(const QString& AFolder, const QString& APatientId, const QString& AFilename,
                  const QString& AContentType, const QByteArray& AData) {
-    const QString folder = TextRules::Trim(AFolder);
+    const QString folder = SavedFiles::AbsoluteFolder(AFolder);
     if (folder.isEmpty())
         return {};
     const QString name = SavedFiles::ReceivedImageName(AFilename, AData, AContentType);
@@ -34,7 +34,7 @@ TSaved SaveText(const QString& AFolder, const QString& AName, const QString& ATe
 }
 
 TSaved SaveTextBytes(const QString& AFolder, const QString& AName, const QByteArray& ABytes) {
-    QString folder = TextRules::Trim(AFolder);
+    QString folder = SavedFiles::AbsoluteFolder(AFolder);
     if (folder.isEmpty())
         folder = FallbackTextFolder();
     // Whatever the sender called it, it opens as a text and runs as nothing else.

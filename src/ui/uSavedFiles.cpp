@@ -177,6 +177,13 @@ QString UniqueFilePath(const QString& AFolder, const QString& AName) {
     }
 }
 
+QString AbsoluteFolder(const QString& AFolder) {
+    const QString folder = TextRules::Trim(AFolder);
+    if (folder.isEmpty() || QDir::isAbsolutePath(folder))
+        return folder;
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir::home().absoluteFilePath(folder)));
+}
+
 QString NormaliseLineBreaks(const QString& AText) {
     QString out;
     out.reserve(AText.size() + AText.size() / 16);

@@ -40,6 +40,11 @@ QString ReceivedImageName(const QString& AName, const QByteArray& ABytes,
 // name itself, else "%s_(%d)%s".
 QString UniqueFilePath(const QString& AFolder, const QString& AName);
 
+// A save folder as an absolute path: a relative one is taken from the home folder, not
+// from whatever the working directory happens to be (at sign-in: anywhere). Empty stays
+// empty.
+QString AbsoluteFolder(const QString& AFolder);
+
 // Line breaks (CR LF, LF, CR) as CR LF.
 QString NormaliseLineBreaks(const QString& AText);
 

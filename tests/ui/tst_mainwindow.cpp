@@ -619,21 +619,45 @@ private Q_SLOTS:
         QTest::newRow("folder parts dropped") << "7"
                                               << "a/b\\c:photo.jpg"
                                               << "pt7_photo.jpg";
-        QTest::newRow("climbing out is not possible") << "" << "../../etc/passwd" << "passwd.jpg";
-        QTest::newRow("dots only") << "" << ".." << "image.jpg";
-        QTest::newRow("empty name") << "" << "" << "image.jpg";
-        QTest::newRow("reserved device name") << "" << "CON.jpg" << "_CON.jpg";
-        QTest::newRow("reserved, other case") << "" << "lpt1" << "_lpt1.jpg";
-        QTest::newRow("reserved console input") << "" << "CONIN$.jpg" << "_CONIN$.jpg";
-        QTest::newRow("reserved superscript port") << "" << QStringLiteral("COM\u00B9.png") << QStringLiteral("_COM\u00B9.png");
+        QTest::newRow("climbing out is not possible") << ""
+                                                      << "../../etc/passwd"
+                                                      << "passwd.jpg";
+        QTest::newRow("dots only") << ""
+                                   << ".."
+                                   << "image.jpg";
+        QTest::newRow("empty name") << ""
+                                    << ""
+                                    << "image.jpg";
+        QTest::newRow("reserved device name") << ""
+                                              << "CON.jpg"
+                                              << "_CON.jpg";
+        QTest::newRow("reserved, other case") << ""
+                                              << "lpt1"
+                                              << "_lpt1.jpg";
+        QTest::newRow("reserved console input") << ""
+                                                << "CONIN$.jpg"
+                                                << "_CONIN$.jpg";
+        QTest::newRow("reserved superscript port")
+            << "" << QStringLiteral("COM\u00B9.png") << QStringLiteral("_COM\u00B9.png");
         QTest::newRow("control characters") << "" << QStringLiteral("a\x01\tb?.jpg") << "a__b_.jpg";
-        QTest::newRow("trailing dots and blanks") << "" << "scan. . " << "scan.jpg";
-        QTest::newRow("right-to-left override") << "" << QStringLiteral("invoice\u202Efdp.exe") << "invoice_fdp.exe.jpg";
+        QTest::newRow("trailing dots and blanks") << ""
+                                                  << "scan. . "
+                                                  << "scan.jpg";
+        QTest::newRow("right-to-left override")
+            << "" << QStringLiteral("invoice\u202Efdp.exe") << "invoice_fdp.exe.jpg";
         // Nothing received can run by a double-click.
-        QTest::newRow("a program's extension") << "" << "invoice.exe" << "invoice.exe.jpg";
-        QTest::newRow("a desktop entry") << "" << "run.desktop" << "run.desktop.jpg";
-        QTest::newRow("a hidden file") << "" << ".bashrc" << "bashrc.jpg";
-        QTest::newRow("a PDF keeps its extension") << "" << "report.PDF" << "report.PDF";
+        QTest::newRow("a program's extension") << ""
+                                               << "invoice.exe"
+                                               << "invoice.exe.jpg";
+        QTest::newRow("a desktop entry") << ""
+                                         << "run.desktop"
+                                         << "run.desktop.jpg";
+        QTest::newRow("a hidden file") << ""
+                                       << ".bashrc"
+                                       << "bashrc.jpg";
+        QTest::newRow("a PDF keeps its extension") << ""
+                                                   << "report.PDF"
+                                                   << "report.PDF";
     }
     void autoSaveNames() {
         QFETCH(QString, patient);
@@ -662,9 +686,11 @@ private Q_SLOTS:
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
         QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString());
         QVERIFY(!QDir(folder).exists() || QDir(folder).isEmpty());
-        QCOMPARE(form.lblStatus->text(), QStringLiteral("空の画像を受信しました（保存していません）: empty.jpg"));
+        QCOMPARE(form.lblStatus->text(),
+                 QStringLiteral("空の画像を受信しました（保存していません）: empty.jpg"));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
-        QCOMPARE(announced.last()[0].toString(), QStringLiteral("画像を受信しましたが、保存できませんでした"));
+        QCOMPARE(announced.last()[0].toString(),
+                 QStringLiteral("画像を受信しましたが、保存できませんでした"));
     }
 
     // Texts in the charset they declare; one that is not valid in it is kept byte for byte.
@@ -680,18 +706,21 @@ private Q_SLOTS:
         form.edtFolder->setText(folder);
         form.btnConnect->click();
         const QString user = QStringLiteral("demo@example.com:secret");
-        QCOMPARE(FService.SendFile(user, QStringLiteral("sjis.txt"), "text/plain; charset=Shift_JIS",
-                                   QByteArray("\x8C\x9F\x8D\xB8")), 202);
+        QCOMPARE(FService.SendFile(user, QStringLiteral("sjis.txt"),
+                                   "text/plain; charset=Shift_JIS", QByteArray("\x8C\x9F\x8D\xB8")),
+                 202);
         QTRY_COMPARE(form.Items().size(), 1);
         QCOMPARE(form.Items()[0].Text, QStringLiteral("検査"));
-        QCOMPARE(ReadAll(folder + QStringLiteral("/sjis.txt")), QByteArray("\xEF\xBB\xBF") + QStringLiteral("検査").toUtf8());
+        QCOMPARE(ReadAll(folder + QStringLiteral("/sjis.txt")),
+                 QByteArray("\xEF\xBB\xBF") + QStringLiteral("検査").toUtf8());
 
         const QByteArray broken("ok \xFF\xFE broken");
         QCOMPARE(FService.SendFile(user, QStringLiteral("broken.txt"), "text/plain", broken), 202);
         QTRY_COMPARE(form.Items().size(), 2);
         QCOMPARE(ReadAll(folder + QStringLiteral("/broken.txt")), broken);
         QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/broken.txt"));
-        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ")));
+        QVERIFY(form.lblStatus->text().startsWith(
+            QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         form.btnStop->click();
     }
@@ -702,7 +731,8 @@ private Q_SLOTS:
         TFormMain form;
         const QString folder = FEnv->Root() + QStringLiteral("/save");
         const QString elsewhere = FEnv->Root() + QStringLiteral("/elsewhere/target.jpg");
-        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(FEnv->Root() + QStringLiteral("/elsewhere")));
+        QVERIFY(QDir().mkpath(folder) &&
+                QDir().mkpath(FEnv->Root() + QStringLiteral("/elsewhere")));
         QVERIFY(QFile::link(elsewhere, folder + QStringLiteral("/image.jpg")));
         form.edtFolder->setText(folder);
         form.chkAutoSave->setChecked(true);
@@ -725,11 +755,30 @@ private Q_SLOTS:
         const QByteArray saved = ReadAll(folder + QStringLiteral("/huge.txt"));
         QCOMPARE(saved.size(), 3 + 1000000 * (3 + 2)); // mark, then 行 and CR LF each line
         QVERIFY(form.memoText->blockCount() <= 20000 + 3);
-        QVERIFY(form.memoText->toPlainText().endsWith(QStringLiteral("全文は保存したファイルにあります）")));
+        QVERIFY(form.memoText->toPlainText().endsWith(
+            QStringLiteral("全文は保存したファイルにあります）")));
         QVERIFY(QApplication::clipboard()->text().size() <= 512 * 1024);
-        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")));
+        QVERIFY(form.lblStatus->text().startsWith(
+            QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")));
         form.AddTextItem(QStringLiteral("small.txt"), QStringLiteral("a\nb"));
         QCOMPARE(form.memoText->toPlainText(), QStringLiteral("a\nb"));
+    }
+
+    // A relative save folder means one under the home folder, wherever the program was
+    // started from, and the window shows it so.
+    void relativeFolderIsUnderHome() {
+        TAppSettings s = DefaultSettings();
+        s.SaveFolder = QStringLiteral("scans/../clinic");
+        WriteSettings(s);
+        TFormMain form;
+        const QString home = FEnv->Root() + QStringLiteral("/home");
+        QCOMPARE(form.edtFolder->text(), home + QStringLiteral("/clinic"));
+        form.chkAutoSave->setChecked(true);
+        form.edtFolder->setText(QStringLiteral("elsewhere")); // typed, not yet confirmed
+        form.AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), "bytes");
+        QCOMPARE(form.Items()[0].SavedPath, home + QStringLiteral("/elsewhere/a.jpg"));
+        Q_EMIT form.edtFolder->editingFinished();
+        QCOMPARE(form.edtFolder->text(), home + QStringLiteral("/elsewhere"));
     }
 
     void uniqueNames() {
