@@ -99,7 +99,7 @@ void TFileCommands::btnBrowseClick() {
 }
 
 void TFileCommands::btnOpenFolderClick() {
-    const QString folder = TextRules::Trim(FFields.Folder->text());
+    const QString folder = SavedFiles::AbsoluteFolder(FFields.Folder->text());
     if (folder.isEmpty())
         return;
     QDir().mkpath(folder);
@@ -149,7 +149,7 @@ void TFileCommands::btnItemsClick() {
 }
 
 QString TFileCommands::SaveFolderPath() const {
-    const QString folder = TextRules::Trim(FFields.Folder->text());
+    const QString folder = SavedFiles::AbsoluteFolder(FFields.Folder->text());
     return folder.isEmpty() ? FallbackTextFolder() : folder;
 }
 
