@@ -3,7 +3,7 @@
 
 // Start at sign-in: the per-user Run value "ScanlumeReceiver" on Windows, an XDG
 // autostart entry ScanlumeReceiver.desktop elsewhere. Returns false when it could
-// not be written or removed; callers ignore that.
+// not be written or removed.
 bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath);
 // Whether the entry is there (for tests and diagnostics).
 bool IsRunAtStartupSet();

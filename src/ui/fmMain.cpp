@@ -2,6 +2,7 @@
 
 #include "app/uAppSetup.h"
 #include "common/uClock.h"
+#include "common/uErrors.h"
 #include "common/uTextRules.h"
 #include "platform/uAutostart.h"
 #ifdef Q_OS_WIN
@@ -369,13 +370,17 @@ void TFormMain::SaveSettings() {
     ControlsToSettings();
     try {
         FSettings.Save();
-    } catch (const std::exception&) {
-        // The user is not told; the next save tries again.
+    } catch (const std::exception& e) {
+        // Settings that silently did not stick would be lost at the next start.
+        Messages::Show(this, QStringLiteral("設定を保存できませんでした:\r\n") + ErrorMessage(e));
     }
 }
 
 void TFormMain::UpdateRunAtStartup(bool AEnable) {
-    SetRunAtStartup(AEnable, QCoreApplication::applicationFilePath());
+    if (!SetRunAtStartup(AEnable, QCoreApplication::applicationFilePath()))
+        Messages::Show(this,
+                       AEnable ? QStringLiteral("サインイン時の自動起動を設定できませんでした。")
+                               : QStringLiteral("サインイン時の自動起動を解除できませんでした。"));
 }
 
 void TFormMain::SetPollTimings(const TPollTimings& ATimings) {

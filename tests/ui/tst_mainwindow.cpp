@@ -781,6 +781,26 @@ private Q_SLOTS:
         QCOMPARE(form.edtFolder->text(), home + QStringLiteral("/elsewhere"));
     }
 
+    // Settings or an autostart entry that could not be written are reported, not lost
+    // in silence.
+    void unwritableSettingsAreReported() {
+        // The settings folder and the autostart folder are files, so nothing can go there.
+        const QString config = FEnv->ConfigHome();
+        QFile(config + QStringLiteral("/ScanlumeReceiver")).open(QIODevice::WriteOnly);
+        QFile(config + QStringLiteral("/autostart")).open(QIODevice::WriteOnly);
+        TFormMain form;
+        form.edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
+        form.edtEmail->setText(QStringLiteral("a@b"));
+        form.edtPassword->setText(QStringLiteral("pw"));
+        form.chkRunAtStartup->setChecked(true);
+        form.btnConnect->click();
+        QCOMPARE(FMessages.size(), 2);
+        QVERIFY(FMessages[0].startsWith(QStringLiteral("設定を保存できませんでした:\r\n")));
+        QCOMPARE(FMessages[1], QStringLiteral("サインイン時の自動起動を設定できませんでした。"));
+        QVERIFY(form.IsReceiving()); // receiving starts all the same
+        form.btnStop->click();
+    }
+
     void uniqueNames() {
         const QString folder = FEnv->Root() + QStringLiteral("/u");
         QDir().mkpath(folder);
