@@ -30,12 +30,16 @@ TIniFile ReadIni(bool AForSave) {
 }
 } // namespace
 
-QString DefaultServerUrl() { return QStringLiteral("https://api.scanlume.jp"); }
+QString DefaultServerUrl() {
+    return QStringLiteral("https://api.scanlume.jp");
+}
 
 void TAppSettings::Load() {
     ServerUrl = DefaultServerUrl();
     Email.clear();
     Password.clear();
+    UnreadablePassword.clear();
+    PasswordError.clear();
     SaveFolder = DefaultSaveFolder();
     AutoSave = true;
     AutoConnect = false;
@@ -50,8 +54,10 @@ void TAppSettings::Load() {
     if (!enc.isEmpty()) {
         try {
             Password = DpapiUnprotect(enc);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             Password.clear();
+            UnreadablePassword = enc;
+            PasswordError = ErrorMessage(e);
         }
     }
     SaveFolder = ini.ReadString(SaveSection, QStringLiteral("folder"), SaveFolder);
@@ -68,6 +74,8 @@ void TAppSettings::Save() const {
     ini.WriteString(Auth, QStringLiteral("email"), Email);
     if (!Password.isEmpty())
         ini.WriteString(Auth, QStringLiteral("password_enc"), DpapiProtect(Password));
+    else if (!UnreadablePassword.isEmpty())
+        ini.WriteString(Auth, QStringLiteral("password_enc"), UnreadablePassword);
     else
         ini.DeleteKey(Auth, QStringLiteral("password_enc"));
     ini.WriteString(SaveSection, QStringLiteral("folder"), SaveFolder);

@@ -10,12 +10,17 @@ struct TAppSettings {
     bool AutoSave = true;
     bool AutoConnect = false;
     bool RunAtStartup = false;
+    // A stored password that could not be opened (keyring locked, key file refused, blob
+    // damaged): kept as it was, so that a save does not erase it, until a password is
+    // set again. Password is then empty and PasswordError says why.
+    QString UnreadablePassword;
+    QString PasswordError;
 
-    // Defaults, then whatever the file holds. A password that cannot be decrypted
-    // is left empty without a word.
+    // Defaults, then whatever the file holds.
     void Load();
     // Rewrites the file whole, atomically. Raises TAppError when the password cannot
-    // be protected or the file cannot be written; the old file is then unchanged.
+    // be protected or the file cannot be written; the old file is then unchanged. With
+    // no password but an unreadable one, that one is written back byte for byte.
     void Save() const;
 };
 

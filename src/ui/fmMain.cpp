@@ -69,6 +69,14 @@ void TFormMain::FormCreate() {
     WireCommands();
     FSettings.Load();
     SettingsToControls();
+    if (!FSettings.UnreadablePassword.isEmpty()) {
+        // Said once; the stored password stays in the file until a new one is typed.
+        SetStatusText(
+            QStringLiteral(
+                "保存されたパスワードを読み取れませんでした。パスワードを入力し直してください: ") +
+                FSettings.PasswordError,
+            StatusLine::Maroon);
+    }
     if (FSettings.AutoConnect && !FSettings.Email.isEmpty() && !FSettings.Password.isEmpty())
         StartReceiving();
 }

@@ -23,7 +23,9 @@ void WriteAll(const QString& APath, const QByteArray& ABytes) {
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(ABytes);
 }
-QString KeyFile() { return ConfigDir() + QStringLiteral("/password.key"); }
+QString KeyFile() {
+    return ConfigDir() + QStringLiteral("/password.key");
+}
 } // namespace
 
 class TestSettings : public QObject {
@@ -47,11 +49,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("joined");
-        QTest::newRow("plain") << "/a/b" << "c.ini" << "/a/b/c.ini";
-        QTest::newRow("folder ends with delimiter") << "/a/b/" << "c.ini" << "/a/b/c.ini";
-        QTest::newRow("empty folder: relative name") << "" << "Scanlume" << "Scanlume";
-        QTest::newRow("empty name") << "/a" << "" << "/a";
-        QTest::newRow("absolute name wins") << "/a" << "/x/y" << "/x/y";
+        QTest::newRow("plain") << "/a/b"
+                               << "c.ini"
+                               << "/a/b/c.ini";
+        QTest::newRow("folder ends with delimiter") << "/a/b/"
+                                                    << "c.ini"
+                                                    << "/a/b/c.ini";
+        QTest::newRow("empty folder: relative name") << ""
+                                                     << "Scanlume"
+                                                     << "Scanlume";
+        QTest::newRow("empty name") << "/a"
+                                    << ""
+                                    << "/a";
+        QTest::newRow("absolute name wins") << "/a"
+                                            << "/x/y"
+                                            << "/x/y";
     }
     void joinPath() {
         QFETCH(QString, folder);
@@ -90,8 +102,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, value);
         QFETCH(bool, autoSave);
         QFETCH(bool, autoConnect);
-        WriteAll(IniPath(), "[save]\r\nauto_save=" + value + "\r\n[app]\r\nauto_connect=" + value +
-                                "\r\n");
+        WriteAll(IniPath(),
+                 "[save]\r\nauto_save=" + value + "\r\n[app]\r\nauto_connect=" + value + "\r\n");
         TAppSettings s;
         s.Load();
         QCOMPARE(s.AutoSave, autoSave);
@@ -253,8 +265,8 @@ private Q_SLOTS:
         QVERIFY(key.exists());
         QCOMPARE(key.size(), 32);
         QVERIFY(key.permissions().testFlags(QFile::ReadOwner | QFile::WriteOwner));
-        QCOMPARE(key.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup |
-                                      QFile::WriteOther),
+        QCOMPARE(key.permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                  QFile::Permissions());
         // The same key serves the next protection.
         const QByteArray before = ReadAll(KeyFile());
@@ -280,8 +292,7 @@ private Q_SLOTS:
         s.Email = QStringLiteral("e@x");
         s.Password = QStringLiteral("pw");
         s.Save();
-        QString enc =
-            TIniFile::Parse(ReadAll(IniPath())).ReadString("auth", "password_enc");
+        QString enc = TIniFile::Parse(ReadAll(IniPath())).ReadString("auth", "password_enc");
         QByteArray blob = QByteArray::fromBase64(enc.toLatin1());
         if (damage == QLatin1String("tamper"))
             blob[blob.size() - 1] = char(blob.at(blob.size() - 1) ^ 0x01);
@@ -312,6 +323,13 @@ private Q_SLOTS:
         QVERIFY(t.Password.isEmpty());
         QCOMPARE(t.Email, QStringLiteral("e@x"));
         QVERIFY(t.AutoConnect);
+        QCOMPARE(t.PasswordError, QStringLiteral("パスワードの復号に失敗しました"));
+        // A save keeps the stored password byte for byte, until a new one is set.
+        t.Save();
+        QCOMPARE(TIniFile::Parse(ReadAll(IniPath())).ReadString("auth", "password_enc"), enc);
+        t.Password = QStringLiteral("new");
+        t.Save();
+        QVERIFY(TIniFile::Parse(ReadAll(IniPath())).ReadString("auth", "password_enc") != enc);
     }
 
     void failedSaveKeepsOldFile_data() {
@@ -348,8 +366,8 @@ private Q_SLOTS:
             QCOMPARE(ReadAll(IniPath()), old);
         else
             QCOMPARE(ReadAll(ConfigDir()), old);
-        const QStringList leftovers = QDir(QFileInfo(IniPath()).absolutePath())
-                                          .entryList(QDir::Files | QDir::Hidden);
+        const QStringList leftovers =
+            QDir(QFileInfo(IniPath()).absolutePath()).entryList(QDir::Files | QDir::Hidden);
         for (const QString& f : leftovers)
             QVERIFY2(f == QLatin1String("settings.ini"), qPrintable(f));
     }
@@ -372,7 +390,8 @@ private Q_SLOTS:
     }
     void lineEnds() {
         QFETCH(QByteArray, eol);
-        WriteAll(IniPath(), "[server]" + eol + "url=https://x" + eol + "[mine]" + eol + "k=v" + eol);
+        WriteAll(IniPath(),
+                 "[server]" + eol + "url=https://x" + eol + "[mine]" + eol + "k=v" + eol);
         TAppSettings s;
         s.Load();
         QCOMPARE(s.ServerUrl, QStringLiteral("https://x"));

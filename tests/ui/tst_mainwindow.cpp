@@ -801,6 +801,33 @@ private Q_SLOTS:
         form.btnStop->click();
     }
 
+    // A stored password that cannot be opened is said once and survives the close.
+    void unreadablePasswordIsKept() {
+        TAppSettings s = DefaultSettings();
+        s.Email = QStringLiteral("a@b");
+        s.Password = QStringLiteral("pw");
+        s.AutoConnect = true;
+        WriteSettings(s);
+        QByteArray ini = ReadAll(IniPath());
+        const qsizetype at = ini.indexOf("password_enc=") + int(strlen("password_enc="));
+        ini[at + 4] = ini[at + 4] == 'A' ? 'B' : 'A'; // damaged on disk
+        QFile f(IniPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(ini);
+        f.close();
+        const QByteArray damaged = ini.mid(at, ini.indexOf('\r', at) - at);
+        {
+            TFormMain form;
+            QVERIFY(form.lblStatus->text().startsWith(
+                QStringLiteral("保存されたパスワードを読み取れませんでした。")));
+            QCOMPARE(StatusColor(form), QColor(128, 0, 0));
+            QVERIFY(!form.IsReceiving());
+            form.show();
+            QVERIFY(form.close());
+        }
+        QVERIFY(ReadAll(IniPath()).contains("password_enc=" + damaged + "\r\n"));
+    }
+
     void uniqueNames() {
         const QString folder = FEnv->Root() + QStringLiteral("/u");
         QDir().mkpath(folder);
