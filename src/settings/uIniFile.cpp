@@ -2,14 +2,46 @@
 
 #include "common/uTextRules.h"
 
+#include <QStringDecoder>
+
 using TextRules::SameTextAscii;
 using TextRules::Trim;
 
-TIniFile TIniFile::Parse(const QByteArray& AUtf8) {
-    QByteArrayView bytes(AUtf8);
-    if (bytes.startsWith("\xEF\xBB\xBF"))
+namespace {
+
+// The text of the file and whether it decoded without error.
+QString DecodeText(const QByteArray& ABytes, bool* AClean) {
+    QByteArrayView bytes(ABytes);
+    QStringDecoder::Encoding encoding = QStringDecoder::Utf8;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
         bytes = bytes.sliced(3);
-    QString text = QString::fromUtf8(bytes);
+    } else if (bytes.startsWith("\xFF\xFE")) {
+        bytes = bytes.sliced(2);
+        encoding = QStringDecoder::Utf16LE;
+    } else if (bytes.startsWith("\xFE\xFF")) {
+        bytes = bytes.sliced(2);
+        encoding = QStringDecoder::Utf16BE;
+    }
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    // A stray undecodable line is tolerated (it is dropped like any junk line); NULs are
+    // what UTF-16 without a mark and binary files are made of.
+    if (AClean != nullptr)
+        *AClean = !text.contains(QChar(u'\0')) &&
+                  !(encoding != QStringDecoder::Utf8 && decoder.hasError());
+    return text;
+}
+
+} // namespace
+
+bool TIniFile::IsReadable(const QByteArray& ABytes) {
+    bool clean = false;
+    DecodeText(ABytes, &clean);
+    return clean;
+}
+
+TIniFile TIniFile::Parse(const QByteArray& ABytes) {
+    QString text = DecodeText(ABytes, nullptr);
     // CR LF, LF and a lone CR all end a line.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(u'\r', u'\n');

@@ -9,7 +9,12 @@
 // byte-order mark and CR LF line ends.
 class TIniFile {
 public:
-    static TIniFile Parse(const QByteArray& AUtf8);
+    // UTF-8 with or without a byte-order mark, or UTF-16 in either byte order with one
+    // (as Notepad saves it). Bytes that are none of these are read as far as they go.
+    static TIniFile Parse(const QByteArray& ABytes);
+    // True when the bytes are text in one of those forms (a stray undecodable line
+    // aside); a file that is not must never be written over as if it had been read.
+    static bool IsReadable(const QByteArray& ABytes);
     QByteArray Serialize() const;
 
     bool HasKey(const QString& ASection, const QString& AKey) const;

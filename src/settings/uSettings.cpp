@@ -16,8 +16,9 @@ const QString SaveSection = QStringLiteral("save");
 const QString App = QStringLiteral("app");
 
 // A missing file is an empty one. One that exists but cannot be read gives an empty
-// file to Load (defaults) and an error to Save, which must not write over it.
-TIniFile ReadIni(bool AForSave) {
+// file to Load (defaults) and an error to Save, which must not write over it. One that
+// is read but is not text in a form we know is kept aside before a save replaces it.
+TIniFile ReadIni(bool AForSave, bool* AUnreadable = nullptr) {
     QFile file(IniPath());
     if (!file.exists())
         return TIniFile();
@@ -26,12 +27,27 @@ TIniFile ReadIni(bool AForSave) {
             throw TAppError(file.errorString());
         return TIniFile();
     }
-    return TIniFile::Parse(file.readAll());
+    const QByteArray bytes = file.readAll();
+    if (!TIniFile::IsReadable(bytes)) {
+        if (AUnreadable != nullptr)
+            *AUnreadable = true;
+        if (AForSave) {
+            QFile::remove(TAppSettings::BackupPath());
+            if (!QFile::copy(IniPath(), TAppSettings::BackupPath()))
+                throw TAppError(QStringLiteral("読み取れない設定ファイルを残せませんでした"));
+        }
+        return TIniFile();
+    }
+    return TIniFile::Parse(bytes);
 }
 } // namespace
 
 QString DefaultServerUrl() {
     return QStringLiteral("https://api.scanlume.jp");
+}
+
+QString TAppSettings::BackupPath() {
+    return IniPath() + QStringLiteral(".bak");
 }
 
 void TAppSettings::Load() {
@@ -40,6 +56,7 @@ void TAppSettings::Load() {
     Password.clear();
     UnreadablePassword.clear();
     PasswordError.clear();
+    FileUnreadable = false;
     SaveFolder = DefaultSaveFolder();
     AutoSave = true;
     AutoConnect = false;
@@ -47,7 +64,7 @@ void TAppSettings::Load() {
 
     if (!QFile::exists(IniPath()))
         return;
-    const TIniFile ini = ReadIni(false);
+    const TIniFile ini = ReadIni(false, &FileUnreadable);
     ServerUrl = ini.ReadString(Server, QStringLiteral("url"), ServerUrl);
     Email = ini.ReadString(Auth, QStringLiteral("email"));
     const QString enc = ini.ReadString(Auth, QStringLiteral("password_enc"));

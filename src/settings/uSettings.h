@@ -15,6 +15,10 @@ struct TAppSettings {
     // set again. Password is then empty and PasswordError says why.
     QString UnreadablePassword;
     QString PasswordError;
+    // The settings file exists but is not text this program reads: the settings are the
+    // defaults, and the next save first keeps the file as BackupPath().
+    bool FileUnreadable = false;
+    static QString BackupPath();
 
     // Defaults, then whatever the file holds.
     void Load();

@@ -69,7 +69,12 @@ void TFormMain::FormCreate() {
     WireCommands();
     FSettings.Load();
     SettingsToControls();
-    if (!FSettings.UnreadablePassword.isEmpty()) {
+    if (FSettings.FileUnreadable) {
+        SetStatusText(QStringLiteral("設定ファイルを読み取れなかったため、既定の設定で起動しました"
+                                     "。元のファイルは保存時に ") +
+                          TAppSettings::BackupPath() + QStringLiteral(" として残します"),
+                      StatusLine::Maroon);
+    } else if (!FSettings.UnreadablePassword.isEmpty()) {
         // Said once; the stored password stays in the file until a new one is typed.
         SetStatusText(
             QStringLiteral(

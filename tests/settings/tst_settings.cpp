@@ -372,6 +372,44 @@ private Q_SLOTS:
             QVERIFY2(f == QLatin1String("settings.ini"), qPrintable(f));
     }
 
+    // Notepad saves UTF-16 with a byte-order mark; others UTF-8 with or without one.
+    void fileEncodings_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("readable");
+        const QString text =
+            QStringLiteral("[server]\r\nurl=http://例.jp\r\n[auth]\r\nemail=a@b\r\n");
+        QByteArray le("\xFF\xFE"), be("\xFE\xFF");
+        for (QChar c : text) {
+            le.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+            be.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+        }
+        QTest::newRow("UTF-8") << text.toUtf8() << true;
+        QTest::newRow("UTF-8 with mark") << QByteArray("\xEF\xBB\xBF" + text.toUtf8()) << true;
+        QTest::newRow("UTF-16 LE with mark") << le << true;
+        QTest::newRow("UTF-16 BE with mark") << be << true;
+        QTest::newRow("UTF-16 without mark") << le.mid(2) << false;
+        QTest::newRow("not text") << QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) << false;
+    }
+    void fileEncodings() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, readable);
+        WriteAll(IniPath(), bytes);
+        TAppSettings s;
+        s.Load();
+        QCOMPARE(s.FileUnreadable, !readable);
+        QCOMPARE(s.ServerUrl, readable ? QStringLiteral("http://例.jp") : DefaultServerUrl());
+        QCOMPARE(s.Email, readable ? QStringLiteral("a@b") : QString());
+        s.Save();
+        // What could not be read is kept aside, byte for byte, before the new file.
+        QCOMPARE(QFile::exists(TAppSettings::BackupPath()), !readable);
+        if (!readable)
+            QCOMPARE(ReadAll(TAppSettings::BackupPath()), bytes);
+        TAppSettings again;
+        again.Load();
+        QVERIFY(!again.FileUnreadable);
+        QCOMPARE(again.ServerUrl, s.ServerUrl);
+    }
+
     void unreadableFileGivesDefaultsAndIsNotOverwritten() {
         QDir().mkpath(IniPath()); // a folder where the file should be
         TAppSettings s;
