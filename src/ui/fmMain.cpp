@@ -15,6 +15,7 @@
 #include "ui/uItemSaver.h"
 #include "ui/uMessages.h"
 #include "ui/uNotifier.h"
+#include "ui/uPastFile.h"
 #include "ui/uPreviewWidget.h"
 #include "ui/uReceivingSession.h"
 #include "ui/uRecognitionActions.h"
@@ -485,10 +486,18 @@ void TFormMain::ShowItem(int AIndex) {
     if (AIndex < 0 || AIndex >= FImages.size())
         return;
     const TReceivedImage& item = FImages.at(AIndex);
-    if (item.IsText)
+    if (item.IsText) {
         pnlPreview->ShowText(item.Text);
-    else
-        pnlPreview->ShowImage(item.Data);
+        return;
+    }
+    QByteArray bytes;
+    QString error;
+    if (!ItemBytes(item, bytes, error)) {
+        SetStatusText(QStringLiteral("画像ファイルを読み込めませんでした: ") + error,
+                      StatusLine::Maroon);
+        lblStatus->setToolTip(item.SavedPath);
+    }
+    pnlPreview->ShowImage(bytes);
 }
 
 void TFormMain::UpdateButtons() {
@@ -545,6 +554,10 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
         item.SavedPath = saved.Path;
         if (!saved.Error.isEmpty())
             failure = QStringLiteral("自動保存に失敗しました: ") + saved.Error;
+    }
+    if (!item.SavedPath.isEmpty()) {
+        item.Data.clear();
+        item.DataOnDisk = true;
     }
     InsertItem(item);
     ShowItem(0);

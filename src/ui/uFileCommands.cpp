@@ -79,8 +79,15 @@ void TFileCommands::btnSaveAsClick() {
         return;
     const QString path = dialog.selectedFiles().first();
     // The bytes as received, not the turned preview; a text as UTF-8 with its mark.
-    const QByteArray bytes = item.IsText ? SavedFiles::TextFileBytes(item.Text) : item.Data;
+    QByteArray bytes;
     QString error;
+    if (item.IsText) {
+        bytes = SavedFiles::TextFileBytes(item.Text);
+    } else if (!ItemBytes(item, bytes, error)) {
+        Messages::Show(FFields.Window,
+                       QStringLiteral("画像ファイルを読み込めませんでした:\r\n") + error);
+        return;
+    }
     if (!SavedFiles::WriteFileAtomically(path, bytes, error)) {
         Messages::Show(FFields.Window, error);
         return;

@@ -60,3 +60,15 @@ bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
 }
 
 } // namespace PastFile
+
+bool ItemBytes(const TReceivedImage& AItem, QByteArray& ABytes, QString& AError) {
+    if (!AItem.DataOnDisk) {
+        ABytes = AItem.Data;
+        return true;
+    }
+    TReceivedImage read;
+    if (!PastFile::Read(AItem.SavedPath, read, AError))
+        return false;
+    ABytes = std::move(read.Data);
+    return true;
+}

@@ -7,9 +7,17 @@
 struct TReceivedImage {
     QString Filename;
     QString ContentType;
+    // The picture's bytes while they exist only here. Once they are saved they live in
+    // the file at SavedPath and this is empty (DataOnDisk), so that a day of photos does
+    // not pile up in memory; ItemBytes reads them back.
     QByteArray Data;
+    bool DataOnDisk = false;
     QDateTime ReceivedAt;
     QString SavedPath;
     bool IsText = false;
     QString Text; // CR LF line breaks
 };
+
+// The bytes of a picture entry, from memory or from its saved file. False with the
+// reason when the file has gone or cannot be read.
+bool ItemBytes(const TReceivedImage& AItem, QByteArray& ABytes, QString& AError);

@@ -7,6 +7,7 @@
 #include "ui/uElidedLabel.h"
 #include "ui/uMessages.h"
 #include "ui/uNotifier.h"
+#include "ui/uPastFile.h"
 #include "ui/uPreviewWidget.h"
 #include "ui/uSavedFiles.h"
 #include "ui/uSelectionOverlay.h"
@@ -580,7 +581,10 @@ private Q_SLOTS:
         form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
         QVERIFY(!form.pbSelect->Selection().HasSel() && !form.pbSelect->isHidden());
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
-        QCOMPARE(form.Items()[1].Data, MakeJpeg(64, 48, TJpegExif{true, 6}));
+        QByteArray bytes;
+        QString error;
+        QVERIFY(ItemBytes(form.Items()[1], bytes, error));
+        QCOMPARE(bytes, MakeJpeg(64, 48, TJpegExif{true, 6}));
     }
 
     void previewFitsWithoutEnlarging() {
@@ -826,6 +830,31 @@ private Q_SLOTS:
             QVERIFY(form.close());
         }
         QVERIFY(ReadAll(IniPath()).contains("password_enc=" + damaged + "\r\n"));
+    }
+
+    // A saved picture's bytes live in its file, not in the window; one that could not be
+    // saved stays in memory. Shown again, it is read back; gone, it says so.
+    void savedBytesLiveOnDisk() {
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.edtFolder->setText(folder);
+        form.chkAutoSave->setChecked(true);
+        const QByteArray jpeg = MakeJpeg(64, 48, TJpegExif{true, 6});
+        form.AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), jpeg);
+        QVERIFY(form.Items()[0].Data.isEmpty() && form.Items()[0].DataOnDisk);
+        form.chkAutoSave->setChecked(false);
+        form.AddImageItem(QStringLiteral("b.jpg"), QStringLiteral("image/jpeg"), jpeg);
+        QCOMPARE(form.Items()[0].Data, jpeg); // not saved: kept here
+        form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
+        QVERIFY(form.CurrentBitmap() != nullptr);
+        QCOMPARE(form.CurrentBitmap()->Width(), 48); // read back and shown upright
+        QVERIFY(QFile::remove(folder + QStringLiteral("/a.jpg")));
+        form.lvImages->setCurrentItem(form.lvImages->topLevelItem(0));
+        form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
+        QVERIFY(form.CurrentBitmap() == nullptr);
+        QVERIFY(form.lblStatus->text().startsWith(
+            QStringLiteral("画像ファイルを読み込めませんでした: ")));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
     }
 
     void uniqueNames() {
