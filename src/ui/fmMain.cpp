@@ -5,6 +5,7 @@
 #include "common/uErrors.h"
 #include "common/uTextRules.h"
 #include "platform/uAutostart.h"
+#include "platform/uMemory.h"
 #ifdef Q_OS_WIN
 #include "platform/uWinSingleInstance.h"
 #endif
@@ -40,6 +41,7 @@
 #include <QSplitter>
 #include <QStringDecoder>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -569,6 +571,9 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
     } else {
         FNotifier->Announce(QStringLiteral("画像を受信しました"), AFilename);
     }
+    // Once this hand-over has ended, its body and the pictures decoded for the last one
+    // are freed; give that memory back instead of keeping it in the heap.
+    QTimer::singleShot(0, this, [] { ReturnFreeMemoryToSystem(); });
 }
 
 void TFormMain::AddOpenedItem(const TReceivedImage& AItem) {
