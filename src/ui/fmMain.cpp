@@ -556,6 +556,9 @@ void TFormMain::AddImageItem(const QString& AFilename, const QString& AContentTy
         item.SavedPath = saved.Path;
         if (!saved.Error.isEmpty())
             failure = QStringLiteral("自動保存に失敗しました: ") + saved.Error;
+        else if (saved.Path.isEmpty())
+            failure =
+                QStringLiteral("保存フォルダが空欄のため、自動保存していません: ") + AFilename;
     }
     if (!item.SavedPath.isEmpty()) {
         item.Data.clear();

@@ -882,6 +882,10 @@ private Q_SLOTS:
         form.AddImageItem(QStringLiteral("i.jpg"), QStringLiteral("image/jpeg"), "x");
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
         QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString());
+        // Auto-save on with no folder saves nothing, and says so.
+        QCOMPARE(form.lblStatus->text(),
+                 QStringLiteral("保存フォルダが空欄のため、自動保存していません: i.jpg"));
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         // A text in the same situation goes to the Documents fall-back folder.
         form.AddTextItem(QStringLiteral("t.txt"), QStringLiteral("x"));
         QCOMPARE(form.Items()[0].SavedPath,
