@@ -11,6 +11,7 @@
 #endif
 #include "ui/uClipboard.h"
 #include "ui/uCommandStates.h"
+#include "ui/uDialogLook.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uFileCommands.h"
 #include "ui/uItemSaver.h"
@@ -202,15 +203,7 @@ void TFormMain::BuildLayout() {
     lvImages->setColumnWidth(0, TextWidthOf(QStringLiteral("00:00")) + ScalePx(20));
     lvImages->setColumnWidth(1, ScalePx(150));
     lvImages->setColumnWidth(2, TextWidthOf(QStringLiteral("保存済")) + ScalePx(18));
-    {
-        // The selection stays visible when the list loses the focus.
-        QPalette pal = lvImages->palette();
-        pal.setColor(QPalette::Inactive, QPalette::Highlight,
-                     pal.color(QPalette::Active, QPalette::Highlight));
-        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                     pal.color(QPalette::Active, QPalette::HighlightedText));
-        lvImages->setPalette(pal);
-    }
+    KeepSelectionVisible(lvImages); // also when the list loses the focus
     const int listW = lvImages->columnWidth(0) + lvImages->columnWidth(1) +
                       lvImages->columnWidth(2) + ScalePx(26);
     auto* right = new QWidget(splBody);

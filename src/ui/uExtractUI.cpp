@@ -2,6 +2,7 @@
 
 #include "common/uTextRules.h"
 #include "ui/uClipboard.h"
+#include "ui/uDialogLook.h"
 #include "ui/uDialogs.h"
 #include "ui/uLabTable.h"
 #include "ui/uMessages.h"
@@ -12,12 +13,9 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScreen>
-#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <algorithm>
 #include <memory>
@@ -28,27 +26,6 @@ namespace {
 int S(int AValue) {
     return ScalePx(AValue, 100);
 }
-
-// Draws the right and bottom edge of every cell in the style's table grid colour: a tree
-// view has no grid lines of its own.
-class TGridDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
-               const QModelIndex& AIndex) const override {
-        QStyledItemDelegate::paint(APainter, AOption, AIndex);
-        const QStyle* style = AOption.widget ? AOption.widget->style() : QApplication::style();
-        const auto grid = static_cast<QRgb>(
-            style->styleHint(QStyle::SH_Table_GridLineColor, &AOption, AOption.widget));
-        APainter->save();
-        APainter->setPen(QColor::fromRgba(grid));
-        const QRect r = AOption.rect;
-        APainter->drawLine(r.topRight(), r.bottomRight());
-        APainter->drawLine(r.bottomLeft(), r.bottomRight());
-        APainter->restore();
-    }
-};
 
 } // namespace
 
@@ -65,7 +42,7 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
 
     // Placement and size; the border stays resizable.
     resize(clientW, clientH);
-    PlaceOverOwner(AOwner);
+    PlaceOverOwner(this, AOwner);
 
     // Top band: exam date and institution. Plain text, so that markup in a name from the
     // service is shown as written rather than interpreted.
@@ -122,15 +99,7 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(20));
     FLV->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("0000.00")) + S(24));
     FLV->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("mg/dL")) + S(24));
-    {
-        // The selection stays visible when the table loses the focus.
-        QPalette pal = FLV->palette();
-        pal.setColor(QPalette::Inactive, QPalette::Highlight,
-                     pal.color(QPalette::Active, QPalette::Highlight));
-        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                     pal.color(QPalette::Active, QPalette::HighlightedText));
-        FLV->setPalette(pal);
-    }
+    KeepSelectionVisible(FLV); // also when the table loses the focus
     LayoutDocked();
 
     // Rows, exactly as received.
@@ -143,32 +112,6 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     }
 
     setWindowTitle(QStringLiteral("検査項目抽出結果（%1項目を検出）").arg(FData.size()));
-}
-
-void TLabResultsForm::PlaceOverOwner(QWidget* AOwner) {
-    QRect over;
-    QScreen* screen = nullptr;
-    if (AOwner) {
-        QWidget* ownerWindow = AOwner->window();
-        over = ownerWindow->frameGeometry();
-        screen = QGuiApplication::screenAt(over.center());
-        if (!screen)
-            screen = ownerWindow->screen();
-    } else {
-        screen = QGuiApplication::primaryScreen();
-        if (screen)
-            over = screen->availableGeometry();
-    }
-    if (over.isEmpty())
-        return;
-    QPoint topLeft = over.center() - QPoint(width() / 2, height() / 2);
-    // An owner near a screen edge must not push the title bar out of reach.
-    if (screen) {
-        const QRect avail = screen->availableGeometry();
-        topLeft.setX(std::max(avail.left(), std::min(topLeft.x(), avail.right() + 1 - width())));
-        topLeft.setY(std::max(avail.top(), std::min(topLeft.y(), avail.bottom() + 1 - height())));
-    }
-    move(topLeft);
 }
 
 void TLabResultsForm::LayoutDocked() {

@@ -34,7 +34,6 @@ protected:
 
 private:
     void CopyClick();
-    void PlaceOverOwner(QWidget* AOwner);
     void LayoutDocked();
 
     QList<TLabValue> FData;

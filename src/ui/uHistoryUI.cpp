@@ -3,6 +3,7 @@
 #include "common/uTextRules.h"
 #include "ui/uBusyCursor.h"
 #include "ui/uDesktop.h"
+#include "ui/uDialogLook.h"
 #include "ui/uDialogs.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uMessages.h"
@@ -18,12 +19,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScreen>
-#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <algorithm>
 #include <memory>
@@ -34,27 +32,6 @@ namespace {
 int S(int AValue) {
     return ScalePx(AValue, 100);
 }
-
-// Draws the right and bottom edge of every cell in the style's table grid colour: a tree
-// view has no grid lines of its own.
-class TGridDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
-               const QModelIndex& AIndex) const override {
-        QStyledItemDelegate::paint(APainter, AOption, AIndex);
-        const QStyle* style = AOption.widget ? AOption.widget->style() : QApplication::style();
-        const auto grid = static_cast<QRgb>(
-            style->styleHint(QStyle::SH_Table_GridLineColor, &AOption, AOption.widget));
-        APainter->save();
-        APainter->setPen(QColor::fromRgba(grid));
-        const QRect r = AOption.rect;
-        APainter->drawLine(r.topRight(), r.bottomRight());
-        APainter->drawLine(r.bottomLeft(), r.bottomRight());
-        APainter->restore();
-    }
-};
 
 enum TColumn { colKarteNo, colModified, colKind, colName, colSize, colCount };
 
@@ -140,7 +117,7 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     const int clientW = S(820);
     const int clientH = S(560);
     resize(clientW, clientH);
-    PlaceOverOwner(AOwner);
+    PlaceOverOwner(this, AOwner);
 
     FBandHeight = rowH + S(18);
     FRightGap = S(12);
@@ -211,15 +188,7 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
         colName,
         fm.horizontalAdvance(QStringLiteral("pt00000_OCR_検査_00000000_000000.txt")) + S(24));
     FLV->setColumnWidth(colSize, fm.horizontalAdvance(QStringLiteral("00,000 KB")) + S(24));
-    {
-        // The selection stays visible when the table loses the focus.
-        QPalette pal = FLV->palette();
-        pal.setColor(QPalette::Inactive, QPalette::Highlight,
-                     pal.color(QPalette::Active, QPalette::Highlight));
-        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                     pal.color(QPalette::Active, QPalette::HighlightedText));
-        FLV->setPalette(pal);
-    }
+    KeepSelectionVisible(FLV); // also when the table loses the focus
     FLV->installEventFilter(this);
     LayoutDocked();
 
@@ -238,32 +207,6 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
 THistoryForm::~THistoryForm() {
     // The model reads FShown, which goes before the child widgets do.
     FLV->setModel(nullptr);
-}
-
-void THistoryForm::PlaceOverOwner(QWidget* AOwner) {
-    QRect over;
-    QScreen* screen = nullptr;
-    if (AOwner) {
-        QWidget* ownerWindow = AOwner->window();
-        over = ownerWindow->frameGeometry();
-        screen = QGuiApplication::screenAt(over.center());
-        if (!screen)
-            screen = ownerWindow->screen();
-    } else {
-        screen = QGuiApplication::primaryScreen();
-        if (screen)
-            over = screen->availableGeometry();
-    }
-    if (over.isEmpty())
-        return;
-    QPoint topLeft = over.center() - QPoint(width() / 2, height() / 2);
-    // An owner near a screen edge must not push the title bar out of reach.
-    if (screen) {
-        const QRect avail = screen->availableGeometry();
-        topLeft.setX(std::max(avail.left(), std::min(topLeft.x(), avail.right() + 1 - width())));
-        topLeft.setY(std::max(avail.top(), std::min(topLeft.y(), avail.bottom() + 1 - height())));
-    }
-    move(topLeft);
 }
 
 void THistoryForm::LayoutDocked() {

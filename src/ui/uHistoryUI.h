@@ -55,7 +55,6 @@ private:
     void ClearClick();
     void ReloadClick();
     void OpenFolderClick();
-    void PlaceOverOwner(QWidget* AOwner);
     void LayoutDocked();
 
     QString FFolder;

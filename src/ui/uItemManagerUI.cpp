@@ -3,6 +3,7 @@
 #include "common/uErrors.h"
 #include "common/uTextRules.h"
 #include "ui/uBusyCursor.h"
+#include "ui/uDialogLook.h"
 #include "ui/uDialogs.h"
 #include "ui/uMessages.h"
 #include "ui/uScale.h"
@@ -15,12 +16,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScreen>
-#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <algorithm>
 #include <memory>
@@ -47,27 +45,6 @@ const QList<TExtractItem>& DefaultItems() {
     return items;
 }
 
-// Draws the right and bottom edge of every cell in the style's table grid colour: a tree
-// view has no grid lines of its own.
-class TGridDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
-               const QModelIndex& AIndex) const override {
-        QStyledItemDelegate::paint(APainter, AOption, AIndex);
-        const QStyle* style = AOption.widget ? AOption.widget->style() : QApplication::style();
-        const auto grid = static_cast<QRgb>(
-            style->styleHint(QStyle::SH_Table_GridLineColor, &AOption, AOption.widget));
-        APainter->save();
-        APainter->setPen(QColor::fromRgba(grid));
-        const QRect r = AOption.rect;
-        APainter->drawLine(r.topRight(), r.bottomRight());
-        APainter->drawLine(r.bottomLeft(), r.bottomRight());
-        APainter->restore();
-    }
-};
-
 QTreeWidgetItem* AppendRow(QTreeWidget* ALV, const QString& AName, const QString& AAliases) {
     auto* row = new QTreeWidgetItem(ALV);
     row->setText(0, AName);
@@ -91,7 +68,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
 
     setWindowTitle(QStringLiteral("抽出項目の設定"));
     resize(clientW, clientH);
-    PlaceOverOwner(AOwner);
+    PlaceOverOwner(this, AOwner);
 
     // Bottom band: three rows placed left to right from font metrics.
     FBottomHeight = 3 * step + S(20);
@@ -162,7 +139,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     // The note ends its row; a window too narrow for it would cut off what it says.
     if (const int needed = lblNote->geometry().right() + 1 + S(12); needed > width()) {
         resize(needed, height());
-        PlaceOverOwner(AOwner);
+        PlaceOverOwner(this, AOwner);
     }
 
     connect(btnAddUpdate, &QPushButton::clicked, this, &TItemManagerForm::btnAddUpdateClick);
@@ -198,15 +175,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     FLV->header()->setSectionsClickable(false);
     FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(24));
     FLV->setColumnWidth(1, S(470));
-    {
-        // The selection stays visible when the table loses the focus.
-        QPalette pal = FLV->palette();
-        pal.setColor(QPalette::Inactive, QPalette::Highlight,
-                     pal.color(QPalette::Active, QPalette::Highlight));
-        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                     pal.color(QPalette::Active, QPalette::HighlightedText));
-        FLV->setPalette(pal);
-    }
+    KeepSelectionVisible(FLV); // also when the table loses the focus
     connect(FLV->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& ASelected, const QItemSelection&) {
                 LVSelectionChanged(ASelected);
@@ -214,32 +183,6 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     LayoutDocked();
 
     LoadItems();
-}
-
-void TItemManagerForm::PlaceOverOwner(QWidget* AOwner) {
-    QRect over;
-    QScreen* screen = nullptr;
-    if (AOwner) {
-        QWidget* ownerWindow = AOwner->window();
-        over = ownerWindow->frameGeometry();
-        screen = QGuiApplication::screenAt(over.center());
-        if (!screen)
-            screen = ownerWindow->screen();
-    } else {
-        screen = QGuiApplication::primaryScreen();
-        if (screen)
-            over = screen->availableGeometry();
-    }
-    if (over.isEmpty())
-        return;
-    QPoint topLeft = over.center() - QPoint(width() / 2, height() / 2);
-    // An owner near a screen edge must not push the title bar out of reach.
-    if (screen) {
-        const QRect avail = screen->availableGeometry();
-        topLeft.setX(std::max(avail.left(), std::min(topLeft.x(), avail.right() + 1 - width())));
-        topLeft.setY(std::max(avail.top(), std::min(topLeft.y(), avail.bottom() + 1 - height())));
-    }
-    move(topLeft);
 }
 
 void TItemManagerForm::LayoutDocked() {

@@ -64,7 +64,6 @@ private:
     void btnDeleteClick();
     void btnResetClick();
     void btnSaveClick();
-    void PlaceOverOwner(QWidget* AOwner);
     void LayoutDocked();
 
     TApiClient& FApi;
