@@ -516,10 +516,6 @@ void TFormMain::lvImagesSelectItem() {
 // ---------------------------------------------------------------------------------
 // Received items and saved files
 
-QString TFormMain::PatientFileName(const QString& AFilename) const {
-    return SavedFiles::PatientFileName(edtPatientId->text(), AFilename);
-}
-
 void TFormMain::InsertItem(const TReceivedImage& AItem) {
     FImages.insert(0, AItem);
     auto* row =

@@ -61,7 +61,6 @@ public:
     void AddTextItem(const QString& AName, const QString& AText);
     // An entry made from a file on disk or from the clipboard: listed and shown.
     void AddOpenedItem(const TReceivedImage& AItem);
-    QString PatientFileName(const QString& AFilename) const;
 
     void ShowItem(int AIndex);
     void UpdateButtons();
