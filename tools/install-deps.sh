@@ -18,6 +18,8 @@ packages=(
   fonts-noto-cjk fonts-noto-color-emoji openssl ca-certificates
   # benchmarks
   libbenchmark-dev libjpeg-turbo-progs libvips-tools
+  # the Windows layer, cross-compiled and tested under Wine
+  mingw-w64 wine64 wine
 )
 
 missing=()
