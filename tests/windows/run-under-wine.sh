@@ -3,7 +3,8 @@
 # on first use. Exits 77, the test's skip code, with the reason when there is no Wine.
 # Usage: run-under-wine.sh <folder for the prefix> <program.exe> [arguments]
 set -euo pipefail
-root=$1
+mkdir -p "$1"
+root=$(cd "$1" && pwd) # Wine takes only an absolute prefix
 program=$2
 shift 2
 
@@ -25,10 +26,11 @@ export HOME=$root/home XDG_CONFIG_HOME=$root/home/.config XDG_DATA_HOME=$root/ho
 export XDG_CACHE_HOME=$root/home/.cache
 unset DISPLAY WAYLAND_DISPLAY
 
-# One run at a time per prefix; the server started here ends with this script.
+# One run at a time per prefix; the server started here ends with this script. Wine's
+# processes do not inherit the lock (9>&-), so a stray one never holds up the next run.
 exec 9>"$root/lock"
 flock 9
-trap '"$wineserver" -k 2>/dev/null || true' EXIT
+trap '"$wineserver" -k 2>/dev/null 9>&- || true' EXIT
 
 if [ ! -f "$WINEPREFIX/made" ]; then
   rm -rf "$WINEPREFIX"
@@ -36,7 +38,7 @@ if [ ! -f "$WINEPREFIX/made" ]; then
   # Windows are made by the null display driver: no X server is needed.
   if ! { "$wine" wineboot -i &&
     "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f &&
-    "$wineserver" -w; } >"$root/wineboot.log" 2>&1; then
+    "$wineserver" -w; } >"$root/wineboot.log" 2>&1 9>&-; then
     cat "$root/wineboot.log"
     echo "Could not make the Wine prefix"
     exit 1
@@ -44,4 +46,4 @@ if [ ! -f "$WINEPREFIX/made" ]; then
   touch "$WINEPREFIX/made"
 fi
 
-"$wine" "$program" "$@"
+"$wine" "$program" "$@" 9>&-
