@@ -1,6 +1,6 @@
 // The program's resources as compiled from resources/pictoport.rc and linked into this
-// test: the icon group, the manifest where the loader looks for it and honoured by it
-// (visual styles, per-monitor DPI awareness), and the version numbers.
+// test: the icon group, the manifest where the loader looks for it and what the loader
+// made of it (visual styles, execution level, DPI awareness), and the version numbers.
 #include "uWinCase.h"
 
 #include <windows.h>
@@ -42,10 +42,34 @@ std::wstring CommonControlsPath() {
     return path;
 }
 
+// A setting of the process's activation context, as the loader read it from the manifest.
+std::wstring ActivationSetting(const wchar_t* ANamespace, const wchar_t* ASetting) {
+    wchar_t value[64] = {};
+    SIZE_T written = 0;
+    if (!QueryActCtxSettingsW(0, nullptr, ANamespace, ASetting, value, 64, &written))
+        return std::wstring();
+    return value;
+}
+
+struct TSettingRow {
+    const char* Name;
+    const wchar_t* Namespace;
+    const wchar_t* Setting;
+    std::wstring Expected;
+};
+
+// Version 2 of per-monitor awareness first; systems that do not know it read the older one.
+const TSettingRow Settings[] = {
+    {"per-monitor DPI awareness, version 2",
+     L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2"},
+    {"the older per-monitor DPI setting", L"http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+     L"dpiAware", L"true/pm"},
+};
+
 } // namespace
 
 std::vector<TWinCase> ResourceCases() {
-    return {
+    std::vector<TWinCase> cases = {
         {"resources: the icon group MAINICON loads",
          [](TWinCheck& AC) {
              AC.That(FindResourceW(nullptr, L"MAINICON", RT_GROUP_ICON) != nullptr,
@@ -65,14 +89,15 @@ std::vector<TWinCase> ResourceCases() {
                          std::wstring::npos,
                      "common controls from " + Utf8(path));
          }},
-        // Version 2 of per-monitor awareness is the manifest's first choice; systems that
-        // do not know it take the older per-monitor setting, and both report this.
-        {"resources: the manifest makes the process per-monitor DPI aware",
+        {"resources: the manifest asks to run as the invoker, without UI access",
          [](TWinCheck& AC) {
-             const DPI_AWARENESS awareness =
-                 GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext());
-             AC.That(awareness == DPI_AWARENESS_PER_MONITOR_AWARE,
-                     "awareness " + std::to_string(awareness));
+             ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION info{};
+             AC.That(QueryActCtxW(0, nullptr, nullptr, RunlevelInformationInActivationContext,
+                                  &info, sizeof(info), nullptr),
+                     "no run level in the activation context");
+             AC.That(info.RunLevel == ACTCTX_RUN_LEVEL_AS_INVOKER,
+                     "run level " + std::to_string(info.RunLevel));
+             AC.That(info.UiAccess == 0, "UI access asked for");
          }},
         {"resources: file and product version 1.0.0.3",
          [](TWinCheck& AC) {
@@ -85,4 +110,13 @@ std::vector<TWinCase> ResourceCases() {
                      "product version differs");
          }},
     };
+    for (const TSettingRow& row : Settings) {
+        cases.push_back({std::string("resources: the manifest gives the loader ") + row.Name,
+                         [row](TWinCheck& AC) {
+                             const std::wstring value =
+                                 ActivationSetting(row.Namespace, row.Setting);
+                             AC.That(value == row.Expected, "found \"" + Utf8(value) + "\"");
+                         }});
+    }
+    return cases;
 }
