@@ -18,13 +18,11 @@ std::string Utf8(const std::wstring& AText) {
     return result;
 }
 
-namespace {
 std::wstring SelfPath() {
     std::wstring path(32768, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
     return path;
 }
-} // namespace
 
 int main(int argc, char** argv) {
     const std::string argument = argc > 1 ? argv[1] : "";
@@ -33,8 +31,8 @@ int main(int argc, char** argv) {
         return childExit;
 
     std::vector<TWinCase> cases;
-    for (auto table : {CryptCases(), RegistryCases(), ShellCases(), ResourceCases(),
-                       SingleInstanceCases(SelfPath())})
+    for (auto table :
+         {CryptCases(), RegistryCases(), ShellCases(), ResourceCases(), SingleInstanceCases()})
         cases.insert(cases.end(), table.begin(), table.end());
 
     int run = 0;

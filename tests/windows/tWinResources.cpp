@@ -7,12 +7,6 @@
 
 namespace {
 
-std::wstring SelfPath() {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path;
-}
-
 // The fixed part of the version resource; dwSignature is 0 when there is none.
 VS_FIXEDFILEINFO FixedVersion() {
     const std::wstring self = SelfPath();

@@ -103,13 +103,14 @@ int RunSingleInstanceChild(const std::string& AMode) {
     return -1;
 }
 
-std::vector<TWinCase> SingleInstanceCases(const std::wstring& ASelf) {
+std::vector<TWinCase> SingleInstanceCases() {
+    const std::wstring self = SelfPath();
     std::vector<TWinCase> cases = {
         // Before this process claims: a start that ends gives the name back.
         {"single instance: each start is first while no other copy runs",
-         [ASelf](TWinCheck& AC) {
+         [self](TWinCheck& AC) {
              for (int start = 1; start <= 2; ++start) {
-                 const DWORD exit = StartAndWait(ASelf, ClaimMode);
+                 const DWORD exit = StartAndWait(self, ClaimMode);
                  AC.That(exit == ExitFirst,
                          "start " + std::to_string(start) + " was " + Role(exit));
              }
@@ -120,11 +121,11 @@ std::vector<TWinCase> SingleInstanceCases(const std::wstring& ASelf) {
                      "claimed as second");
          }},
         {"single instance: a later start is second and asks the first to the front",
-         [ASelf](TWinCheck& AC) {
+         [self](TWinCheck& AC) {
              HWND window = MakeWindow(WS_OVERLAPPEDWINDOW);
              AC.That(window != nullptr, "no window to receive the message");
              const int before = ShowMeSeen.Count;
-             const DWORD exit = StartAndWait(ASelf, ClaimMode);
+             const DWORD exit = StartAndWait(self, ClaimMode);
              AC.That(exit == ExitSecond, "the later start was " + Role(exit));
              PumpUntilSeen(before + 1);
              AC.That(ShowMeSeen.Count == before + 1,
@@ -133,11 +134,11 @@ std::vector<TWinCase> SingleInstanceCases(const std::wstring& ASelf) {
              DestroyWindow(window);
          }},
         {"single instance: every later start asks again",
-         [ASelf](TWinCheck& AC) {
+         [self](TWinCheck& AC) {
              HWND window = MakeWindow(WS_OVERLAPPEDWINDOW);
              const int before = ShowMeSeen.Count;
              for (int start = 1; start <= 2; ++start) {
-                 const DWORD exit = StartAndWait(ASelf, ClaimMode);
+                 const DWORD exit = StartAndWait(self, ClaimMode);
                  AC.That(exit == ExitSecond,
                          "start " + std::to_string(start) + " was " + Role(exit));
              }
@@ -147,11 +148,11 @@ std::vector<TWinCase> SingleInstanceCases(const std::wstring& ASelf) {
              DestroyWindow(window);
          }},
         {"single instance: every process has the same show-me message",
-         [ASelf](TWinCheck& AC) {
+         [self](TWinCheck& AC) {
              const UINT id = WinSingleInstance::ShowMeMessage();
              AC.That(id >= 0xC000 && id <= 0xFFFF,
                      "not a registered message: " + std::to_string(id));
-             const DWORD other = StartAndWait(ASelf, ShowMeIdMode);
+             const DWORD other = StartAndWait(self, ShowMeIdMode);
              AC.That(other == id, "another process has " + std::to_string(other));
          }},
     };

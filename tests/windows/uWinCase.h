@@ -27,9 +27,11 @@ std::vector<TWinCase> CryptCases();
 std::vector<TWinCase> RegistryCases();
 std::vector<TWinCase> ShellCases();
 std::vector<TWinCase> ResourceCases();
-// The cases start this program again as a later start; ASelf is its path.
-std::vector<TWinCase> SingleInstanceCases(const std::wstring& ASelf);
+// The cases start this program again as a later start.
+std::vector<TWinCase> SingleInstanceCases();
 // The later start's side: an exit code for a mode given on the command line, or -1.
 int RunSingleInstanceChild(const std::string& AMode);
 
 std::string Utf8(const std::wstring& AText);
+// This program's own file.
+std::wstring SelfPath();
