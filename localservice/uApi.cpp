@@ -15,7 +15,11 @@ namespace {
 using TLoc = std::vector<std::variant<std::string, int>>;
 
 constexpr size_t kChunk = 64 * 1024;
-constexpr size_t kMaxExtractText = 1024 * 1024;
+// A lab report's recognised text is a few KiB; extraction takes time in proportion to the
+// text, and the JSON body holding it is refused before it is parsed when it cannot fit.
+constexpr size_t kMaxExtractText = 256 * 1024;
+constexpr size_t kMaxExtractBody = 8 * kMaxExtractText; // "\u0001" is 6 bytes for 1
+const char* const kExtractTooLarge = "テキストが長すぎます（256 KiB まで）";
 constexpr size_t kMaxItems = 1000;
 constexpr size_t kMaxAliases = 100;
 constexpr size_t kMaxNameBytes = 200;
@@ -231,22 +235,34 @@ bool ParseFormBody(const TRequest& ARequest, std::vector<TFormPart>& AParts,
 }
 } // namespace
 
+const TApi::TRoute TApi::kRoutes[] = {
+    {"POST", "/api/image-transfer/send", &TApi::Send},
+    {"GET", "/api/image-transfer/native/poll", &TApi::Poll},
+    {"POST", "/api/image-transfer/native/stop", &TApi::Stop},
+    {"GET", "/api/extraction/items", &TApi::GetItems},
+    {"PUT", "/api/extraction/items", &TApi::PutItems},
+    {"POST", "/api/extraction/extract", &TApi::Extract},
+    {"POST", "/api/image-jobs/upload", &TApi::Upload},
+};
+
+namespace {
+std::string RouteMethod(const TRequest& ARequest) {
+    return ARequest.Method == "HEAD" ? std::string("GET") : ARequest.Method;
+}
+} // namespace
+
+bool TApi::RefuseWithoutToken(const TRequest& ARequest, httplib::Response& ARes) {
+    const std::string Method = RouteMethod(ARequest);
+    for (const TRoute& Route : kRoutes) {
+        if (ARequest.Path == Route.Path && Method == Route.Method) {
+            return !Authenticate(ARequest, ARes);
+        }
+    }
+    return false;
+}
+
 void TApi::Handle(const TRequest& ARequest, httplib::Response& ARes) {
-    struct TRoute {
-        const char* Method;
-        const char* Path;
-        THandler Handler;
-    };
-    static const TRoute kRoutes[] = {
-        {"POST", "/api/image-transfer/send", &TApi::Send},
-        {"GET", "/api/image-transfer/native/poll", &TApi::Poll},
-        {"POST", "/api/image-transfer/native/stop", &TApi::Stop},
-        {"GET", "/api/extraction/items", &TApi::GetItems},
-        {"PUT", "/api/extraction/items", &TApi::PutItems},
-        {"POST", "/api/extraction/extract", &TApi::Extract},
-        {"POST", "/api/image-jobs/upload", &TApi::Upload},
-    };
-    const std::string Method = ARequest.Method == "HEAD" ? std::string("GET") : ARequest.Method;
+    const std::string Method = RouteMethod(ARequest);
 
     if (ARequest.Path == "/api/auth/login") {
         if (Method == "POST") {
@@ -329,8 +345,8 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
     std::vector<TFormPart> Parts;
     if (!ParseFormBody(ARequest, Parts, ARes))
         return;
-    const TFormPart* File = FindPart(Parts, "file");
-    const TFormPart* Text = FindPart(Parts, "text");
+    TFormPart* File = FindPart(Parts, "file");
+    TFormPart* Text = FindPart(Parts, "text");
     if ((File == nullptr) == (Text == nullptr)) {
         ReplyValidation(ARes, {{TLoc{std::string("body"), std::string("file")},
                                 File == nullptr ? "file か text のどちらかを送ってください"
@@ -343,12 +359,12 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
         Item.Filename = File->Filename;
         Item.ContentType =
             File->ContentType.empty() ? "application/octet-stream" : File->ContentType;
-        Item.Body = File->Data;
+        Item.Body = std::move(File->Data);
     } else {
         const TFormPart* Name = FindPart(Parts, "filename");
         Item.Filename = Name != nullptr && !Name->Data.empty() ? Name->Data : kTextFilename;
         Item.ContentType = kTextContentType;
-        Item.Body = Text->Data;
+        Item.Body = std::move(Text->Data);
     }
     // Both go into response headers of the poll.
     if (Item.Filename.size() > kMaxFilenameBytes) {
@@ -364,8 +380,17 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
     const std::string Filename = Item.Filename;
     const std::string ContentType = Item.ContentType;
     const size_t Size = Item.Body.size();
-    if (!FQueues.Push(AAccount, std::move(Item))) {
+    switch (FQueues.Push(AAccount, std::move(Item))) {
+    case TItemQueues::TPushResult::Queued:
+        break;
+    case TItemQueues::TPushResult::TooManyItems:
         ReplyDetail(ARes, 429, "受信されていないアイテムが多すぎます");
+        return;
+    case TItemQueues::TPushResult::TooManyBytes:
+        ReplyDetail(ARes, 503,
+                    "受信されていないアイテムの合計が上限（" +
+                        std::to_string(FQueues.MaxBytesPerAccount() / (1024 * 1024)) +
+                        " MiB）に達しています。受信されるまでお待ちください");
         return;
     }
     ReplyJson(ARes, 202, BuildJson([&](TJsonWriter& W) {
@@ -392,7 +417,8 @@ void TApi::Poll(const TRequest& ARequest, httplib::Response& ARes, const std::st
     Wait = std::clamp(Wait, 0, FMaxWaitSeconds);
 
     TTransferItem Item;
-    switch (FQueues.Take(AAccount, ARequest.Header("Authorization"), std::chrono::seconds(Wait), Item)) {
+    switch (FQueues.Take(AAccount, ARequest.Header("Authorization"), std::chrono::seconds(Wait),
+                         Item)) {
     case TItemQueues::TTakeResult::Timeout:
         ARes.status = 204;
         return;
@@ -471,6 +497,10 @@ void TApi::PutItems(const TRequest& ARequest, httplib::Response& ARes,
 }
 
 void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std::string& AAccount) {
+    if (ARequest.Body.size() > kMaxExtractBody) {
+        ReplyDetail(ARes, 413, kExtractTooLarge);
+        return;
+    }
     rapidjson::Document Doc;
     if (!ParseObjectBody(ARequest.Body, Doc, ARes))
         return;
@@ -481,7 +511,7 @@ void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std:
         return;
     }
     if (Text->size() > kMaxExtractText) {
-        ReplyDetail(ARes, 413, "テキストが長すぎます（1 MiB まで）");
+        ReplyDetail(ARes, 413, kExtractTooLarge);
         return;
     }
     const TExtraction Extraction =

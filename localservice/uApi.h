@@ -16,9 +16,19 @@ public:
          int AMaxWaitSeconds);
 
     void Handle(const TRequest& ARequest, httplib::Response& ARes);
+    // For a request whose body has not been read yet: answers 401 and returns true when its
+    // route needs a bearer token and it carries no valid one, so that nobody without an
+    // account can make the service read a large body.
+    bool RefuseWithoutToken(const TRequest& ARequest, httplib::Response& ARes);
 
 private:
     using THandler = void (TApi::*)(const TRequest&, httplib::Response&, const std::string&);
+    struct TRoute {
+        const char* Method;
+        const char* Path;
+        THandler Handler;
+    };
+    static const TRoute kRoutes[];
 
     // The account of the request's bearer token; otherwise answers 401 and returns nothing.
     std::optional<std::string> Authenticate(const TRequest& ARequest, httplib::Response& ARes);

@@ -1,6 +1,7 @@
 #include "uExtraction.h"
 
 #include <QDate>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -33,73 +34,118 @@ QString FoldAscii(const QString& AText) {
 
 // ---- labels ----
 
-struct TLabel {
-    QString Text; // normalized and folded
-    size_t Item;
+// Every name and alias of the items, normalized and folded; items that share a text share one
+// label. A trie, so that finding the labels at one place of a line costs at most the length
+// of the longest label, however many labels there are and however they overlap.
+class TLabelIndex {
+public:
+    explicit TLabelIndex(const std::vector<TExtractItem>& AItems) {
+        FLabelAt.push_back(-1); // the root
+        for (size_t i = 0; i < AItems.size(); ++i) {
+            QStringList Names{QString::fromStdString(AItems[i].Name)};
+            for (const auto& Alias : AItems[i].Aliases) {
+                Names << QString::fromStdString(Alias);
+            }
+            for (const QString& Name : Names) {
+                const QString Text = FoldAscii(NormalizeReportText(Name)).trimmed();
+                if (!Text.isEmpty()) {
+                    Add(Text, i);
+                }
+            }
+        }
+    }
+
+    // The items of a label, in their own order.
+    const std::vector<size_t>& Items(size_t ALabel) const { return FItems[ALabel]; }
+    size_t Count() const { return FItems.size(); }
+
+    // Calls AVisit(label, length) for every label that AText starts with, shortest first.
+    template <typename TVisit> void ForEachPrefix(QStringView AText, TVisit&& AVisit) const {
+        qint32 Node = 0;
+        for (qsizetype i = 0; i < AText.size(); ++i) {
+            const auto Edge = FEdges.constFind(EdgeKey(Node, AText[i]));
+            if (Edge == FEdges.cend()) {
+                return;
+            }
+            Node = Edge.value();
+            if (const qint32 Label = FLabelAt[static_cast<size_t>(Node)]; Label >= 0) {
+                AVisit(static_cast<size_t>(Label), i + 1);
+            }
+        }
+    }
+
+private:
+    static quint64 EdgeKey(qint32 ANode, QChar AChar) {
+        return (static_cast<quint64>(ANode) << 16) | AChar.unicode();
+    }
+
+    void Add(const QString& AText, size_t AItem) {
+        qint32 Node = 0;
+        for (const QChar C : AText) {
+            const quint64 Key = EdgeKey(Node, C);
+            auto Edge = FEdges.constFind(Key);
+            if (Edge == FEdges.cend()) {
+                Edge = FEdges.insert(Key, static_cast<qint32>(FLabelAt.size()));
+                FLabelAt.push_back(-1);
+            }
+            Node = Edge.value();
+        }
+        qint32& Label = FLabelAt[static_cast<size_t>(Node)];
+        if (Label < 0) {
+            Label = static_cast<qint32>(FItems.size());
+            FItems.emplace_back();
+        }
+        std::vector<size_t>& Items = FItems[static_cast<size_t>(Label)];
+        if (Items.empty() || Items.back() != AItem) {
+            Items.push_back(AItem);
+        }
+    }
+
+    QHash<quint64, qint32> FEdges; // (node, character) to the next node
+    std::vector<qint32> FLabelAt;  // per node: the label that ends there, or -1
+    std::vector<std::vector<size_t>> FItems;
 };
 
 struct TMatch {
     qsizetype Pos;
     qsizetype Len;
-    size_t Item;
+    size_t Label;
 };
-
-std::vector<TLabel> BuildLabels(const std::vector<TExtractItem>& AItems) {
-    std::vector<TLabel> Labels;
-    for (size_t i = 0; i < AItems.size(); ++i) {
-        QStringList Names{QString::fromStdString(AItems[i].Name)};
-        for (const auto& Alias : AItems[i].Aliases) {
-            Names << QString::fromStdString(Alias);
-        }
-        for (const QString& Name : Names) {
-            const QString Text = FoldAscii(NormalizeReportText(Name)).trimmed();
-            if (!Text.isEmpty()) {
-                Labels.push_back({Text, i});
-            }
-        }
-    }
-    return Labels;
-}
 
 // A label must stand on its own: "Cr" is not found in "CRP", nor "コレステロール" in
 // "総コレステロール", nor "ヘモグロビン" in "ヘモグロビンA1c".
-bool StandsAlone(const QString& ALine, qsizetype APos, qsizetype ALen) {
-    const QChar First = ALine[APos];
-    if (APos > 0) {
-        const QChar Before = ALine[APos - 1];
-        if (IsAsciiAlnum(First) ? IsAsciiAlnum(Before) : Before.isLetter()) {
-            return false;
-        }
+bool MayStartAt(const QString& ALine, qsizetype APos) {
+    if (APos == 0) {
+        return true;
     }
-    const qsizetype End = APos + ALen;
-    return End >= ALine.size() || !IsAsciiLetter(ALine[End]);
+    const QChar First = ALine[APos];
+    const QChar Before = ALine[APos - 1];
+    return IsAsciiAlnum(First) ? !IsAsciiAlnum(Before) : !Before.isLetter();
+}
+
+bool MayEndAt(const QString& ALine, qsizetype AEnd) {
+    return AEnd >= ALine.size() || !IsAsciiLetter(ALine[AEnd]);
 }
 
 // Leftmost, then longest, non-overlapping label occurrences in a folded line.
-std::vector<TMatch> FindLabels(const QString& AFolded, const std::vector<TLabel>& ALabels) {
-    std::vector<TMatch> Candidates;
-    for (const TLabel& Label : ALabels) {
-        qsizetype From = 0;
-        for (;;) {
-            const qsizetype Pos = AFolded.indexOf(Label.Text, From);
-            if (Pos < 0) {
-                break;
-            }
-            if (StandsAlone(AFolded, Pos, Label.Text.size())) {
-                Candidates.push_back({Pos, Label.Text.size(), Label.Item});
-            }
-            From = Pos + 1;
-        }
-    }
-    std::sort(Candidates.begin(), Candidates.end(), [](const TMatch& A, const TMatch& B) {
-        return A.Pos != B.Pos ? A.Pos < B.Pos : A.Len > B.Len;
-    });
+std::vector<TMatch> FindLabels(const QString& AFolded, const TLabelIndex& ALabels) {
     std::vector<TMatch> Matches;
-    qsizetype End = 0;
-    for (const TMatch& M : Candidates) {
-        if (M.Pos >= End) {
-            Matches.push_back(M);
-            End = M.Pos + M.Len;
+    qsizetype Pos = 0;
+    while (Pos < AFolded.size()) {
+        std::optional<TMatch> Longest;
+        if (MayStartAt(AFolded, Pos)) {
+            ALabels.ForEachPrefix(QStringView(AFolded).sliced(Pos),
+                                  [&](size_t ALabel, qsizetype ALen) {
+                                      if (MayEndAt(AFolded, Pos + ALen)) {
+                                          Longest = TMatch{Pos, ALen, ALabel};
+                                      }
+                                  });
+        }
+        if (Longest) {
+            Matches.push_back(*Longest);
+            Pos += Longest->Len;
+        } else {
+            ++Pos;
         }
     }
     return Matches;
@@ -403,9 +449,11 @@ QString NormalizeReportText(const QString& AText) {
 TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems) {
     static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
     const QStringList Lines = NormalizeReportText(AText).split(LineBreak);
-    const std::vector<TLabel> Labels = BuildLabels(AItems);
+    const TLabelIndex Labels(AItems);
 
     std::map<size_t, TLabResult> Found;
+    // Once a label has given its items a value, later lines cannot change them.
+    std::vector<bool> LabelDone(Labels.Count(), false);
     std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& Line = Lines[i];
@@ -418,9 +466,16 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
                 continue;
             }
             IsTestLine[static_cast<size_t>(i)] = true;
-            if (Found.count(Matches[m].Item) == 0) {
-                Result->Name = QString::fromStdString(AItems[Matches[m].Item].Name);
-                Found.emplace(Matches[m].Item, *Result);
+            if (LabelDone[Matches[m].Label]) {
+                continue;
+            }
+            LabelDone[Matches[m].Label] = true;
+            // Items that share a name or alias each take the same value.
+            for (const size_t Item : Labels.Items(Matches[m].Label)) {
+                if (Found.count(Item) == 0) {
+                    Result->Name = QString::fromStdString(AItems[Item].Name);
+                    Found.emplace(Item, *Result);
+                }
             }
         }
     }

@@ -1,19 +1,24 @@
 #include "uItemQueues.h"
 
-bool TItemQueues::Push(const std::string& AAccount, TTransferItem AItem) {
+TItemQueues::TPushResult TItemQueues::Push(const std::string& AAccount, TTransferItem AItem) {
     std::lock_guard Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
     if (Queue.Items.size() >= kMaxItemsPerAccount) {
-        return false;
+        return TPushResult::TooManyItems;
     }
+    if (Queue.Bytes + AItem.Body.size() > FMaxBytesPerAccount) {
+        return TPushResult::TooManyBytes;
+    }
+    Queue.Bytes += AItem.Body.size();
     Queue.Items.push_back(std::move(AItem));
     Queue.Changed.notify_all();
-    return true;
+    return TPushResult::Queued;
 }
 
 void TItemQueues::PutBack(const std::string& AAccount, TTransferItem AItem) {
     std::lock_guard Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
+    Queue.Bytes += AItem.Body.size();
     Queue.Items.push_front(std::move(AItem));
     Queue.Changed.notify_all();
 }
@@ -45,6 +50,7 @@ TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
     }
     AItem = std::move(Queue.Items.front());
     Queue.Items.pop_front();
+    Queue.Bytes -= AItem.Body.size();
     return TTakeResult::Item;
 }
 

@@ -16,13 +16,17 @@ struct TTransferItem {
 
 class TItemQueues {
 public:
+    enum class TPushResult { Queued, TooManyItems, TooManyBytes };
     enum class TTakeResult { Item, Timeout, Busy, ShuttingDown };
 
-    explicit TItemQueues(size_t AMaxWaiters) : FMaxWaiters(AMaxWaiters) {}
+    // AMaxBytesPerAccount bounds the bodies an account's queue holds together, so that a
+    // phone sending while no receiver polls cannot take all memory.
+    TItemQueues(size_t AMaxWaiters, unsigned long long AMaxBytesPerAccount)
+        : FMaxWaiters(AMaxWaiters), FMaxBytesPerAccount(AMaxBytesPerAccount) {}
 
-    // False when the account already holds too many items.
-    bool Push(const std::string& AAccount, TTransferItem AItem);
-    // Returns an item that a receiver could not take back to the front of the queue.
+    TPushResult Push(const std::string& AAccount, TTransferItem AItem);
+    // Returns an item that a receiver could not take back to the front of the queue. It was
+    // queued before, so the limits do not refuse it.
     void PutBack(const std::string& AAccount, TTransferItem AItem);
     // Waits up to AWait for the account's oldest item. Busy when too many polls wait already,
     // so that long polls never take every worker thread of the server. AReceiver names the
@@ -37,16 +41,19 @@ public:
     void Shutdown();
 
     size_t Pending(const std::string& AAccount) const;
+    unsigned long long MaxBytesPerAccount() const { return FMaxBytesPerAccount; }
 
 private:
     struct TQueue {
         std::deque<TTransferItem> Items;
+        unsigned long long Bytes = 0; // of the items' bodies
         std::condition_variable Changed;
     };
 
     static constexpr size_t kMaxItemsPerAccount = 1000;
 
     const size_t FMaxWaiters;
+    const unsigned long long FMaxBytesPerAccount;
     mutable std::mutex FLock;
     std::map<std::string, TQueue> FQueues;
     std::map<std::string, unsigned long long> FReleases; // per receiver, a count of stops

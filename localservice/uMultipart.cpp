@@ -10,44 +10,68 @@ constexpr size_t kMaxParts = 1000;
 
 using TParams = std::vector<std::pair<std::string, std::string>>;
 
+bool IsBlank(char C) {
+    return C == ' ' || C == '\t';
+}
+
 // Splits "type; a=b; c="d;e"" into its parameters; quoted values may hold ";" and "\"-escapes.
-TParams ParseHeaderParams(std::string_view AValue) {
-    TParams Params;
+// False for an empty parameter (";;", a trailing ";"), one without "=" or a name, an
+// unterminated quoted value, or text after a quoted value.
+bool ParseHeaderParams(std::string_view AValue, TParams& AParams) {
+    AParams.clear();
     size_t Pos = AValue.find(';');
-    while (Pos != std::string_view::npos && Pos < AValue.size()) {
+    while (Pos != std::string_view::npos) {
         ++Pos; // past ';'
-        while (Pos < AValue.size() && (AValue[Pos] == ' ' || AValue[Pos] == '\t')) {
-            ++Pos;
-        }
         const size_t Eq = AValue.find_first_of("=;", Pos);
         if (Eq == std::string_view::npos || AValue[Eq] == ';') {
-            Pos = Eq;
-            continue;
+            return false;
         }
         std::string Name(TrimBlanks(AValue.substr(Pos, Eq - Pos)));
-        std::string Value;
+        if (Name.empty()) {
+            return false;
+        }
         Pos = Eq + 1;
-        while (Pos < AValue.size() && (AValue[Pos] == ' ' || AValue[Pos] == '\t')) {
+        while (Pos < AValue.size() && IsBlank(AValue[Pos])) {
             ++Pos;
         }
+        std::string Value;
         if (Pos < AValue.size() && AValue[Pos] == '"') {
             ++Pos;
-            while (Pos < AValue.size() && AValue[Pos] != '"') {
-                if (AValue[Pos] == '\\' && Pos + 1 < AValue.size()) {
-                    ++Pos;
+            bool Closed = false;
+            while (Pos < AValue.size()) {
+                char C = AValue[Pos++];
+                if (C == '"') {
+                    Closed = true;
+                    break;
                 }
-                Value += AValue[Pos++];
+                if (C == '\\') {
+                    if (Pos == AValue.size()) {
+                        break;
+                    }
+                    C = AValue[Pos++];
+                }
+                Value += C;
             }
-            Pos = AValue.find(';', Pos);
+            if (!Closed) {
+                return false;
+            }
+            while (Pos < AValue.size() && IsBlank(AValue[Pos])) {
+                ++Pos;
+            }
+            if (Pos == AValue.size()) {
+                Pos = std::string_view::npos;
+            } else if (AValue[Pos] != ';') {
+                return false;
+            }
         } else {
             const size_t End = AValue.find(';', Pos);
             Value = std::string(TrimBlanks(AValue.substr(
                 Pos, End == std::string_view::npos ? std::string_view::npos : End - Pos)));
             Pos = End;
         }
-        Params.emplace_back(std::move(Name), std::move(Value));
+        AParams.emplace_back(std::move(Name), std::move(Value));
     }
-    return Params;
+    return true;
 }
 
 const std::string* FindParam(const TParams& AParams, std::string_view AName) {
@@ -72,22 +96,25 @@ int HexValue(char C) {
     return -1;
 }
 
-// RFC 5987 extended value: charset'language'percent-encoded-bytes.
+// RFC 5987 extended value: charset'language'percent-encoded-bytes. Only UTF-8 is taken, as
+// the name is handed on as UTF-8 bytes; false for another charset or a broken escape.
 bool DecodeExtValue(std::string_view AValue, std::string& AOut) {
     const size_t First = AValue.find('\'');
     const size_t Second = First == std::string_view::npos ? First : AValue.find('\'', First + 1);
-    if (Second == std::string_view::npos) {
+    if (Second == std::string_view::npos || !EqualsNoCase(AValue.substr(0, First), "UTF-8")) {
         return false;
     }
     AOut.clear();
     for (size_t i = Second + 1; i < AValue.size(); ++i) {
-        if (AValue[i] == '%' && i + 2 < AValue.size() && HexValue(AValue[i + 1]) >= 0 &&
-            HexValue(AValue[i + 2]) >= 0) {
-            AOut += static_cast<char>(HexValue(AValue[i + 1]) * 16 + HexValue(AValue[i + 2]));
-            i += 2;
-        } else {
+        if (AValue[i] != '%') {
             AOut += AValue[i];
+            continue;
         }
+        if (i + 2 >= AValue.size() || HexValue(AValue[i + 1]) < 0 || HexValue(AValue[i + 2]) < 0) {
+            return false;
+        }
+        AOut += static_cast<char>(HexValue(AValue[i + 1]) * 16 + HexValue(AValue[i + 2]));
+        i += 2;
     }
     return true;
 }
@@ -114,17 +141,23 @@ bool ParsePartHeaders(std::string_view ABlock, TFormPart& APart, std::string& AE
                 AError = "Content-Disposition が form-data ではありません";
                 return false;
             }
-            const TParams Params = ParseHeaderParams(Value);
+            TParams Params;
+            if (!ParseHeaderParams(Value, Params)) {
+                AError = "Content-Disposition のパラメーターが不正です";
+                return false;
+            }
             const std::string* PartName = FindParam(Params, "name");
             if (PartName == nullptr) {
                 AError = "パートに name がありません";
                 return false;
             }
             APart.Name = *PartName;
-            std::string Extended;
-            if (const std::string* Ext = FindParam(Params, "filename*");
-                Ext != nullptr && DecodeExtValue(*Ext, Extended)) {
-                APart.Filename = Extended;
+            if (const std::string* Ext = FindParam(Params, "filename*")) {
+                if (!DecodeExtValue(*Ext, APart.Filename)) {
+                    AError = "filename* が不正です（UTF-8'' に続けて % で符号化した名前を送って"
+                             "ください）";
+                    return false;
+                }
                 APart.HasFilename = true;
             } else if (const std::string* File = FindParam(Params, "filename")) {
                 APart.Filename = *File;
@@ -155,7 +188,11 @@ bool ParseMultipart(std::string_view AContentType, std::string_view ABody,
         AError = "multipart/form-data で送信してください";
         return false;
     }
-    const TParams Params = ParseHeaderParams(AContentType);
+    TParams Params;
+    if (!ParseHeaderParams(AContentType, Params)) {
+        AError = "Content-Type のパラメーターが不正です";
+        return false;
+    }
     const std::string* Boundary = FindParam(Params, "boundary");
     if (Boundary == nullptr || Boundary->empty() || Boundary->size() > 200) {
         AError = "multipart の boundary がありません";
@@ -224,4 +261,8 @@ const TFormPart* FindPart(const std::vector<TFormPart>& AParts, std::string_view
         }
     }
     return nullptr;
+}
+
+TFormPart* FindPart(std::vector<TFormPart>& AParts, std::string_view AName) {
+    return const_cast<TFormPart*>(FindPart(std::as_const(AParts), AName));
 }

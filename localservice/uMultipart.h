@@ -19,3 +19,4 @@ bool ParseMultipart(std::string_view AContentType, std::string_view ABody,
                     std::vector<TFormPart>& AParts, std::string& AError);
 
 const TFormPart* FindPart(const std::vector<TFormPart>& AParts, std::string_view AName);
+TFormPart* FindPart(std::vector<TFormPart>& AParts, std::string_view AName);

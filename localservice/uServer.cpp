@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include <sys/socket.h>
@@ -13,6 +14,9 @@ namespace {
 constexpr size_t kWorkerThreads = 192;
 constexpr size_t kMaxWaitingPolls = 160;
 constexpr size_t kMaxBody = 64u * 1024 * 1024;
+// A body of at most this announced length is read even when the token turns out to be bad:
+// the connection can then stay open, and the record keeps the whole request.
+constexpr unsigned long long kSmallBody = 64u * 1024;
 constexpr size_t kRecognitionEngines = 2;
 
 // cpp-httplib parses multipart bodies itself and then drops the raw bytes, which the record and
@@ -43,17 +47,33 @@ unsigned long long AnnouncedLength(const httplib::Request& AReq) {
     return std::stoull(Value);
 }
 
+bool IsChunked(const httplib::Request& AReq) {
+    const auto Range = AReq.headers.equal_range("Transfer-Encoding");
+    for (auto It = Range.first; It != Range.second; ++It) {
+        if (It->second.find("chunked") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A chunked body, or one without a length (read until the peer closes), may be of any size.
+bool MayBeLarge(const httplib::Request& AReq) {
+    return IsChunked(AReq) || !AReq.has_header("Content-Length") ||
+           AnnouncedLength(AReq) > kSmallBody;
+}
+
 bool IsConnectionPseudoHeader(const std::string& AName) {
     return AName == "REMOTE_ADDR" || AName == "REMOTE_PORT" || AName == "LOCAL_ADDR" ||
            AName == "LOCAL_PORT";
 }
 
+// Everything but the body.
 TRequest MakeRequest(const httplib::Request& ARaw) {
     TRequest Request;
     Request.Method = ARaw.method;
     Request.Path = ARaw.path;
     Request.Target = ARaw.target;
-    Request.Body = ARaw.body;
     Request.Params.insert(ARaw.params.begin(), ARaw.params.end());
     for (const auto& [Name, Value] : ARaw.headers) {
         if (IsConnectionPseudoHeader(Name)) {
@@ -89,10 +109,17 @@ std::string UrlHost(const std::string& AHost) {
     return AHost.find(':') != std::string::npos ? "[" + AHost + "]" : AHost;
 }
 
+// Refuses the rest of a request without reading it; the library then closes the connection.
+void ReplyAndClose(httplib::Response& ARes, int AStatus, std::string_view AMessage) {
+    ReplyDetail(ARes, AStatus, AMessage);
+    ARes.set_header("Connection", "close");
+}
+
 } // namespace
 
 TServer::TServer(const TServerOptions& AOptions)
-    : FOptions(AOptions), FAccounts(AOptions.Accounts), FQueues(kMaxWaitingPolls),
+    : FOptions(AOptions), FAccounts(AOptions.Accounts),
+      FQueues(kMaxWaitingPolls, static_cast<unsigned long long>(AOptions.MaxQueuedMiB) << 20),
       FRecognizer(kRecognitionEngines),
       FHooks(AOptions.TestHooks ? std::make_unique<TTestHooks>() : nullptr),
       FApi(FAccounts, FQueues, FItems, FRecognizer, AOptions.MaxWaitSeconds) {
@@ -129,23 +156,28 @@ bool TServer::Run(std::string& AError) {
         GRawResponse = false;
         // Refused before the body is read: the library would first read and discard it all.
         if (AnnouncedLength(AReq) > kMaxBody) {
-            ReplyDetail(ARes, 413, ErrorText(413));
-            ARes.set_header("Connection", "close");
+            ReplyAndClose(ARes, 413, ErrorText(413));
             return httplib::Server::HandlerResponse::Handled;
         }
         HideMultipart(AReq);
         return httplib::Server::HandlerResponse::Unhandled;
     });
     const auto Dispatcher = [this](const httplib::Request& AReq, httplib::Response& ARes) {
-        Dispatch(AReq, ARes);
+        DispatchWithoutBody(AReq, ARes);
+    };
+    // The library's own reading caps only a body with a Content-Length; a chunked one, one
+    // without a length and a compressed one it would read whole.
+    const auto BodyDispatcher = [this](const httplib::Request& AReq, httplib::Response& ARes,
+                                       const httplib::ContentReader& AReader) {
+        DispatchWithBody(AReq, ARes, AReader);
     };
     const std::string Any = ".*";
     FServer->Get(Any, Dispatcher);
-    FServer->Post(Any, Dispatcher);
-    FServer->Put(Any, Dispatcher);
-    FServer->Patch(Any, Dispatcher);
-    FServer->Delete(Any, Dispatcher);
     FServer->Options(Any, Dispatcher);
+    FServer->Post(Any, BodyDispatcher);
+    FServer->Put(Any, BodyDispatcher);
+    FServer->Patch(Any, BodyDispatcher);
+    FServer->Delete(Any, BodyDispatcher);
     // Errors the library answers by itself (malformed requests, bodies over the limit) get
     // a JSON detail like every other error.
     FServer->set_error_handler(
@@ -187,26 +219,68 @@ void TServer::Stop() {
     FServer->stop();
 }
 
-void TServer::Dispatch(const httplib::Request& ARaw, httplib::Response& ARes) {
+void TServer::DispatchWithoutBody(const httplib::Request& ARaw, httplib::Response& ARes) {
+    TRequest Request = MakeRequest(ARaw);
+    Request.Body = ARaw.body;
+    Dispatch(Request, ARes);
+}
+
+void TServer::DispatchWithBody(const httplib::Request& ARaw, httplib::Response& ARes,
+                               const httplib::ContentReader& AReader) {
+    TRequest Request = MakeRequest(ARaw);
+    const bool Scripted = FHooks && FHooks->HasScript(Request.Path);
+    if (!Scripted && MayBeLarge(ARaw) && FApi.RefuseWithoutToken(Request, ARes)) {
+        if (FHooks) {
+            FHooks->Record(Request);
+        }
+        ARes.set_header("Connection", "close");
+        return;
+    }
+    bool TooLarge = false;
+    const bool Complete = AReader([&](const char* AData, size_t ALength) {
+        // Counts the bytes after the library has undone a Content-Encoding.
+        if (ALength > kMaxBody - Request.Body.size()) {
+            TooLarge = true;
+            return false;
+        }
+        // Grows by doubling only up to the limit, not to twice it.
+        if (Request.Body.size() + ALength > Request.Body.capacity()) {
+            Request.Body.reserve(std::min(
+                kMaxBody, std::max(Request.Body.capacity() * 2, Request.Body.size() + ALength)));
+        }
+        Request.Body.append(AData, ALength);
+        return true;
+    });
+    if (TooLarge) {
+        ReplyAndClose(ARes, 413, ErrorText(413));
+        return;
+    }
+    if (!Complete) {
+        ReplyAndClose(ARes, 400, ErrorText(400));
+        return;
+    }
+    Dispatch(Request, ARes);
+}
+
+void TServer::Dispatch(const TRequest& ARequest, httplib::Response& ARes) {
     try {
-        const TRequest Request = MakeRequest(ARaw);
-        if (TTestHooks::IsHookPath(Request.Path)) {
+        if (TTestHooks::IsHookPath(ARequest.Path)) {
             if (FHooks) {
-                FHooks->Handle(Request, ARes);
+                FHooks->Handle(ARequest, ARes);
             } else {
                 ReplyDetail(ARes, 404, "Not Found");
             }
             return;
         }
         if (FHooks) {
-            FHooks->Record(Request);
-            if (auto Script = FHooks->TakeScript(Request.Path)) {
+            FHooks->Record(ARequest);
+            if (auto Script = FHooks->TakeScript(ARequest.Path)) {
                 GRawResponse = true;
                 ApplyScript(*Script, ARes);
                 return;
             }
         }
-        FApi.Handle(Request, ARes);
+        FApi.Handle(ARequest, ARes);
     } catch (const std::exception& AError) {
         GRawResponse = false;
         ARes.headers.clear();

@@ -14,7 +14,8 @@
 
 namespace httplib {
 class Server;
-}
+class ContentReader;
+} // namespace httplib
 
 class TServer {
 public:
@@ -28,7 +29,13 @@ public:
     void Stop();
 
 private:
-    void Dispatch(const httplib::Request& ARaw, httplib::Response& ARes);
+    // Requests whose body the library does not read (GET and the like).
+    void DispatchWithoutBody(const httplib::Request& ARaw, httplib::Response& ARes);
+    // Requests that may carry a body: read here, within the size limit, and only once the
+    // token is known to be good when the body may be large.
+    void DispatchWithBody(const httplib::Request& ARaw, httplib::Response& ARes,
+                          const httplib::ContentReader& AReader);
+    void Dispatch(const TRequest& ARequest, httplib::Response& ARes);
 
     TServerOptions FOptions;
     TAccounts FAccounts;

@@ -20,6 +20,7 @@ bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
 const char* ServerUsage() {
     return "usage: scanlume-local [--listen HOST:PORT] [--user EMAIL:PASSWORD]... [--test-hooks]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
+           "                      [--max-queued-mib MIB]\n"
            "       scanlume-local send --help\n";
 }
 
@@ -97,6 +98,14 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
             }
             if (!ParseNumber(Value, 1, 60, AOptions.MaxWaitSeconds)) {
                 AError = "--max-wait expects 1 to 60 seconds, got \"" + Value + "\"";
+                return false;
+            }
+        } else if (Name == "--max-queued-mib") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (!ParseNumber(Value, 1, 65536, AOptions.MaxQueuedMiB)) {
+                AError = "--max-queued-mib expects 1 to 65536, got \"" + Value + "\"";
                 return false;
             }
         } else {

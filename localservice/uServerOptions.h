@@ -13,6 +13,7 @@ struct TServerOptions {
     std::string TlsCert;
     std::string TlsKey;
     int MaxWaitSeconds = 60; // upper bound of a long poll's wait
+    int MaxQueuedMiB = 512;  // bodies of the items that wait for one account's receivers
 };
 
 // False with a message in AError for a bad command line. Without --user the service has the

@@ -264,6 +264,12 @@ std::optional<TScript> TTestHooks::TakeScript(const std::string& APath) {
     return Script;
 }
 
+bool TTestHooks::HasScript(const std::string& APath) {
+    std::lock_guard Guard(FLock);
+    const auto It = FScripts.find(APath);
+    return It != FScripts.end() && !It->second.empty();
+}
+
 void ApplyScript(const TScript& AScript, httplib::Response& ARes) {
     if (AScript.DelayMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(AScript.DelayMs));

@@ -28,6 +28,7 @@ public:
     void Record(const TRequest& ARequest);
     // The oldest script queued for that path, removed from the queue.
     std::optional<TScript> TakeScript(const std::string& APath);
+    bool HasScript(const std::string& APath);
 
 private:
     void AddScript(const TRequest& ARequest, httplib::Response& ARes);

@@ -89,6 +89,10 @@ private slots:
             << 1 << QStringLiteral("certificate");
         QTest::newRow("max wait out of range")
             << QStringList{"--max-wait", "61"} << 2 << QStringLiteral("--max-wait");
+        QTest::newRow("queue limit of zero")
+            << QStringList{"--max-queued-mib", "0"} << 2 << QStringLiteral("--max-queued-mib");
+        QTest::newRow("queue limit not a number")
+            << QStringList{"--max-queued-mib=lots"} << 2 << QStringLiteral("--max-queued-mib");
     }
 
     void badServiceArguments() {

@@ -125,6 +125,27 @@ private slots:
         QVERIFY(GetItems(FEditorToken).value("items").toArray().isEmpty());
     }
 
+    // An item found through one label keeps its value when another item's label shows up;
+    // items that share a label each take that label's first value.
+    void itemsSharingALabel() {
+        const QByteArray Items =
+            R"({"items":[{"name":"AST","aliases":[]},)"
+            R"({"name":"GOT","aliases":["AST"]},{"name":"AST","aliases":[]}]})";
+        QCOMPARE(Send("PUT", QStringLiteral("/api/extraction/items"), FEditorToken, Items).Status,
+                 200);
+        QStringList Actual;
+        const QJsonObject Json = Extract(FEditorToken, QStringLiteral("GOT 40\nAST 25\nAST 30"));
+        for (const QJsonValue& Value : Json.value("results").toArray()) {
+            const QJsonObject R = Value.toObject();
+            Actual << R.value("name").toString() + u'|' + R.value("value").toString();
+        }
+        QCOMPARE(Actual, (QStringList{"AST|25", "GOT|40", "AST|25"}));
+        QCOMPARE(
+            Send("PUT", QStringLiteral("/api/extraction/items"), FEditorToken, R"({"items":[]})")
+                .Status,
+            200);
+    }
+
     void putRejectsMalformedItems_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("lastLoc");
@@ -178,6 +199,11 @@ private slots:
         QTest::newRow("invalid UTF-8") << QByteArray("{\"text\":\"AST \xff 25\"}") << 422;
         QTest::newRow("text over 1 MiB")
             << "{\"text\":\"" + QByteArray(1024 * 1024 + 1, 'a') + "\"}" << 413;
+        QTest::newRow("text over 256 KiB")
+            << "{\"text\":\"" + QByteArray(256 * 1024 + 1, 'a') + "\"}" << 413;
+        // Refused by its size before it is parsed, though the text in it is short.
+        QTest::newRow("body over 2 MiB")
+            << "{\"text\":\"AST 25\"" + QByteArray(2 * 1024 * 1024, ' ') + "}" << 413;
     }
 
     void extractRejectsMalformedRequests() {

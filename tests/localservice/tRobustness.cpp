@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -59,6 +60,118 @@ QByteArray RawExchange(int APort, const QByteArray& ABytes, bool AHalfClose,
     }
     ::close(Socket);
     return Answer;
+}
+
+// True once AAnswer holds a whole response: its headers and Content-Length bytes of body.
+bool IsCompleteAnswer(const QByteArray& AAnswer) {
+    const qsizetype HeaderEnd = AAnswer.indexOf("\r\n\r\n");
+    if (HeaderEnd < 0) {
+        return false;
+    }
+    qsizetype Length = 0;
+    for (const QByteArray& Line : AAnswer.left(HeaderEnd).split('\n')) {
+        if (Line.toLower().startsWith("content-length:")) {
+            Length = Line.mid(15).trimmed().toLongLong();
+        }
+    }
+    return AAnswer.size() >= HeaderEnd + 4 + Length;
+}
+
+struct TStreamed {
+    QByteArray Answer;
+    qint64 BodySent = 0; // body bytes handed to the socket before the answer came
+};
+
+// Sends AHead, then ABody followed by ARepeatMiB mebibytes of zeros, as one chunked body when
+// AChunked, while it watches for an answer: sending stops as soon as the service answers (or
+// closes), so a service that refuses early is never sent the rest. Returns once the answer is
+// whole.
+TStreamed StreamRequest(int APort, const QByteArray& AHead, const QByteArray& ABody, int ARepeatMiB,
+                        bool AChunked, int ATimeoutMs = 20000) {
+    TStreamed Result;
+    const int Socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (Socket < 0) {
+        return Result;
+    }
+    sockaddr_in Address{};
+    Address.sin_family = AF_INET;
+    Address.sin_port = htons(static_cast<uint16_t>(APort));
+    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) != 0) {
+        ::close(Socket);
+        return Result;
+    }
+    ::fcntl(Socket, F_SETFL, ::fcntl(Socket, F_GETFL) | O_NONBLOCK);
+
+    const QByteArray Zeros(1024 * 1024, '\0');
+    const auto Frame = [&](const QByteArray& APiece) {
+        return AChunked ? QByteArray::number(APiece.size(), 16) + "\r\n" + APiece + "\r\n" : APiece;
+    };
+    QByteArray Pending = AHead;
+    qsizetype Offset = 0;   // first unsent byte of Pending
+    qint64 PendingBody = 0; // body bytes in Pending
+    if (!ABody.isEmpty()) {
+        Pending += Frame(ABody);
+        PendingBody = ABody.size();
+    }
+    int PiecesLeft = ARepeatMiB;
+    bool Ended = false;
+    QElapsedTimer Timer;
+    Timer.start();
+    char Buffer[4096];
+    while (Timer.elapsed() < ATimeoutMs && !IsCompleteAnswer(Result.Answer)) {
+        if (Offset == Pending.size() && !Ended) {
+            Offset = 0;
+            if (PiecesLeft > 0) {
+                Pending = Frame(Zeros);
+                PendingBody = Zeros.size();
+                --PiecesLeft;
+            } else if (AChunked) {
+                Pending = "0\r\n\r\n";
+                Ended = true;
+            } else {
+                Pending.clear();
+                ::shutdown(Socket, SHUT_WR); // a body without a length ends here
+                Ended = true;
+            }
+        }
+        // Once an answer has begun, only read.
+        const bool Sending = Offset < Pending.size() && Result.Answer.isEmpty();
+        pollfd Poll{Socket, static_cast<short>(POLLIN | (Sending ? POLLOUT : 0)), 0};
+        if (::poll(&Poll, 1, 200) < 0) {
+            break;
+        }
+        if ((Poll.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            const ssize_t N = ::recv(Socket, Buffer, sizeof(Buffer), 0);
+            if (N > 0) {
+                Result.Answer.append(Buffer, N);
+                continue;
+            }
+            if (N == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                break; // closed
+            }
+        }
+        if (!Sending || (Poll.revents & POLLOUT) == 0) {
+            continue;
+        }
+        const ssize_t N = ::send(Socket, Pending.constData() + Offset,
+                                 static_cast<size_t>(Pending.size() - Offset), MSG_NOSIGNAL);
+        if (N < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                Offset = Pending.size(); // refused: read what came back
+                Ended = true;
+            }
+            continue;
+        }
+        // The few framing bytes come first or last; count what was sent as body up to the
+        // body bytes the piece holds.
+        const qint64 Body = std::min<qint64>(N, PendingBody);
+        Result.BodySent += Body;
+        PendingBody -= Body;
+        Offset += N;
+    }
+    ::close(Socket);
+    return Result;
 }
 
 QByteArray RandomBytes(int ASize, quint32 ASeed) {
@@ -221,6 +334,73 @@ private slots:
         const QByteArray Answer = RawExchange(FService.Port(), bytes, halfClose, 1500);
         if (!answerStart.isEmpty()) {
             QVERIFY2(Answer.startsWith(answerStart), Answer.left(200).constData());
+        }
+        VerifyAlive();
+    }
+
+    // Whatever the framing, a body is cut off at 64 MiB, and one that needs a token is not read
+    // at all without a valid one.
+    void largeBodiesAreCutOff_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("repeatMiB");
+        QTest::addColumn<bool>("chunked");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("maxSentMiB"); // 0: no bound
+
+        const QByteArray Send = "POST /api/image-transfer/send HTTP/1.1\r\nHost: x\r\n"
+                                "Content-Type: multipart/form-data; boundary=zz\r\n";
+        const QByteArray Extract = "POST /api/extraction/extract HTTP/1.1\r\nHost: x\r\n"
+                                   "Content-Type: application/json\r\n";
+        const QByteArray Chunked = "Transfer-Encoding: chunked\r\n";
+        const QByteArray Auth = "Authorization: Bearer " + FToken.toUtf8() + "\r\n";
+        const QByteArray Form = "--zz\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\n"
+                                "chunked\r\n--zz--\r\n";
+        // 72 MiB of zeros in a zlib stream of some 70 KiB.
+        const QByteArray Deflated = qCompress(QByteArray(72 * 1024 * 1024, '\0')).mid(4);
+
+        QTest::newRow("chunked form within the limit") << Send + Auth + Chunked + "\r\n"
+                                                       << Form << 0 << true << 202 << 0;
+        QTest::newRow("chunked body over 64 MiB") << Send + Auth + Chunked + "\r\n"
+                                                  << QByteArray() << 72 << true << 413 << 0;
+        QTest::newRow("body without a length over 64 MiB")
+            << Send + Auth + "\r\n"
+            << QByteArray() << 72 << false << 413 << 0;
+        QTest::newRow("compressed body inflating past 64 MiB")
+            << Extract + Auth + "Content-Encoding: deflate\r\nContent-Length: " +
+                   QByteArray::number(Deflated.size()) + "\r\n\r\n"
+            << Deflated << 0 << false << 413 << 0;
+        QTest::newRow("chunked upload without a token") << Send + Chunked + "\r\n"
+                                                        << QByteArray() << 80 << true << 401 << 16;
+        QTest::newRow("chunked upload with an unknown token")
+            << Send + "Authorization: Bearer nobody\r\n" + Chunked + "\r\n"
+            << QByteArray() << 80 << true << 401 << 16;
+        QTest::newRow("60 MiB upload without a token")
+            << Send + "Content-Length: " + QByteArray::number(60 * 1024 * 1024) + "\r\n\r\n"
+            << QByteArray() << 60 << false << 401 << 16;
+        QTest::newRow("chunked extraction without a token")
+            << Extract + Chunked + "\r\n"
+            << QByteArray() << 80 << true << 401 << 16;
+    }
+
+    void largeBodiesAreCutOff() {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, body);
+        QFETCH(int, repeatMiB);
+        QFETCH(bool, chunked);
+        QFETCH(int, status);
+        QFETCH(int, maxSentMiB);
+
+        const TStreamed Result = StreamRequest(FService.Port(), head, body, repeatMiB, chunked);
+        const QByteArray StatusLine = "HTTP/1.1 " + QByteArray::number(status) + " ";
+        QVERIFY2(Result.Answer.startsWith(StatusLine), Result.Answer.left(300).constData());
+        QVERIFY(Result.Answer.contains("\"detail\"") || status < 300);
+        if (maxSentMiB > 0) {
+            QVERIFY2(Result.BodySent <= qint64(maxSentMiB) * 1024 * 1024,
+                     qPrintable(QStringLiteral("%1 body bytes sent").arg(Result.BodySent)));
+        }
+        if (status == 202) {
+            QCOMPARE(FService.Poll(FToken, 0).Body, QByteArray("chunked"));
         }
         VerifyAlive();
     }

@@ -363,6 +363,34 @@ private slots:
                           "--XyZ--\r\n");
         QTest::newRow("part without disposition")
             << Form << QByteArray("--XyZ\r\nContent-Type: text/plain\r\n\r\nx\r\n--XyZ--\r\n");
+        const QByteArray TextPart =
+            "--XyZ\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\nx\r\n--XyZ--\r\n";
+        QTest::newRow("unterminated quoted boundary")
+            << QByteArray("multipart/form-data; boundary=\"XyZ") << TextPart;
+        QTest::newRow("boundary followed by extra semicolons")
+            << QByteArray("multipart/form-data; boundary=XyZ;;") << TextPart;
+        QTest::newRow("boundary followed by one semicolon")
+            << QByteArray("multipart/form-data; boundary=XyZ;") << TextPart;
+        QTest::newRow("text after a quoted boundary")
+            << QByteArray("multipart/form-data; boundary=\"XyZ\"abc") << TextPart;
+        QTest::newRow("unterminated name")
+            << Form
+            << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"text\r\n\r\nx\r\n"
+                          "--XyZ--\r\n");
+        QTest::newRow("parameter without a value")
+            << Form
+            << QByteArray("--XyZ\r\nContent-Disposition: form-data; name=\"text\"; x\r\n\r\n"
+                          "x\r\n--XyZ--\r\n");
+        const auto ExtendedName = [](const QByteArray& AValue) {
+            return "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"; "
+                   "filename*=" +
+                   AValue + "\r\n\r\nx\r\n--XyZ--\r\n";
+        };
+        QTest::newRow("filename* without charset") << Form << ExtendedName("a.jpg");
+        QTest::newRow("filename* with a broken escape") << Form << ExtendedName("UTF-8''a%4.jpg");
+        QTest::newRow("filename* with a non-hex escape") << Form << ExtendedName("UTF-8''%zz.jpg");
+        QTest::newRow("filename* in another charset")
+            << Form << ExtendedName("ISO-8859-1''%E9.jpg");
     }
 
     void sendRejectsBadForms() {
@@ -375,6 +403,83 @@ private slots:
         QCOMPARE(Reply.Status, 422);
         QVERIFY(QJsonDocument::fromJson(Reply.Body).object().contains("detail"));
         QCOMPARE(FService.Poll(FToken, 0).Status, 204); // nothing was queued
+    }
+
+    void extendedFileName_data() {
+        QTest::addColumn<QByteArray>("disposition");
+        QTest::addColumn<QString>("name");
+
+        QTest::newRow("filename* wins over filename")
+            << QByteArray("form-data; name=\"file\"; filename=\"fallback.jpg\"; "
+                          "filename*=UTF-8''%E5%86%99%E7%9C%9F%201.jpg")
+            << QStringLiteral("写真 1.jpg");
+        QTest::newRow("charset in lower case, with a language")
+            << QByteArray("form-data; name=\"file\"; filename*=utf-8'ja'a%2Bb.jpg")
+            << QStringLiteral("a+b.jpg");
+        QTest::newRow("quoted parameters with semicolons and escapes")
+            << QByteArray("form-data; name=\"file\"; filename=\"a;b \\\"c\\\".jpg\"")
+            << QStringLiteral("a;b \"c\".jpg");
+    }
+
+    void extendedFileName() {
+        QFETCH(QByteArray, disposition);
+        QFETCH(QString, name);
+
+        const QByteArray Body = "--XyZ\r\nContent-Disposition: " + disposition +
+                                "\r\nContent-Type: image/jpeg\r\n\r\nx\r\n--XyZ--\r\n";
+        const auto Reply =
+            FService.Call("POST", QStringLiteral("/api/image-transfer/send"),
+                          {{"Authorization", Bearer(FToken)},
+                           {"Content-Type", "multipart/form-data; boundary=XyZ ; charset=utf-8"}},
+                          Body);
+        QCOMPARE(Reply.Status, 202);
+        const auto Item = FService.Poll(FToken, 1);
+        QCOMPARE(Item.Status, 200);
+        bool Ok = false;
+        QCOMPARE(DecodeAsReceiver(Item.Header("X-Image-Filename"), &Ok), name);
+    }
+
+    // Items wait in memory: the bodies an account's queue holds are bounded, a full queue
+    // refuses with 503 and says why, and delivering an item makes room again.
+    void queuedBytesAreBounded() {
+        TLocalService Small;
+        TLocalService::TOptions Options;
+        Options.Users << kOther;
+        Options.ExtraArgs << QStringLiteral("--max-queued-mib") << QStringLiteral("1");
+        QVERIFY(Small.Start(Options));
+        const QString Token = Small.Token(kUser);
+        const auto SendFile = [&](const QByteArray& AData) {
+            const QByteArray Body = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; "
+                                    "filename=\"a.jpg\"\r\n\r\n" +
+                                    AData + "\r\n--XyZ--\r\n";
+            return Small.Call("POST", QStringLiteral("/api/image-transfer/send"),
+                              {{"Authorization", Bearer(Token)},
+                               {"Content-Type", "multipart/form-data; boundary=XyZ"}},
+                              Body);
+        };
+        const QByteArray First(400 * 1024, '1');
+        const QByteArray Second(400 * 1024, '2');
+        QCOMPARE(SendFile(First).Status, 202);
+        QCOMPARE(SendFile(Second).Status, 202);
+        const auto Full = SendFile(QByteArray(300 * 1024, '3'));
+        QCOMPARE(Full.Status, 503);
+        const QString Detail =
+            QJsonDocument::fromJson(Full.Body).object().value("detail").toString();
+        QVERIFY2(Detail.contains(QStringLiteral("1 MiB")), qPrintable(Detail));
+        // A small item still fits, and another account has its own room.
+        QCOMPARE(SendFile(QByteArray(100 * 1024, '4')).Status, 202);
+        QCOMPARE(Small.SendFile(kOther, QStringLiteral("b.jpg"), "image/jpeg", Second), 202);
+        // One item alone larger than the limit never fits.
+        QCOMPARE(Small.SendFile(kOther, QStringLiteral("c.jpg"), "image/jpeg",
+                                QByteArray(1100 * 1024, 'c')),
+                 503);
+
+        QCOMPARE(Small.Poll(Token, 1).Body, First);
+        QCOMPARE(SendFile(QByteArray(300 * 1024, '3')).Status, 202);
+        QCOMPARE(Small.Poll(Token, 1).Body, Second);
+        QCOMPARE(Small.Poll(Token, 1).Body, QByteArray(100 * 1024, '4'));
+        QCOMPARE(Small.Poll(Token, 1).Body, QByteArray(300 * 1024, '3'));
+        QCOMPARE(Small.Poll(Token, 0).Status, 204);
     }
 
     void accountsDoNotBlockEachOther() {
@@ -442,8 +547,9 @@ private slots:
         std::jthread Mine([&] { Stopped = FService.Poll(Token, 20); });
         std::jthread Theirs([&] { Waiting = FService.Poll(Other, 20); });
         QTest::qWait(300);
-        QCOMPARE(FService.Call("POST", QStringLiteral("/api/image-transfer/native/stop"),
-                               {{"Authorization", Bearer(Token)}})
+        QCOMPARE(FService
+                     .Call("POST", QStringLiteral("/api/image-transfer/native/stop"),
+                           {{"Authorization", Bearer(Token)}})
                      .Status,
                  200);
         Mine.join();
