@@ -33,6 +33,10 @@ std::optional<QByteArray> PlatformProtect(const QByteArray& APlain) {
     return blob;
 }
 
+void PlatformPrepareKey(QObject* AContext, std::function<void()> ADone) {
+    UserKey::Prepare(AContext, std::move(ADone));
+}
+
 std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob) {
     if (sodium_init() < 0)
         return std::nullopt;

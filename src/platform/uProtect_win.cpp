@@ -2,6 +2,7 @@
 #include "platform/uWinCrypt.h"
 
 #include <QByteArray>
+#include <QTimer>
 #include <optional>
 
 std::optional<QByteArray> PlatformProtect(const QByteArray& APlain) {
@@ -12,4 +13,9 @@ std::optional<QByteArray> PlatformProtect(const QByteArray& APlain) {
 std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob) {
     auto plain = WinCrypt::Unprotect(ABlob.toStdString());
     return plain ? std::optional<QByteArray>(QByteArray::fromStdString(*plain)) : std::nullopt;
+}
+
+// Data protection needs no key of ours and never prompts.
+void PlatformPrepareKey(QObject* AContext, std::function<void()> ADone) {
+    QTimer::singleShot(0, AContext, std::move(ADone));
 }

@@ -20,13 +20,47 @@ namespace {
 const QString KeyringService = QStringLiteral("ScanlumeReceiver");
 const QString KeyringKey = QStringLiteral("password-key");
 
-QString KeyFilePath() { return JoinPath(ConfigDir(), QStringLiteral("password.key")); }
+QString KeyFilePath() {
+    return JoinPath(ConfigDir(), QStringLiteral("password.key"));
+}
 
-enum class TKeyringState { Found, Missing, Unavailable };
+enum class TKeyringState { Unknown, Found, Missing, Unavailable };
 
-// QtKeychain works asynchronously; the settings code is synchronous, so wait here, but
-// not for ever: a keyring that wants a prompt counts as no keyring.
-constexpr int KeyringTimeoutMs = 5000;
+// What the keyring said, once asked: it is asked once per process, so a save after the
+// start-up lookup needs no keyring call. QtKeychain keeps objects of its own in the
+// thread that first uses it, so all of this runs on the window thread.
+struct TKeyringMemory {
+    TKeyringState State = TKeyringState::Unknown;
+    QByteArray Key;
+    bool Asking = false; // an asynchronous request is out, maybe behind an unlock prompt
+};
+
+TKeyringMemory& Memory() {
+    static TKeyringMemory memory;
+    return memory;
+}
+
+bool KeyringDisabled() {
+    // Demos and tests keep their key beside their own settings, away from the
+    // user's real keyring.
+    return qgetenv("PICTOPORT_KEYRING") == "off";
+}
+
+void RememberRead(const QKeychain::ReadPasswordJob& AJob) {
+    TKeyringMemory& memory = Memory();
+    if (AJob.error() == QKeychain::NoError && AJob.binaryData().size() == KeySize) {
+        memory.State = TKeyringState::Found;
+        memory.Key = AJob.binaryData();
+    } else if (AJob.error() == QKeychain::EntryNotFound) {
+        memory.State = TKeyringState::Missing;
+    } else {
+        memory.State = TKeyringState::Unavailable;
+    }
+}
+
+// A synchronous call waits in a local event loop with user input held back, so it is
+// kept short: a keyring that needs longer (a prompt) counts as no keyring.
+constexpr int KeyringTimeoutMs = 1000;
 
 template <typename TJob> bool RunJob(TJob& AJob) {
     AJob.setAutoDelete(false);
@@ -44,27 +78,33 @@ template <typename TJob> bool RunJob(TJob& AJob) {
 }
 
 TKeyringState ReadKeyring(QByteArray& AKey) {
-    // Demos and tests keep their key beside their own settings, away from the
-    // user's real keyring.
-    if (qgetenv("PICTOPORT_KEYRING") == "off")
+    TKeyringMemory& memory = Memory();
+    // Never queue behind a request that may be waiting for the user.
+    if (KeyringDisabled() || memory.Asking)
         return TKeyringState::Unavailable;
-    QKeychain::ReadPasswordJob job(KeyringService);
-    job.setKey(KeyringKey);
-    if (!RunJob(job))
-        return TKeyringState::Unavailable;
-    if (job.error() == QKeychain::NoError) {
-        AKey = job.binaryData();
-        return TKeyringState::Found;
+    if (memory.State == TKeyringState::Unknown) {
+        QKeychain::ReadPasswordJob job(KeyringService);
+        job.setKey(KeyringKey);
+        if (RunJob(job))
+            RememberRead(job);
+        else
+            memory.State = TKeyringState::Unavailable;
     }
-    return job.error() == QKeychain::EntryNotFound ? TKeyringState::Missing
-                                                   : TKeyringState::Unavailable;
+    AKey = memory.Key;
+    return memory.State;
 }
 
 bool WriteKeyring(const QByteArray& AKey) {
+    if (Memory().Asking)
+        return false;
     QKeychain::WritePasswordJob job(KeyringService);
     job.setKey(KeyringKey);
     job.setBinaryData(AKey);
-    return RunJob(job) && job.error() == QKeychain::NoError;
+    if (!RunJob(job) || job.error() != QKeychain::NoError)
+        return false;
+    Memory().State = TKeyringState::Found;
+    Memory().Key = AKey;
+    return true;
 }
 
 // A key file is trusted only when it is a regular file of this user that nobody
@@ -97,6 +137,14 @@ bool WriteKeyFile(const QByteArray& AKey) {
     return file.commit();
 }
 
+QByteArray NewKey() {
+    if (sodium_init() < 0)
+        throw TAppError(QStringLiteral("libsodium could not be initialised"));
+    QByteArray key(KeySize, Qt::Uninitialized);
+    randombytes_buf(key.data(), KeySize);
+    return key;
+}
+
 } // namespace
 
 QList<QByteArray> FindAll() {
@@ -109,6 +157,51 @@ QList<QByteArray> FindAll() {
     return keys;
 }
 
+void Prepare(QObject* AContext, std::function<void()> ADone) {
+    TKeyringMemory& memory = Memory();
+    if (KeyringDisabled() || memory.State != TKeyringState::Unknown || memory.Asking) {
+        QTimer::singleShot(0, AContext, std::move(ADone));
+        return;
+    }
+    // Jobs delete themselves when they finish, even after AContext has gone: a keyring
+    // request cannot be called back.
+    memory.Asking = true;
+    auto* read = new QKeychain::ReadPasswordJob(KeyringService);
+    read->setKey(KeyringKey);
+    QObject::connect(read, &QKeychain::Job::finished, read, [read] {
+        RememberRead(*read);
+        Memory().Asking = false;
+    });
+    QObject::connect(read, &QKeychain::Job::finished, AContext, [AContext, ADone] {
+        if (Memory().State != TKeyringState::Missing || ReadKeyFile()) {
+            ADone();
+            return;
+        }
+        // The first start with a keyring: make the key there now, not at the first save.
+        QByteArray key;
+        try {
+            key = NewKey();
+        } catch (const TAppError&) {
+            ADone();
+            return;
+        }
+        Memory().Asking = true;
+        auto* write = new QKeychain::WritePasswordJob(KeyringService);
+        write->setKey(KeyringKey);
+        write->setBinaryData(key);
+        QObject::connect(write, &QKeychain::Job::finished, write, [write, key] {
+            if (write->error() == QKeychain::NoError) {
+                Memory().State = TKeyringState::Found;
+                Memory().Key = key;
+            }
+            Memory().Asking = false;
+        });
+        QObject::connect(write, &QKeychain::Job::finished, AContext, ADone);
+        write->start();
+    });
+    read->start();
+}
+
 QByteArray FindOrCreate() {
     QByteArray key;
     const TKeyringState state = ReadKeyring(key);
@@ -118,10 +211,7 @@ QByteArray FindOrCreate() {
         if (auto fileKey = ReadKeyFile())
             return *fileKey;
     }
-    if (sodium_init() < 0)
-        throw TAppError(QStringLiteral("libsodium could not be initialised"));
-    key.resize(KeySize);
-    randombytes_buf(key.data(), KeySize);
+    key = NewKey();
     if (state != TKeyringState::Unavailable && WriteKeyring(key))
         return key;
     if (WriteKeyFile(key))

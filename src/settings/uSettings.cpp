@@ -51,11 +51,39 @@ QString TAppSettings::BackupPath() {
 }
 
 void TAppSettings::Load() {
+    LoadFile();
+    AcceptOpenedPassword(OpenPassword(StoredPassword));
+}
+
+TOpenedPassword TAppSettings::OpenPassword(const QString& AStored) {
+    TOpenedPassword opened;
+    opened.Stored = AStored;
+    try {
+        opened.Password = DpapiUnprotect(AStored);
+    } catch (const std::exception& e) {
+        opened.Error = ErrorMessage(e);
+    }
+    return opened;
+}
+
+void TAppSettings::AcceptOpenedPassword(const TOpenedPassword& AOpened) {
+    if (StoredPassword.isEmpty() || AOpened.Stored != StoredPassword || FPasswordOpened)
+        return;
+    FPasswordOpened = AOpened.Error.isEmpty();
+    PasswordError = AOpened.Error;
+    FOpenedTo = AOpened.Password;
+    if (FPasswordOpened)
+        Password = AOpened.Password;
+}
+
+void TAppSettings::LoadFile() {
     ServerUrl = DefaultServerUrl();
     Email.clear();
     Password.clear();
-    UnreadablePassword.clear();
+    StoredPassword.clear();
     PasswordError.clear();
+    FPasswordOpened = false;
+    FOpenedTo.clear();
     FileUnreadable = false;
     SaveFolder = DefaultSaveFolder();
     AutoSave = true;
@@ -67,32 +95,30 @@ void TAppSettings::Load() {
     const TIniFile ini = ReadIni(false, &FileUnreadable);
     ServerUrl = ini.ReadString(Server, QStringLiteral("url"), ServerUrl);
     Email = ini.ReadString(Auth, QStringLiteral("email"));
-    const QString enc = ini.ReadString(Auth, QStringLiteral("password_enc"));
-    if (!enc.isEmpty()) {
-        try {
-            Password = DpapiUnprotect(enc);
-        } catch (const std::exception& e) {
-            Password.clear();
-            UnreadablePassword = enc;
-            PasswordError = ErrorMessage(e);
-        }
-    }
+    StoredPassword = ini.ReadString(Auth, QStringLiteral("password_enc"));
     SaveFolder = ini.ReadString(SaveSection, QStringLiteral("folder"), SaveFolder);
     AutoSave = ini.ReadBool(SaveSection, QStringLiteral("auto_save"), AutoSave);
     AutoConnect = ini.ReadBool(App, QStringLiteral("auto_connect"), AutoConnect);
     RunAtStartup = ini.ReadBool(App, QStringLiteral("run_at_startup"), RunAtStartup);
 }
 
-void TAppSettings::Save() const {
+void TAppSettings::Save() {
     QDir().mkpath(ConfigDir());
     TIniFile ini = ReadIni(true);
     ini.WriteString(Server, QStringLiteral("url"), ServerUrl);
     ini.EraseSection(Auth);
     ini.WriteString(Auth, QStringLiteral("email"), Email);
-    if (!Password.isEmpty())
-        ini.WriteString(Auth, QStringLiteral("password_enc"), DpapiProtect(Password));
-    else if (!UnreadablePassword.isEmpty())
-        ini.WriteString(Auth, QStringLiteral("password_enc"), UnreadablePassword);
+    // An unchanged password is written back as stored: no key needed.
+    QString stored = StoredPassword;
+    bool opened = FPasswordOpened;
+    if (!Password.isEmpty() && !(opened && Password == FOpenedTo)) {
+        stored = DpapiProtect(Password);
+        opened = true;
+    } else if (Password.isEmpty() && opened) {
+        stored.clear(); // cleared by the user
+    }
+    if (!stored.isEmpty())
+        ini.WriteString(Auth, QStringLiteral("password_enc"), stored);
     else
         ini.DeleteKey(Auth, QStringLiteral("password_enc"));
     ini.WriteString(SaveSection, QStringLiteral("folder"), SaveFolder);
@@ -106,4 +132,9 @@ void TAppSettings::Save() const {
     const QByteArray bytes = ini.Serialize();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         throw TAppError(file.errorString());
+    StoredPassword = stored;
+    FPasswordOpened = opened && !stored.isEmpty();
+    FOpenedTo = FPasswordOpened ? Password : QString();
+    if (FPasswordOpened)
+        PasswordError.clear();
 }

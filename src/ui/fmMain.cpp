@@ -6,6 +6,7 @@
 #include "common/uTextRules.h"
 #include "platform/uAutostart.h"
 #include "platform/uMemory.h"
+#include "platform/uProtect.h"
 #ifdef Q_OS_WIN
 #include "platform/uWinSingleInstance.h"
 #endif
@@ -47,6 +48,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+namespace {
+const QString PasswordOpeningText = QStringLiteral("保存されたパスワードを読み込んでいます…");
+} // namespace
+
 TFormMain::TFormMain(QWidget* AParent, int AFontPixelSize)
     : QWidget(AParent), FFontPixelSize(AFontPixelSize) {
     FormCreate();
@@ -71,21 +76,50 @@ void TFormMain::FormCreate() {
     FSession = new TReceivingSession(this);
     BuildLayout();
     WireCommands();
-    FSettings.Load();
+    FSettings.LoadFile();
     SettingsToControls();
     if (FSettings.FileUnreadable) {
         SetStatusText(QStringLiteral("設定ファイルを読み取れなかったため、既定の設定で起動しました"
                                      "。元のファイルは保存時に ") +
                           TAppSettings::BackupPath() + QStringLiteral(" として残します"),
                       StatusLine::Maroon);
-    } else if (!FSettings.UnreadablePassword.isEmpty()) {
+    }
+    // The keyring may wait for the user to unlock it; the window does not.
+    PlatformPrepareKey(this, [this, stored = FSettings.StoredPassword] {
+        if (!stored.isEmpty())
+            PasswordOpened(TAppSettings::OpenPassword(stored));
+    });
+    if (FSettings.StoredPassword.isEmpty())
+        AutoConnect();
+    else
+        SetStatusText(PasswordOpeningText,
+                      palette().color(QPalette::Disabled, QPalette::WindowText));
+}
+
+void TFormMain::PasswordOpened(const TOpenedPassword& AResult) {
+    const bool current = AResult.Stored == FSettings.StoredPassword;
+    FSettings.AcceptOpenedPassword(AResult);
+    // Typed or connected meanwhile: what the user did wins.
+    if (!current || FSession->IsReceiving() || !edtPassword->text().isEmpty()) {
+        if (lblStatus->text() == PasswordOpeningText)
+            ShowStopped();
+        return;
+    }
+    if (!FSettings.PasswordOpened()) {
         // Said once; the stored password stays in the file until a new one is typed.
         SetStatusText(
             QStringLiteral(
                 "保存されたパスワードを読み取れませんでした。パスワードを入力し直してください: ") +
                 FSettings.PasswordError,
             StatusLine::Maroon);
+        return;
     }
+    edtPassword->setText(FSettings.Password);
+    ShowStopped();
+    AutoConnect();
+}
+
+void TFormMain::AutoConnect() {
     if (FSettings.AutoConnect && !FSettings.Email.isEmpty() && !FSettings.Password.isEmpty())
         StartReceiving();
 }
@@ -184,8 +218,7 @@ void TFormMain::BuildLayout() {
     lblStatus->setGeometry(x + ScalePx(14), y + (FBtnH - LineHeight()) / 2,
                            pnlControl->width() - x - ScalePx(30), LineHeight() + ScalePx(2));
     FStatusRightGap = pnlControl->width() - lblStatus->geometry().right() - 1;
-    SetStatusText(QStringLiteral("停止中"),
-                  palette().color(QPalette::Disabled, QPalette::WindowText));
+    ShowStopped();
 
     // 9-12. Body: list, splitter, right-hand panel.
     splBody = new QSplitter(Qt::Horizontal, this);
@@ -419,8 +452,7 @@ void TFormMain::StartReceiving() {
 void TFormMain::StopReceiving() {
     FSession->Stop();
     SetRunningState(false);
-    SetStatusText(QStringLiteral("停止中"),
-                  palette().color(QPalette::Disabled, QPalette::WindowText));
+    ShowStopped();
 }
 
 void TFormMain::SetRunningState(bool ARunning) {
@@ -429,6 +461,11 @@ void TFormMain::SetRunningState(bool ARunning) {
     edtUrl->setEnabled(!ARunning);
     edtEmail->setEnabled(!ARunning);
     edtPassword->setEnabled(!ARunning);
+}
+
+void TFormMain::ShowStopped() {
+    SetStatusText(QStringLiteral("停止中"),
+                  palette().color(QPalette::Disabled, QPalette::WindowText));
 }
 
 void TFormMain::SetStatusText(const QString& AText, const QColor& AColor) {

@@ -138,6 +138,9 @@ private:
     void SettingsToControls();
     void ControlsToSettings();
     void SaveSettings();
+    void PasswordOpened(const TOpenedPassword& AResult);
+    void AutoConnect();
+    void ShowStopped();
     void UpdateRunAtStartup(bool AEnable);
     void SetRunningState(bool ARunning);
     void SetStatusText(const QString& AText, const QColor& AColor);

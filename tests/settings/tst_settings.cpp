@@ -26,6 +26,15 @@ void WriteAll(const QString& APath, const QByteArray& ABytes) {
 QString KeyFile() {
     return ConfigDir() + QStringLiteral("/password.key");
 }
+// No keyring and a folder where the key file would go: no key can be kept.
+void NoKeyToBeHad() {
+    QFile::remove(KeyFile());
+    QDir().mkpath(KeyFile());
+}
+QString StoredPasswordInFile() {
+    return TIniFile::Parse(ReadAll(IniPath()))
+        .ReadString(QStringLiteral("auth"), QStringLiteral("password_enc"));
+}
 } // namespace
 
 class TestSettings : public QObject {
@@ -160,6 +169,70 @@ private Q_SLOTS:
         s.Password.clear();
         s.Save();
         QVERIFY(!ReadAll(IniPath()).contains("password_enc"));
+    }
+
+    // What a save writes for the stored password, by what happened to it since the load.
+    // Only a new password needs the key: the others are written back byte for byte, so a
+    // save works (and keeps the password) while the key cannot be had.
+    void storedPasswordOnSave_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("expected"); // "same", "none" or "new"
+        QTest::newRow("unchanged") << "" << true << "same";
+        QTest::newRow("not opened yet") << "" << false << "same";
+        QTest::newRow("cleared by the user") << "clear" << true << "none";
+        QTest::newRow("new password") << "new" << true << "new";
+        QTest::newRow("typed before it opened") << "new" << false << "new";
+    }
+    void storedPasswordOnSave() {
+        QFETCH(QString, change);
+        QFETCH(bool, opened);
+        QFETCH(QString, expected);
+        TAppSettings first;
+        first.Load();
+        first.Password = QStringLiteral("old");
+        first.Save();
+        const QString stored = StoredPasswordInFile();
+
+        TAppSettings s;
+        s.LoadFile();
+        QVERIFY(s.Password.isEmpty());
+        if (opened)
+            s.AcceptOpenedPassword(TAppSettings::OpenPassword(s.StoredPassword));
+        QCOMPARE(s.Password, opened ? QStringLiteral("old") : QString());
+        if (change == QLatin1String("clear"))
+            s.Password.clear();
+        else if (change == QLatin1String("new"))
+            s.Password = QStringLiteral("new");
+        if (expected != QLatin1String("new"))
+            NoKeyToBeHad();
+        s.Save();
+        if (expected == QLatin1String("same"))
+            QCOMPARE(StoredPasswordInFile(), stored);
+        else if (expected == QLatin1String("none"))
+            QVERIFY(StoredPasswordInFile().isEmpty());
+        else
+            QCOMPARE(DpapiUnprotect(StoredPasswordInFile()), QStringLiteral("new"));
+        // The next save has nothing new to seal.
+        NoKeyToBeHad();
+        s.Save();
+        QCOMPARE(s.StoredPassword, StoredPasswordInFile());
+    }
+
+    // An opening that ends after a new password was saved is ignored.
+    void lateOpeningOfAReplacedPassword() {
+        TAppSettings s;
+        s.Load();
+        s.Password = QStringLiteral("old");
+        s.Save();
+        TAppSettings t;
+        t.LoadFile();
+        const TOpenedPassword late = TAppSettings::OpenPassword(t.StoredPassword);
+        t.Password = QStringLiteral("typed");
+        t.Save();
+        t.AcceptOpenedPassword(late);
+        QCOMPARE(t.Password, QStringLiteral("typed"));
+        QCOMPARE(DpapiUnprotect(StoredPasswordInFile()), QStringLiteral("typed"));
     }
 
     void unknownKeysCommentsAndSectionOrder() {
@@ -346,8 +419,7 @@ private Q_SLOTS:
         s.ServerUrl = QStringLiteral("https://new");
         s.Password = QStringLiteral("pw");
         if (obstacle == QLatin1String("key")) {
-            // No keyring and a folder where the key file would go: no key can be kept.
-            QDir().mkpath(KeyFile());
+            NoKeyToBeHad();
         } else {
             QFile::remove(IniPath());
             QDir(ConfigDir()).removeRecursively();
