@@ -25,6 +25,10 @@ private:
     std::unique_ptr<TImpl> FImpl;
 };
 
+// After Qt has shown, restored and raised the window: what the system still needs
+// before it lets the window take the foreground (Windows asks for its own calls).
+void BringWindowToFront(quintptr ANativeWindow);
+
 namespace SingleInstanceNames {
 inline constexpr char Mutex[] = "ScanlumeReceiver_SingleInstance_v1";
 inline constexpr char ShowMe[] = "ScanlumeReceiver_ShowMe_v1";

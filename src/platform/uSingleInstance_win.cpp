@@ -18,7 +18,9 @@ struct TSingleInstance::TImpl : QAbstractNativeEventFilter {
     }
 };
 
-TSingleInstance::TSingleInstance() : FImpl(std::make_unique<TImpl>()) { FImpl->Owner = this; }
+TSingleInstance::TSingleInstance() : FImpl(std::make_unique<TImpl>()) {
+    FImpl->Owner = this;
+}
 TSingleInstance::~TSingleInstance() {
     if (QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(FImpl.get());
@@ -31,4 +33,9 @@ TSingleInstance::TRole TSingleInstance::Claim() {
 
 void TSingleInstance::Listen() {
     QCoreApplication::instance()->installNativeEventFilter(FImpl.get());
+}
+
+void BringWindowToFront(quintptr ANativeWindow) {
+    // Windows lets a program take the foreground only through these calls.
+    WinSingleInstance::BringToFront(reinterpret_cast<void*>(ANativeWindow));
 }

@@ -7,9 +7,7 @@
 #include "platform/uAutostart.h"
 #include "platform/uMemory.h"
 #include "platform/uProtect.h"
-#ifdef Q_OS_WIN
-#include "platform/uWinSingleInstance.h"
-#endif
+#include "platform/uSingleInstance.h"
 #include "ui/uClipboard.h"
 #include "ui/uCommandStates.h"
 #include "ui/uDialogLook.h"
@@ -497,10 +495,7 @@ void TFormMain::ShowMe() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
-#ifdef Q_OS_WIN
-    // Windows lets a program take the foreground only through these calls.
-    WinSingleInstance::BringToFront(reinterpret_cast<void*>(winId()));
-#endif
+    BringWindowToFront(winId());
 }
 
 void TFormMain::ShowFromTray() {

@@ -1,9 +1,8 @@
 #include "ui/uNotifier.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
+#include "platform/uDesktopNotification.h"
+
 #include <QSystemTrayIcon>
-#include <QVariantMap>
 
 TNotifier::TNotifier(QSystemTrayIcon* ATray, QObject* AParent) : QObject(AParent), FTray(ATray) {}
 
@@ -13,17 +12,5 @@ void TNotifier::Announce(const QString& ATitle, const QString& AText, int ATimeo
         FTray->showMessage(ATitle, AText, QSystemTrayIcon::NoIcon, ATimeoutMs);
         return;
     }
-#ifndef Q_OS_WIN
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    // No icon, as the balloons have none.
-    call << QStringLiteral("Pictoport") << uint(0) << QString() << ATitle << AText
-         << QStringList() << QVariantMap() << ATimeoutMs;
-    // Fire and forget: a missing notification service must not stall the window.
-    bus.call(call, QDBus::NoBlock);
-#endif
+    ShowDesktopNotification(ATitle, AText, ATimeoutMs);
 }

@@ -1,0 +1,20 @@
+#include "platform/uDesktopNotification.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QStringList>
+#include <QVariantMap>
+
+void ShowDesktopNotification(const QString& ATitle, const QString& AText, int ATimeoutMs) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // No icon, as the balloons have none.
+    call << QStringLiteral("Pictoport") << uint(0) << QString() << ATitle << AText << QStringList()
+         << QVariantMap() << ATimeoutMs;
+    bus.call(call, QDBus::NoBlock);
+}

@@ -1,0 +1,3 @@
+#include "platform/uDesktopNotification.h"
+
+void ShowDesktopNotification(const QString&, const QString&, int) {}
