@@ -33,7 +33,6 @@
 
 #include <unistd.h>
 
-
 namespace {
 
 constexpr int KListed = 5000, KUnlisted = 2000;

@@ -39,7 +39,6 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
-
 namespace {
 
 constexpr int KW = 4032, KH = 3024;

@@ -11,8 +11,8 @@
 #include <QRandomGenerator>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -137,7 +137,8 @@ int main(int argc, char* argv[]) {
     service.start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                             QStringLiteral("--user"), QStringLiteral("bench@example.com:pw")});
     if (!service.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "scanlume-local did not start (SCANLUME_LOCAL=%s)\n", qPrintable(program));
+        std::fprintf(stderr, "scanlume-local did not start (SCANLUME_LOCAL=%s)\n",
+                     qPrintable(program));
         return 1;
     }
     const QString base = QString::fromUtf8(service.readLine()).trimmed().section(u' ', 2);
@@ -194,10 +195,14 @@ int main(int argc, char* argv[]) {
     const double p50 = Percentile(latencies, 0.50), p99 = Percentile(latencies, 0.99);
     const double r50 = Percentile(reference, 0.50), r99 = Percentile(reference, 0.99);
     std::printf("receive latency, 4 MiB JPEG, %zu items over loopback\n", latencies.size());
-    std::printf("  phone send -> image callback on the window thread: p50 %7.2f ms  p99 %7.2f ms\n", p50, p99);
-    std::printf("  (of which the phone's upload until its 202 answer: p50 %7.2f ms)\n", Percentile(uploads, 0.5));
-    std::printf("  reference: one plain loopback TCP transfer:       p50 %7.2f ms  p99 %7.2f ms\n", r50, r99);
-    std::printf("  ratio: p50 %.1fx  p99 %.1fx (the item crosses loopback twice: phone to service, service to receiver)\n",
+    std::printf("  phone send -> image callback on the window thread: p50 %7.2f ms  p99 %7.2f ms\n",
+                p50, p99);
+    std::printf("  (of which the phone's upload until its 202 answer: p50 %7.2f ms)\n",
+                Percentile(uploads, 0.5));
+    std::printf("  reference: one plain loopback TCP transfer:       p50 %7.2f ms  p99 %7.2f ms\n",
+                r50, r99);
+    std::printf("  ratio: p50 %.1fx  p99 %.1fx (the item crosses loopback twice: phone to service, "
+                "service to receiver)\n",
                 p50 / r50, p99 / r99);
     TPollThread::ShutdownAll(3000);
     service.kill();

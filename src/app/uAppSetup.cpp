@@ -2,7 +2,9 @@
 
 #include <QApplication>
 
-static void InitResources() { Q_INIT_RESOURCE(pictoport); }
+static void InitResources() {
+    Q_INIT_RESOURCE(pictoport);
+}
 
 QIcon AppIcon() {
     // The resources live in a static library; make sure the linker keeps them.

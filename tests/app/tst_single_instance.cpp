@@ -14,7 +14,9 @@
 #include <csignal>
 
 namespace {
-QString Program() { return qEnvironmentVariable("PICTOPORT_EXE"); }
+QString Program() {
+    return qEnvironmentVariable("PICTOPORT_EXE");
+}
 
 std::unique_ptr<QProcess> StartPictoport(const QProcessEnvironment& AEnv) {
     auto p = std::make_unique<QProcess>();
@@ -46,7 +48,9 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
     std::unique_ptr<TTestEnv> FEnv;
 
-    QString SocketPath() const { return FEnv->RuntimeDir() + QStringLiteral("/ScanlumeReceiver_ShowMe_v1"); }
+    QString SocketPath() const {
+        return FEnv->RuntimeDir() + QStringLiteral("/ScanlumeReceiver_ShowMe_v1");
+    }
 
 private Q_SLOTS:
     void init() {

@@ -55,7 +55,7 @@ public:
     int Port() const;
     // Failures are reported with qWarning and the call returns.
     void Script(const TScript& AScript);
-    QList<TRecorded> Requests();         // excluding /_test/ requests
+    QList<TRecorded> Requests(); // excluding /_test/ requests
     void Reset();
     // As the phone would: signs in as AUser ("email:password") and sends one item.
     // Returns the HTTP status (0 when the exchange failed).

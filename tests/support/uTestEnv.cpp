@@ -21,7 +21,15 @@ TTestEnv::TTestEnv() {
     QStandardPaths::setTestModeEnabled(false);
 }
 
-QString TTestEnv::ConfigHome() const { return FDir.path() + QStringLiteral("/config"); }
-QString TTestEnv::RuntimeDir() const { return FDir.path() + QStringLiteral("/runtime"); }
-QString TTestEnv::PicturesDir() const { return FDir.path() + QStringLiteral("/home/Pictures"); }
-QString TTestEnv::DocumentsDir() const { return FDir.path() + QStringLiteral("/home/Documents"); }
+QString TTestEnv::ConfigHome() const {
+    return FDir.path() + QStringLiteral("/config");
+}
+QString TTestEnv::RuntimeDir() const {
+    return FDir.path() + QStringLiteral("/runtime");
+}
+QString TTestEnv::PicturesDir() const {
+    return FDir.path() + QStringLiteral("/home/Pictures");
+}
+QString TTestEnv::DocumentsDir() const {
+    return FDir.path() + QStringLiteral("/home/Documents");
+}
