@@ -6,6 +6,7 @@
 #include "service/uJson.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -47,6 +48,13 @@ int HexDigit(QChar c) {
 }
 } // namespace
 
+bool IsUsableToken(const QString& AToken) {
+    if (AToken.isEmpty() || AToken.size() > TApiClient::MaxTokenLength)
+        return false;
+    return std::all_of(AToken.begin(), AToken.end(),
+                       [](QChar c) { return c.unicode() >= 0x21 && c.unicode() <= 0x7E; });
+}
+
 std::unique_ptr<THttpClient> NewHttpClient(int AResponseTimeoutMs) {
     return std::make_unique<THttpClient>(AResponseTimeoutMs);
 }
@@ -60,8 +68,9 @@ QByteArray TApiClient::Bearer() const {
     return "Bearer " + FToken.toUtf8();
 }
 
-std::unique_ptr<THttpClient> TApiClient::NewCall(int AResponseTimeoutMs) const {
+std::unique_ptr<THttpClient> TApiClient::NewCall(int AResponseTimeoutMs, qint64 ADeadlineMs) const {
     auto http = NewHttpClient(AResponseTimeoutMs);
+    http->SetDeadline(ADeadlineMs);
     http->SetCancelFlag(FCancel);
     return http;
 }
@@ -69,7 +78,7 @@ std::unique_ptr<THttpClient> TApiClient::NewCall(int AResponseTimeoutMs) const {
 bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString& AError) {
     AError.clear();
     FToken.clear();
-    auto http = NewCall(LoginTimeoutMs);
+    auto http = NewCall(LoginTimeoutMs, SmallCallDeadlineMs);
     const QByteArray body = TJsonWriter()
                                 .StartObject()
                                 .Key("email")
@@ -88,19 +97,25 @@ bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString&
         return false;
     }
     QString token;
-    if (TryGetText(json.Root(), QStringLiteral("access_token"), token) && !token.isEmpty()) {
-        FToken = token;
-        return true;
+    if (!TryGetText(json.Root(), QStringLiteral("access_token"), token) || token.isEmpty()) {
+        AError = QStringLiteral("サーバー応答にトークンが含まれていません");
+        return false;
     }
-    AError = QStringLiteral("サーバー応答にトークンが含まれていません");
-    return false;
+    // The token goes into a header line of every call: a line break would add headers of
+    // the service's choosing, a NUL would cut it, and a huge one would never be sent.
+    if (!IsUsableToken(token)) {
+        AError = QStringLiteral("サーバー応答のトークンが正しくありません");
+        return false;
+    }
+    FToken = token;
+    return true;
 }
 
 TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFilename,
                              QString& AContentType) {
     AFilename.clear();
     AContentType.clear();
-    auto http = NewCall((AWaitSeconds + 20) * 1000);
+    auto http = NewCall((AWaitSeconds + 20) * 1000, (AWaitSeconds + AWaitSeconds + 20) * 1000LL);
     if (FPollCancel != nullptr)
         http->SetCancelFlag(FPollCancel, true);
     THttpResponse r = http->Send(
@@ -149,7 +164,7 @@ void TApiClient::StopReceiver(const QString& ABaseUrl, const QString& AToken) {
 void TApiClient::StopReceiver() {
     if (FToken.isEmpty())
         return;
-    auto http = NewCall(StopTimeoutMs);
+    auto http = NewCall(StopTimeoutMs, StopTimeoutMs);
     http->Send("POST", FBaseUrl + QStringLiteral("/api/image-transfer/native/stop"),
                {{"Authorization", Bearer()}}, QByteArray(), true);
 }
@@ -162,7 +177,7 @@ bool TApiClient::OcrImage(const QByteArray& AJpeg, const QString& APatientCode, 
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewCall(OcrTimeoutMs);
+    auto http = NewCall(OcrTimeoutMs, OcrTimeoutMs + SmallCallDeadlineMs);
     QList<TFormPart> parts;
     parts.append({"file", AJpeg, "region.jpg", "image/jpeg"});
     if (!APatientCode.isEmpty())
@@ -193,7 +208,7 @@ bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults,
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewCall(ExtractTimeoutMs);
+    auto http = NewCall(ExtractTimeoutMs, ExtractTimeoutMs + SmallCallDeadlineMs);
     const QByteArray body =
         TJsonWriter().StartObject().Key("text").String(AText).EndObject().Bytes();
     const THttpResponse r =
@@ -236,7 +251,7 @@ bool TApiClient::GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACat
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewCall(ItemsTimeoutMs);
+    auto http = NewCall(ItemsTimeoutMs, SmallCallDeadlineMs);
     const THttpResponse r = http->Send("GET", FBaseUrl + QStringLiteral("/api/extraction/items"),
                                        {{"Authorization", Bearer()}});
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
@@ -259,7 +274,7 @@ bool TApiClient::SaveItems(const QList<TExtractItem>& AItems, QString& AError) {
         AError = NotSignedIn;
         return false;
     }
-    auto http = NewCall(ItemsTimeoutMs);
+    auto http = NewCall(ItemsTimeoutMs, SmallCallDeadlineMs);
     TJsonWriter w;
     w.StartObject().Key("items").StartArray();
     for (const TExtractItem& item : AItems) {

@@ -59,10 +59,16 @@ public:
     static constexpr int OcrTimeoutMs = 120000;
     static constexpr int ExtractTimeoutMs = 120000;
     static constexpr int ItemsTimeoutMs = 30000;
+    // However steadily a body trickles, sign-in and the small calls end after this; a
+    // poll after its wait plus its time-out, recognition after its time-out plus this.
+    static constexpr qint64 SmallCallDeadlineMs = 60000;
+    // Far above any real token (a JWT is a few hundred characters).
+    static constexpr int MaxTokenLength = 8192;
 
 private:
     QByteArray Bearer() const;
-    std::unique_ptr<THttpClient> NewCall(int AResponseTimeoutMs) const;
+    // A call with its idle time-out and its overall deadline (see THttpClient).
+    std::unique_ptr<THttpClient> NewCall(int AResponseTimeoutMs, qint64 ADeadlineMs) const;
 
     QString FBaseUrl;
     QString FToken;
@@ -71,6 +77,9 @@ private:
 };
 
 std::unique_ptr<THttpClient> NewHttpClient(int AResponseTimeoutMs);
+
+// A token fit for an Authorization header: 1 to MaxTokenLength visible ASCII characters.
+bool IsUsableToken(const QString& AToken);
 
 // "X-Image-Filename" as the service sends it: percent escapes of UTF-8 bytes, "%%"
 // for a percent sign, "+" for a blank. Throws TAppError on a malformed escape or bytes

@@ -4,6 +4,7 @@
 #include "common/uTextRules.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <atomic>
 #include <curl/curl.h>
 #include <memory>
@@ -35,6 +36,11 @@ struct TTransfer {
     curl_off_t LastDown = -1, LastUp = -1;
     qint64 TimeoutMs = 0;
     bool TimedOut = false;
+    // The whole call's limit: a base, plus time for every byte moved at the slowest rate
+    // a working link gives, so that a body trickling in cannot hold the call for ever.
+    QElapsedTimer SinceStart;
+    qint64 DeadlineMs = 0;
+    bool PastDeadline = false;
     const std::atomic<bool>* Cancel = nullptr;
     bool CancelOnlyBeforeAnswer = false;
     bool AnswerStarted = false;
@@ -48,7 +54,11 @@ size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
         t->TooLarge = true;
         return 0; // aborts the transfer
     }
-    t->Response.Body.append(AData, qsizetype(n));
+    QByteArray& body = t->Response.Body;
+    if (body.size() + qint64(n) > body.capacity())
+        body.reserve(qsizetype(
+            std::min(t->MaxBytes, std::max<qint64>(2 * body.capacity(), body.size() + qint64(n)))));
+    body.append(AData, qsizetype(n));
     return n;
 }
 
@@ -84,6 +94,14 @@ int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t
         !(t->CancelOnlyBeforeAnswer && t->AnswerStarted)) {
         t->Cancelled = true;
         return 1;
+    }
+    if (t->DeadlineMs > 0) {
+        const qint64 allowedMs =
+            t->DeadlineMs + (qint64(ADown) + qint64(AUp)) * 1000 / THttpClient::MinBytesPerSecond;
+        if (t->SinceStart.elapsed() > allowedMs) {
+            t->PastDeadline = true;
+            return 1;
+        }
     }
     if (ADown != t->LastDown || AUp != t->LastUp) {
         t->LastDown = ADown;
@@ -139,10 +157,11 @@ TCurlPtr<CURL> NewEasyHandle() {
     return curl;
 }
 
-THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
+THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs, qint64 ADeadlineMs,
                       const std::atomic<bool>* ACancel, bool ACancelOnlyBeforeAnswer) {
     TTransfer transfer;
     transfer.TimeoutMs = ATimeoutMs;
+    transfer.DeadlineMs = ADeadlineMs;
     transfer.Cancel = ACancel;
     transfer.CancelOnlyBeforeAnswer = ACancelOnlyBeforeAnswer;
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -173,6 +192,7 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
 
     transfer.MaxBytes = THttpClient::MaxBodyBytes();
     transfer.SinceActivity.start();
+    transfer.SinceStart.start();
     const CURLcode rc = curl_easy_perform(ACurl);
     if (transfer.TooLarge)
         throw TTransportError(
@@ -181,6 +201,11 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs,
     if (transfer.Cancelled)
         throw TTransportError(
             Described(QStringLiteral("中止しました"), QStringLiteral("Request cancelled")));
+    if (transfer.PastDeadline)
+        throw TTransportError(
+            Described(QStringLiteral("時間切れ"),
+                      QStringLiteral("Operation too slow: not finished within %1 ms")
+                          .arg(transfer.SinceStart.elapsed())));
     if (transfer.TimedOut)
         throw TTransportError(
             Described(QStringLiteral("時間切れ"),
@@ -268,7 +293,8 @@ THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
             curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, ABody.constData());
         }
     }
-    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel, FCancelOnlyBeforeAnswer);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FDeadlineMs, FCancel,
+                   FCancelOnlyBeforeAnswer);
 }
 
 THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHeaders,
@@ -287,7 +313,8 @@ THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHea
     auto headers = HeaderList(AHeaders, true);
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
-    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FCancel, FCancelOnlyBeforeAnswer);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FDeadlineMs, FCancel,
+                   FCancelOnlyBeforeAnswer);
 }
 
 QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qint64 AMaxBytes) {
@@ -326,6 +353,10 @@ QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qin
                 Described(QStringLiteral("応答が大きすぎます"),
                           QStringLiteral("Response body exceeds %1 bytes").arg(AMaxBytes)));
         }
+        // Grown by hand: doubling past the cap would hold up to twice the cap at once.
+        if (out.size() + produced > out.capacity())
+            out.reserve(qsizetype(
+                std::min(AMaxBytes, std::max<qint64>(2 * out.capacity(), out.size() + produced))));
         out.append(chunk, qsizetype(produced));
         if (rc == Z_OK && zs.avail_in == 0 && produced == 0) {
             inflateEnd(&zs);

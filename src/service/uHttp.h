@@ -25,8 +25,8 @@ struct THttpResponse {
 };
 
 // One HTTP client per service call: libcurl, TLS verification always on, connection
-// time-out 10000 ms, and a response time-out that ends a call in which nothing has
-// moved for that long. Transport failures throw TTransportError.
+// time-out 10000 ms, a response time-out that ends a call in which nothing has moved for
+// that long, and an overall deadline. Transport failures throw TTransportError.
 class THttpClient {
 public:
     explicit THttpClient(int AResponseTimeoutMs);
@@ -43,6 +43,11 @@ public:
     THttpResponse SendForm(const QString& AUrl, const THeaderList& AHeaders,
                            const QList<TFormPart>& AParts);
 
+    // The whole call ends after ABaseMs plus a second for every MinBytesPerSecond moved
+    // either way, however steadily bytes trickle; 0 means no limit beyond the time-outs.
+    void SetDeadline(qint64 ABaseMs) { FDeadlineMs = ABaseMs; }
+    static constexpr qint64 MinBytesPerSecond = 16 * 1024;
+
     static constexpr int ConnectTimeoutMs = 10000;
     // Any body larger than this, before or after inflation, is a transport error.
     static constexpr qint64 DefaultMaxBodyBytes = qint64(256) * 1024 * 1024;
@@ -52,6 +57,7 @@ public:
 
 private:
     int FResponseTimeoutMs;
+    qint64 FDeadlineMs = 0;
     const std::atomic<bool>* FCancel = nullptr;
     bool FCancelOnlyBeforeAnswer = false;
 };

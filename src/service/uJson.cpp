@@ -7,7 +7,9 @@ TJsonDocument TJsonDocument::Parse(const QByteArray& ABody) {
     // Decoded as UTF-8 first, whatever the response declares: broken sequences become
     // U+FFFD before the parser sees them.
     const QByteArray utf8 = QString::fromUtf8(ABody).toUtf8();
-    d.FDoc.Parse<rapidjson::kParseNumbersAsStringsFlag>(utf8.constData(), size_t(utf8.size()));
+    // Iterative: a deeply nested answer must not exhaust the thread's stack.
+    d.FDoc.Parse<rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag>(
+        utf8.constData(), size_t(utf8.size()));
     d.FValid = !d.FDoc.HasParseError();
     return d;
 }
@@ -51,8 +53,8 @@ bool TryGetText(const TJsonValue* AValue, const QString& AName, QString& AText) 
 
 QString ErrorFromResponse(const TJsonValue* AValue, int AStatus) {
     QString detail;
-    if (AValue != nullptr && AValue->IsObject() && TryGetText(AValue, QStringLiteral("detail"), detail) &&
-        !detail.isEmpty())
+    if (AValue != nullptr && AValue->IsObject() &&
+        TryGetText(AValue, QStringLiteral("detail"), detail) && !detail.isEmpty())
         return detail;
     return QStringLiteral("HTTP %1").arg(AStatus);
 }

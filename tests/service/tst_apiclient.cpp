@@ -221,6 +221,31 @@ private Q_SLOTS:
             << 502 << QByteArray("<h1>Bad Gateway</h1>") << QByteArray() << false << "HTTP 502";
         QTest::newRow("gzip error detail") << 401 << QByteArray(R"({"detail":"期限切れ"})")
                                            << QByteArray("gzip") << false << "期限切れ";
+        // A token goes into a header line of every later call.
+        const QString badToken = QStringLiteral("サーバー応答のトークンが正しくありません");
+        QTest::newRow("token with CR LF")
+            << 200 << QByteArray(R"({"access_token":"abc\r\nX-Injected: yes"})") << QByteArray()
+            << false << badToken;
+        QTest::newRow("token with NUL") << 200 << QByteArray(R"({"access_token":"ab\u0000cd"})")
+                                        << QByteArray() << false << badToken;
+        QTest::newRow("token with a blank") << 200 << QByteArray(R"({"access_token":"ab cd"})")
+                                            << QByteArray() << false << badToken;
+        QTest::newRow("token not ASCII") << 200 << QByteArray(R"({"access_token":"トークン"})")
+                                         << QByteArray() << false << badToken;
+        QTest::newRow("token of 8 KiB")
+            << 200 << QByteArray("{\"access_token\":\"") + QByteArray(8192, 't') + "\"}"
+            << QByteArray() << true << QString(8192, u't');
+        QTest::newRow("token over 8 KiB")
+            << 200 << QByteArray("{\"access_token\":\"") + QByteArray(8193, 't') + "\"}"
+            << QByteArray() << false << badToken;
+        QTest::newRow("10 MB token")
+            << 200 << QByteArray("{\"access_token\":\"") + QByteArray(10 << 20, 't') + "\"}"
+            << QByteArray() << false << badToken;
+        // Nesting deep enough to overflow a recursive reader's stack.
+        QTest::newRow("200 KB of [")
+            << 200 << QByteArray(200 * 1024, '[') << QByteArray() << false << noToken;
+        QTest::newRow("deep but whole") << 200 << QByteArray(100000, '[') + QByteArray(100000, ']')
+                                        << QByteArray() << false << noToken;
     }
     void loginResponses() {
         QFETCH(int, status);
