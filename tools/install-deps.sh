@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang-format
   # program
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6
   libcurl4-openssl-dev zlib1g-dev rapidjson-dev libjpeg62-turbo-dev
@@ -20,6 +20,8 @@ packages=(
   libbenchmark-dev libjpeg-turbo-progs libvips-tools
   # the Windows layer, cross-compiled and tested under Wine
   mingw-w64 wine64 wine
+  # the Debian package and the validators of its desktop entry and metainfo
+  dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Makes the Debian package from a build folder, unpacks it into a scratch root as dpkg would
+# install it, and checks that every file lands in its XDG place, that the package depends on
+# what its programs link and load, and that the desktop entry and the AppStream metainfo pass
+# their validators. Exits 77, the test's skip code, with the reason when a tool is missing.
+# Usage: check-deb.sh <build folder> <scratch folder> <version> <scanlume-local built: ON/OFF>
+set -euo pipefail
+build=$1
+scratch=$2
+version=$3
+with_localservice=$4
+packaged_localservice() { case $with_localservice in ON | on | TRUE | true | 1) ;; *) false ;; esac; }
+
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli readelf; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs it)"
+    exit 77
+  fi
+done
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+rm -rf "$scratch"
+mkdir -p "$scratch/out" "$scratch/root"
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+  cat "$scratch/cpack.log"
+  echo "FAIL: cpack could not make the package"
+  exit 1
+fi
+debs=("$scratch"/out/*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  ls -l "$scratch/out"
+  echo "FAIL: expected one .deb from cpack"
+  exit 1
+fi
+deb=${debs[0]}
+root=$scratch/root
+dpkg -x "$deb" "$root"
+
+# The control fields.
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = pictoport ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] ||
+  fail "Architecture is '$(field Architecture)'"
+# Package names of a relation field, without versions and alternatives.
+names() { field "$1" | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//' | grep -v '^$' || true; }
+depends=$(names Depends)
+recommends=$(names Recommends)
+
+# Every file of the package: its place, and what it must be. Nothing else may be in it.
+share=usr/share
+hicolor=$share/icons/hicolor
+expected=(
+  "usr/bin/pictoport                                     program"
+  "$share/applications/pictoport.desktop                 desktop"
+  "$share/metainfo/jp.scanlume.Pictoport.metainfo.xml    metainfo"
+  "$hicolor/16x16/apps/pictoport.png                     png 16"
+  "$hicolor/24x24/apps/pictoport.png                     png 24"
+  "$hicolor/32x32/apps/pictoport.png                     png 32"
+  "$hicolor/48x48/apps/pictoport.png                     png 48"
+  "$hicolor/64x64/apps/pictoport.png                     png 64"
+  "$hicolor/128x128/apps/pictoport.png                   png 128"
+  "$hicolor/256x256/apps/pictoport.png                   png 256"
+  "$hicolor/scalable/apps/pictoport.svg                  svg"
+)
+if packaged_localservice; then expected+=("usr/bin/scanlume-local  program"); fi
+# Width and height from a PNG's IHDR chunk.
+png_size() { od -An -tu4 --endian=big -j16 -N8 "$1" | awk '{ print $1 "x" $2 }'; }
+
+listed=()
+for row in "${expected[@]}"; do
+  read -r path kind arg <<<"$row"
+  listed+=("$path")
+  file=$root/$path
+  if [ ! -f "$file" ]; then
+    fail "$path is not in the package"
+    continue
+  fi
+  case $kind in
+  program)
+    [ -x "$file" ] || fail "$path is not executable"
+    readelf -h "$file" 2>/dev/null | grep -q 'Type: *EXEC\|Type: *DYN' || fail "$path is not a program"
+    if readelf -d "$file" | grep -q 'RPATH\|RUNPATH'; then
+      fail "$path keeps a library search path: $(readelf -d "$file" | grep 'RPATH\|RUNPATH')"
+    fi
+    if ldd "$file" | grep -q 'not found'; then
+      fail "$path needs libraries that are not installed: $(ldd "$file" | grep 'not found')"
+    fi
+    ;;
+  desktop)
+    # Hints pass (MedicalSoftware alone is a hint); warnings and errors do not.
+    if ! desktop-file-validate "$file" >"$scratch/desktop.log" 2>&1 ||
+      grep -q ': warning: \|: error: ' "$scratch/desktop.log"; then
+      fail "desktop-file-validate refuses $path: $(cat "$scratch/desktop.log")"
+    fi
+    ;;
+  metainfo)
+    appstreamcli validate --no-net "$file" >"$scratch/appstream.log" 2>&1 ||
+      fail "appstreamcli refuses $path: $(cat "$scratch/appstream.log")"
+    ;;
+  png)
+    size=$(png_size "$file")
+    [ "$size" = "${arg}x${arg}" ] || fail "$path is $size, not ${arg}x${arg}"
+    ;;
+  svg)
+    grep -q '<svg' "$file" || fail "$path is not an SVG image"
+    ;;
+  esac
+done
+while IFS= read -r path; do
+  printf '%s\n' "${listed[@]}" | grep -qxF "$path" || fail "$path is in the package but not expected"
+done < <(cd "$root" && find . -type f -printf '%P\n' | sort)
+
+# The desktop entry, the metainfo and the files they name belong together.
+desktop=$root/$share/applications/pictoport.desktop
+if [ -f "$desktop" ]; then
+  key() { sed -n "s/^$1=//p" "$desktop"; }
+  [ -x "$root/usr/bin/$(key Exec | cut -d' ' -f1)" ] || fail "Exec=$(key Exec) is not in usr/bin"
+  [ -f "$root/$hicolor/48x48/apps/$(key Icon).png" ] || fail "Icon=$(key Icon) has no hicolor icon"
+  [ "$(key Categories)" = "Office;MedicalSoftware;" ] || fail "Categories=$(key Categories)"
+  [ -n "$(key Name)" ] || fail "the desktop entry has no English Name"
+  key 'Name\[ja\]' | grep -qP '[\x{3040}-\x{30FF}\x{4E00}-\x{9FFF}]' ||
+    fail "the desktop entry has no Japanese Name[ja]"
+fi
+metainfo=$root/$share/metainfo/jp.scanlume.Pictoport.metainfo.xml
+if [ -f "$metainfo" ]; then
+  grep -q '<id>jp.scanlume.Pictoport</id>' "$metainfo" || fail "the metainfo's id is not its file name"
+  grep -q '<launchable type="desktop-id">pictoport.desktop</launchable>' "$metainfo" ||
+    fail "the metainfo does not launch pictoport.desktop"
+fi
+
+# The Debian package that holds a library, by the path the loader resolves it to.
+lib_package() {
+  local owner candidate
+  for candidate in "$1" "$(readlink -f "$1")" "/usr$1" "/usr$(readlink -f "$1")"; do
+    if owner=$(dpkg -S "$candidate" 2>/dev/null); then
+      echo "${owner%%:*}"
+      return 0
+    fi
+  done
+}
+# The package depends on the package of every library its programs link (dpkg-shlibdeps)...
+for program in pictoport scanlume-local; do
+  file=$root/usr/bin/$program
+  [ -f "$file" ] || continue
+  resolved=$(ldd "$file")
+  for so in $(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    # "libfoo.so.1 => /path (...)", or for the loader itself "/path/ld-linux...so.2 (...)"
+    path=$(awk -v so="$so" '$1 == so && $2 == "=>" { print $3; exit }
+      substr($1, length($1) - length(so)) == "/" so { print $1; exit }' <<<"$resolved")
+    package=$([ -n "$path" ] && lib_package "$path" || true)
+    if [ -z "$package" ]; then
+      fail "$program links $so, which no installed package provides"
+    elif ! grep -qxF "$package" <<<"$depends"; then
+      fail "$program links $so from $package, which is not in Depends: $(field Depends)"
+    fi
+  done
+done
+# ...and on what is loaded without being linked.
+relations=("Depends  qt6-qpa-plugins")
+if packaged_localservice; then
+  relations+=("Recommends  tesseract-ocr-jpn" "Recommends  tesseract-ocr-eng")
+fi
+for row in "${relations[@]}"; do
+  read -r relation package <<<"$row"
+  case $relation in
+  Depends) list=$depends ;;
+  Recommends) list=$recommends ;;
+  esac
+  grep -qxF "$package" <<<"$list" || fail "$package is not in $relation: $(field "$relation")"
+done
+
+echo "Depends: $(field Depends)"
+echo "Recommends: $(field Recommends)"
+if [ $failures -ne 0 ]; then
+  echo "$failures check(s) failed for $(basename "$deb")"
+  exit 1
+fi
+echo "$(basename "$deb"): ${#expected[@]} files in place, validators pass"
