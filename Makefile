@@ -4,7 +4,7 @@
 PRESET ?= default
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build run test tsan asan bench clean format
+.PHONY: all deps configure build run test tsan asan bench clean format format-check
 
 all: build
 
@@ -34,8 +34,17 @@ tsan:
 bench: build
 	tools/bench.sh $(BUILD)
 
-format:
-	find src localservice tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+# The C++ sources under the project's .clang-format: format-check lists what differs and
+# fails, format rewrites it.
+FORMATTED := $(shell find src localservice tests bench tools -name '*.cpp' -o -name '*.h')
 
-clean:
-	rm -rf build
+format:
+	clang-format -i $(FORMATTED)
+
+format-check: deps
+	@command -v clang-format >/dev/null || { echo "clang-format is missing (make deps)"; exit 1; }
+	@out=$$(clang-format --dry-run --Werror $(FORMATTED) 2>&1) && exit 0; \
+	files=$$(printf '%s\n' "$$out" | sed -n 's/^\(.*\):[0-9]*:[0-9]*: error: code should be clang-formatted.*/\1/p' | sort -u); \
+	if [ -z "$$files" ]; then printf '%s\n' "$$out"; \
+	else printf '%s: not formatted (make format fixes it)\n' $$files; fi; \
+	exit 1
