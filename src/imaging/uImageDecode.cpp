@@ -55,6 +55,7 @@ struct TJpegSession {
     jpeg_decompress_struct Info;
     TJpegError Error;
     bool Created = false;
+    bool TooLarge = false; // the declared size is over the pixel limit
 
     TJpegSession() {
         std::memset(&Info, 0, sizeof Info);
@@ -89,6 +90,15 @@ struct TRowBatch {
     JDIMENSION Got;
 };
 
+// Checked on the declared size, before a decoder allocates anything for the picture.
+bool WithinPixelLimit(qint64 AWidth, qint64 AHeight) {
+    return AWidth > 0 && AHeight > 0 && AWidth * AHeight <= MaxImagePixels;
+}
+
+QString TooLargeText(qint64 AWidth, qint64 AHeight) {
+    return QStringLiteral("画像が大きすぎます: %1 x %2").arg(AWidth).arg(AHeight);
+}
+
 // Reads the header and starts decompression to packed RGB.
 // False with Message set by libjpeg, or with Message empty for a colour space that
 // libjpeg cannot turn into RGB (CMYK, YCCK): Qt's reader takes those.
@@ -111,6 +121,12 @@ bool JpegStart(TJpegSession& AS, const QByteArray& ABytes) {
         &src);
     if (!ok)
         return false;
+    // A progressive picture's coefficients are allocated when decompression starts:
+    // the declared size must be checked before.
+    if (!WithinPixelLimit(AS.Info.image_width, AS.Info.image_height)) {
+        AS.TooLarge = true;
+        return false;
+    }
     if (AS.Info.jpeg_color_space == JCS_CMYK || AS.Info.jpeg_color_space == JCS_YCCK) {
         AS.Error.Message[0] = '\0';
         return false;
@@ -155,12 +171,6 @@ bool LooksLikeJpeg(const QByteArray& ABytes) {
            static_cast<uint8_t>(ABytes[1]) == 0xD8;
 }
 
-// The same ceiling Qt's readers apply, so a forged header cannot ask for gigabytes.
-bool WithinAllocationLimit(qint64 AWidth, qint64 AHeight) {
-    const qint64 limitMb = QImageReader::allocationLimit();
-    return limitMb <= 0 || AWidth * AHeight * 3 <= limitMb * 1024 * 1024;
-}
-
 // Rows decoded before they are turned. Short bands would keep the rows in the
 // second-level cache, but give each result row only a few bytes per band, so most
 // result cache lines are written in pieces; measured on a 12 MP photo, 32 rows cost
@@ -174,6 +184,10 @@ TJpegResult DecodeJpeg(const QByteArray& ABytes, int AOrientation, TBitmap24& AO
                        QString* AError) {
     TJpegSession s;
     if (!JpegStart(s, ABytes)) {
+        if (s.TooLarge) {
+            SetError(AError, TooLargeText(s.Info.image_width, s.Info.image_height));
+            return TJpegResult::Failed;
+        }
         if (s.Error.Message[0] == '\0')
             return TJpegResult::NotHandled;
         SetError(AError, JpegErrorText(s));
@@ -183,10 +197,6 @@ TJpegResult DecodeJpeg(const QByteArray& ABytes, int AOrientation, TBitmap24& AO
     const int h = static_cast<int>(s.Info.output_height);
     if (s.Info.output_components != 3 || w <= 0 || h <= 0) {
         SetError(AError, QStringLiteral("JPEG を読み込めません: 出力形式が RGB ではありません"));
-        return TJpegResult::Failed;
-    }
-    if (!WithinAllocationLimit(w, h)) {
-        SetError(AError, QStringLiteral("画像が大きすぎます: %1 x %2").arg(w).arg(h));
         return TJpegResult::Failed;
     }
 
@@ -253,6 +263,12 @@ std::optional<TBitmap24> DecodeWithQt(const QByteArray& ABytes, QString* AError)
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
+    // Formats whose header gives no size are bounded by Qt's own allocation limit.
+    const QSize declared = reader.size();
+    if (declared.isValid() && !WithinPixelLimit(declared.width(), declared.height())) {
+        SetError(AError, TooLargeText(declared.width(), declared.height()));
+        return std::nullopt;
+    }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
         SetError(AError, QStringLiteral("画像を読み込めません: %1").arg(reader.errorString()));

@@ -8,6 +8,11 @@
 
 #include <optional>
 
+// The largest picture decoded, in pixels: twice a 100-megapixel phone photo, 600 MB as a
+// bitmap. A larger declared size is refused before any memory is taken for it; formats
+// other than JPEG are further held to Qt's own allocation limit.
+constexpr qint64 MaxImagePixels = 200'000'000;
+
 // Decodes an image file held in memory into a 24-bit bitmap, as stored (no orientation
 // applied). The format is taken from the bytes, never from a name: JPEG, PNG, BMP, GIF
 // and whatever else Qt's image readers know. Empty, cut-short or unreadable data gives

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <sys/resource.h>
 
 Q_DECLARE_METATYPE(TJpegExif)
 
@@ -176,6 +177,7 @@ private Q_SLOTS:
     void broken();
     void everyCutLength();
     void missingEndMarkerStillShows();
+    void forgedHugeSize_data();
     void forgedHugeSize();
     void upright_data();
     void upright();
@@ -286,16 +288,40 @@ void TImageDecodeTest::missingEndMarkerStillShows() {
     QVERIFY(DecodeImage(file.left(file.size() - 2)).has_value());
 }
 
-// A header claiming 65535 x 65535 pixels is refused before anything is allocated.
+// A header claiming a huge size is refused before anything is allocated for it. A
+// progressive picture's coefficients would be allocated and zeroed when decompression
+// starts (816 MB for 20000 x 20000), so the peak memory of the process shows a late check.
+void TImageDecodeTest::forgedHugeSize_data() {
+    QTest::addColumn<char>("frameMarker");
+    QTest::addColumn<int>("side");
+    QTest::newRow("baseline 60000 x 60000") << char(0xC0) << 60000;
+    QTest::newRow("baseline 20000 x 20000") << char(0xC0) << 20000;
+    QTest::newRow("progressive 20000 x 20000") << char(0xC2) << 20000;
+}
+
 void TImageDecodeTest::forgedHugeSize() {
+    QFETCH(char, frameMarker);
+    QFETCH(int, side);
     QByteArray file = MakeJpeg(16, 16);
     const qsizetype sof = file.indexOf("\xFF\xC0");
     QVERIFY(sof > 0);
-    for (int i = 5; i < 9; ++i)
-        file[sof + i] = char(0xFF);
-    QString error;
-    QVERIFY(!DecodeImage(file, &error).has_value());
-    QVERIFY(!error.isEmpty());
+    file[sof + 1] = frameMarker;
+    for (int i : {5, 7})
+        file[sof + i] = char(side >> 8);
+    for (int i : {6, 8})
+        file[sof + i] = char(side & 0xFF);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    for (auto decode : {DecodeImage, DecodeUpright}) {
+        QString error;
+        QVERIFY(!decode(file, &error).has_value());
+        QCOMPARE(error, QStringLiteral("画像が大きすぎます: %1 x %1").arg(side));
+    }
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(
+        after.ru_maxrss - before.ru_maxrss < 64 * 1024,
+        qPrintable(QStringLiteral("peak grew by %1 KB").arg(after.ru_maxrss - before.ru_maxrss)));
 }
 
 void TImageDecodeTest::upright_data() {
