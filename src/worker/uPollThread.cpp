@@ -7,10 +7,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 QMutex GRegistryLock;
@@ -124,6 +126,14 @@ bool TPollThread::InterruptibleWait(int AMs) {
 
 void TPollThread::run() {
     bool needSignIn = true;
+    int refusalsInARow = 0;
+    int backoffMs = 0; // 0: the service answers normally
+    // A service in trouble is not hammered: each abnormal answer doubles the pause.
+    const auto backOff = [&] {
+        backoffMs = backoffMs == 0 ? FTimings.BackoffFirstMs
+                                   : std::min(2 * backoffMs, FTimings.SignInRetryMs);
+        InterruptibleWait(backoffMs);
+    };
     while (!isInterruptionRequested()) {
         try {
             if (needSignIn) {
@@ -147,17 +157,33 @@ void TPollThread::run() {
             QByteArray body;
             QString filename;
             QString contentType;
-            switch (FApi->Poll(FTimings.WaitSeconds, body, filename, contentType)) {
+            QElapsedTimer answered;
+            answered.start();
+            const TPollResult result =
+                FApi->Poll(FTimings.WaitSeconds, body, filename, contentType);
+            if (result != TPollResult::prUnauthorized)
+                refusalsInARow = 0;
+            switch (result) {
             case TPollResult::prImage:
+                backoffMs = 0;
                 QueueImage(filename, contentType, body);
                 break;
             case TPollResult::prText:
+                backoffMs = 0;
                 QueueText(filename, TextAsUtf8(contentType, body));
                 break;
             case TPollResult::prUnauthorized:
+                // An expired token: sign in again at once. Refused again straight after a
+                // sign-in the service accepted: it will be again, so pause.
                 needSignIn = true;
+                if (++refusalsInARow > 1)
+                    backOff();
                 break;
             case TPollResult::prEmpty:
+                if (answered.elapsed() >= FTimings.QuickAnswerMs)
+                    backoffMs = 0;
+                else
+                    backOff();
                 break;
             }
         } catch (const std::exception& e) {

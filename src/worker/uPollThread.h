@@ -24,6 +24,11 @@ struct TPollTimings {
     int SliceMs = 100;
     // After a stop, a poll the service has not ended is cut short after this long.
     int StopGraceMs = 2000;
+    // An empty answer sooner than this, or a token refused again straight after signing
+    // in, means a service in trouble rather than one that waited: the worker then pauses,
+    // from BackoffFirstMs doubling up to SignInRetryMs, until a normal answer comes.
+    int QuickAnswerMs = 500;
+    int BackoffFirstMs = 1000;
 };
 
 // The receiving worker: signs in, long-polls without pause, signs in again when the

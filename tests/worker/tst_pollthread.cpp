@@ -138,23 +138,48 @@ private Q_SLOTS:
         QCOMPARE(Count(FService.Requests(), StopPath), 1); // told once, not twice
     }
 
+    // An expired token is replaced at once; a service that refuses every new token, or
+    // answers "nothing" without waiting, gets pauses that double instead of a flood.
     void refusedTokenSignsInAtOnce() {
-        TRecord rec;
-        // Two refusals in a row: sign-in and poll alternate without a pause.
-        for (int i = 0; i < 2; ++i) {
-            TLocalService::TScript s;
-            s.Path = QString::fromLatin1(PollPath);
-            s.Status = i == 0 ? 401 : 403;
-            FService.Script(s);
-        }
+        TLocalService::TScript s;
+        s.Path = QString::fromLatin1(PollPath);
+        s.Status = 401;
+        FService.Script(s);
         QElapsedTimer t;
         t.start();
+        TRecord rec;
         TPollThread* w = Start(rec, QStringLiteral("u3@example.com"), QStringLiteral("pw"));
-        QTRY_COMPARE(Count(FService.Requests(), LoginPath), 3);
-        QVERIFY2(t.elapsed() < 2000, "no pause after a refused token");
-        QTRY_COMPARE(Count(FService.Requests(), PollPath), 3);
-        QCOMPARE(rec.Statuses.count(QStringLiteral("ログイン中...")), 3);
+        QTRY_COMPARE(Count(FService.Requests(), LoginPath), 2);
+        QVERIFY2(t.elapsed() < 2000, "no pause after one refused token");
+        QTRY_COMPARE(Count(FService.Requests(), PollPath), 2);
+        QCOMPARE(rec.Statuses.count(QStringLiteral("ログイン中...")), 2);
         QVERIFY(!rec.Statuses.join(u'|').contains(QStringLiteral("通信エラー")));
+        StopAndWait(w);
+    }
+
+    void misbehavingServiceIsNotFlooded_data() {
+        QTest::addColumn<int>("status");
+        QTest::newRow("every new token refused") << 401;
+        QTest::newRow("empty answers without waiting") << 204;
+    }
+    void misbehavingServiceIsNotFlooded() {
+        QFETCH(int, status);
+        for (int i = 0; i < 40; ++i) {
+            TLocalService::TScript s;
+            s.Path = QString::fromLatin1(PollPath);
+            s.Status = status;
+            FService.Script(s);
+        }
+        TPollTimings timings = FastTimings();
+        timings.BackoffFirstMs = 200;
+        TRecord rec;
+        TPollThread* w =
+            Start(rec, QStringLiteral("u3@example.com"), QStringLiteral("pw"), timings);
+        // Pauses of 0.2, 0.4, 0.8 s: a handful of polls in 1.5 s, where a flood takes
+        // all 40 scripted answers at once.
+        QTest::qWait(1500);
+        const int polls = Count(FService.Requests(), PollPath);
+        QVERIFY2(polls >= 2 && polls <= 8, qPrintable(QStringLiteral("%1 polls").arg(polls)));
         StopAndWait(w);
     }
 
