@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -15,25 +16,38 @@ const QString Auth = QStringLiteral("auth");
 const QString SaveSection = QStringLiteral("save");
 const QString App = QStringLiteral("app");
 
-// A missing file is an empty one. One that exists but cannot be read gives an empty
-// file to Load (defaults) and an error to Save, which must not write over it. One that
-// is read but is not text in a form we know is kept aside before a save replaces it.
+// Far above any settings file this program writes (a few hundred bytes).
+constexpr qint64 MaxSettingsBytes = 4 * 1024 * 1024;
+
+// A missing file is an empty one. Only a regular file is read: a FIFO would block the
+// start for ever, a link to a device would be read without end. Such an entry, or a
+// file that cannot be opened, gives an empty file to Load (defaults) and an error to
+// Save, which must not write over it. A file too large or not text in a form we know
+// is moved aside as BackupPath() before a save replaces it.
 TIniFile ReadIni(bool AForSave, bool* AUnreadable = nullptr) {
-    QFile file(IniPath());
-    if (!file.exists())
+    const QFileInfo info(IniPath());
+    if (!info.exists() && !info.isSymLink())
         return TIniFile();
+    if (!info.isFile()) {
+        if (AForSave)
+            throw TAppError(QStringLiteral("設定ファイルが通常のファイルではありません: ") +
+                            IniPath());
+        return TIniFile();
+    }
+    QFile file(IniPath());
     if (!file.open(QIODevice::ReadOnly)) {
         if (AForSave)
             throw TAppError(file.errorString());
         return TIniFile();
     }
-    const QByteArray bytes = file.readAll();
-    if (!TIniFile::IsReadable(bytes)) {
+    const QByteArray bytes = file.read(MaxSettingsBytes + 1);
+    file.close();
+    if (bytes.size() > MaxSettingsBytes || !TIniFile::IsReadable(bytes)) {
         if (AUnreadable != nullptr)
             *AUnreadable = true;
         if (AForSave) {
             QFile::remove(TAppSettings::BackupPath());
-            if (!QFile::copy(IniPath(), TAppSettings::BackupPath()))
+            if (!QFile::rename(IniPath(), TAppSettings::BackupPath()))
                 throw TAppError(QStringLiteral("読み取れない設定ファイルを残せませんでした"));
         }
         return TIniFile();
@@ -90,8 +104,6 @@ void TAppSettings::LoadFile() {
     AutoConnect = false;
     RunAtStartup = false;
 
-    if (!QFile::exists(IniPath()))
-        return;
     const TIniFile ini = ReadIni(false, &FileUnreadable);
     ServerUrl = ini.ReadString(Server, QStringLiteral("url"), ServerUrl);
     Email = ini.ReadString(Auth, QStringLiteral("email"));

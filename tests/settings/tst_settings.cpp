@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 QByteArray ReadAll(const QString& APath) {
@@ -461,6 +462,7 @@ private Q_SLOTS:
         QTest::newRow("UTF-16 BE with mark") << be << true;
         QTest::newRow("UTF-16 without mark") << le.mid(2) << false;
         QTest::newRow("not text") << QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) << false;
+        QTest::newRow("over 4 MiB") << text.toUtf8() + QByteArray(4 << 20, ' ') << false;
     }
     void fileEncodings() {
         QFETCH(QByteArray, bytes);
@@ -482,14 +484,45 @@ private Q_SLOTS:
         QCOMPARE(again.ServerUrl, s.ServerUrl);
     }
 
-    void unreadableFileGivesDefaultsAndIsNotOverwritten() {
-        QDir().mkpath(IniPath()); // a folder where the file should be
+    // What stands where the file should be but is no regular file is never read (a FIFO
+    // would block the start, a device would be read without end) and never replaced.
+    void notARegularFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("dangling link") << "dangling";
+    }
+    void notARegularFile() {
+        QFETCH(QString, kind);
+        QDir().mkpath(ConfigDir());
+        const QByteArray path = QFile::encodeName(IniPath());
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(IniPath()));
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(mkfifo(path.constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(kind == QLatin1String("zero")
+                                    ? QStringLiteral("/dev/zero")
+                                    : ConfigDir() + QStringLiteral("/gone"),
+                                IniPath()));
+        const QFileInfo before(IniPath());
         TAppSettings s;
         s.Load();
         QCOMPARE(s.ServerUrl, DefaultServerUrl());
-        // Saving must not replace what it could not read.
-        QVERIFY_THROWS_EXCEPTION(TAppError, s.Save());
-        QVERIFY(QFileInfo(IniPath()).isDir());
+        QVERIFY(!s.FileUnreadable); // nothing to keep aside: it stays where it is
+        try {
+            s.Save();
+            QFAIL("saving must not replace what it could not read");
+        } catch (const TAppError& e) {
+            QVERIFY2(e.Message().startsWith(
+                         QStringLiteral("設定ファイルが通常のファイルではありません")),
+                     qPrintable(e.Message()));
+        }
+        const QFileInfo after(IniPath());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isFile(), false);
     }
 
     void lineEnds_data() {
