@@ -132,6 +132,15 @@ std::optional<TScript> ReadScript(const rapidjson::Value& ARoot,
             Script.DelayMs = Delay.GetInt();
         }
     }
+    if (ARoot.HasMember("trickle_ms")) {
+        const auto& Trickle = ARoot["trickle_ms"];
+        if (!Trickle.IsInt() || Trickle.GetInt() < 0 || Trickle.GetInt() > kMaxDelayMs) {
+            Fail({std::string("trickle_ms")}, "trickle_ms は 0 から 600000 の整数です",
+                 "value_error");
+        } else {
+            Script.TrickleMs = Trickle.GetInt();
+        }
+    }
     if (ARoot.HasMember("drop")) {
         if (!ARoot["drop"].IsBool()) {
             Fail({std::string("drop")}, "drop は true か false です", "type_error.bool");
@@ -320,6 +329,16 @@ void ApplyScript(const TScript& AScript, httplib::Response& ARes) {
                                       }
                                       return false;
                                   });
+        return;
+    }
+    if (AScript.TrickleMs > 0) {
+        // A body that keeps moving, too slowly to ever be worth waiting for.
+        ARes.set_content_provider(
+            Shared->size(), ContentType.value_or(std::string()),
+            [Shared, Ms = AScript.TrickleMs](size_t AOffset, size_t, httplib::DataSink& ASink) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+                return ASink.write(Shared->data() + AOffset, 1);
+            });
         return;
     }
     ARes.set_content_provider(Shared->size(), ContentType.value_or(std::string()),

@@ -18,6 +18,7 @@ struct TScript {
     std::optional<TCompression> Encoding;
     int DelayMs = 0;
     bool Drop = false;
+    int TrickleMs = 0; // one body byte every so many milliseconds
 };
 
 class TTestHooks {

@@ -305,6 +305,38 @@ private Q_SLOTS:
         QVERIFY(client.Token().isEmpty());
     }
 
+    // A body that keeps trickling never trips the idle time-out; the call's deadline ends
+    // it. A body that arrives at a working pace is not cut.
+    void deadline_data() {
+        QTest::addColumn<int>("trickleMs");
+        QTest::addColumn<int>("deadlineMs");
+        QTest::addColumn<bool>("completes");
+        QTest::newRow("trickle past the deadline") << 100 << 1000 << false;
+        QTest::newRow("no deadline: the trickle is waited out") << 100 << 0 << true;
+        QTest::newRow("whole body in time") << 0 << 1000 << true;
+    }
+    void deadline() {
+        QFETCH(int, trickleMs);
+        QFETCH(int, deadlineMs);
+        QFETCH(bool, completes);
+        TLocalService::TScript s;
+        s.Path = QStringLiteral("/slow");
+        s.Body = QByteArray(25, 'x');
+        s.TrickleMs = trickleMs;
+        FService.Script(s);
+        THttpClient http(2000); // far longer than the pause between two bytes
+        http.SetDeadline(deadlineMs);
+        try {
+            const THttpResponse r =
+                http.Send("GET", FService.BaseUrl() + QStringLiteral("/slow"), {});
+            QVERIFY(completes);
+            QCOMPARE(r.Body, s.Body);
+        } catch (const TTransportError& e) {
+            QVERIFY2(!completes, qPrintable(e.Message()));
+            QVERIFY2(e.Message().startsWith(QStringLiteral("時間切れ（")), qPrintable(e.Message()));
+        }
+    }
+
     void bodySizeCap_data() {
         QTest::addColumn<bool>("inflated");
         QTest::newRow("raw body over the cap") << false;

@@ -237,6 +237,7 @@ void TLocalService::Script(const TScript& AScript) {
         {QStringLiteral("content_encoding"), QString::fromLatin1(AScript.ContentEncoding)},
         {QStringLiteral("delay_ms"), AScript.DelayMs},
         {QStringLiteral("drop"), AScript.Drop},
+        {QStringLiteral("trickle_ms"), AScript.TrickleMs},
     };
     const TReply Reply =
         Call("POST", QStringLiteral("/_test/script"), {{"Content-Type", "application/json"}},

@@ -27,6 +27,7 @@ public:
         QByteArray ContentEncoding; // "", "gzip", "deflate", "raw-deflate"
         int DelayMs = 0;
         bool Drop = false;
+        int TrickleMs = 0; // one body byte per pause of this length
     };
     struct TRecorded {
         QByteArray Method, Path, Target;
