@@ -48,4 +48,6 @@ bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
     return file.commit();
 }
 
-bool IsRunAtStartupSet() { return QFile::exists(AutostartEntryPath()); }
+bool IsRunAtStartupSet() {
+    return QFile::exists(AutostartEntryPath());
+}

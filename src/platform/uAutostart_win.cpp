@@ -4,10 +4,13 @@
 #include <QDir>
 
 bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
-    return WinRegistry::SetRunValue(AEnable, QDir::toNativeSeparators(AExecutablePath).toStdWString());
+    return WinRegistry::SetRunValue(AEnable,
+                                    QDir::toNativeSeparators(AExecutablePath).toStdWString());
 }
 
-bool IsRunAtStartupSet() { return WinRegistry::HasRunValue(); }
+bool IsRunAtStartupSet() {
+    return WinRegistry::HasRunValue();
+}
 
 QString AutostartEntryPath() {
     return QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\"

@@ -1,7 +1,7 @@
 #include "platform/uWinCrypt.h"
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 namespace WinCrypt {
 namespace {
@@ -10,10 +10,10 @@ std::optional<std::string> Run(bool AProtect, const std::string& AInput) {
     DATA_BLOB in{static_cast<DWORD>(AInput.size()),
                  reinterpret_cast<BYTE*>(const_cast<char*>(AInput.data()))};
     DATA_BLOB out{};
-    const BOOL ok = AProtect
-        ? CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)
-        : CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                             &out);
+    const BOOL ok = AProtect ? CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr,
+                                                CRYPTPROTECT_UI_FORBIDDEN, &out)
+                             : CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr,
+                                                  CRYPTPROTECT_UI_FORBIDDEN, &out);
     if (!ok)
         return std::nullopt;
     std::string result(reinterpret_cast<const char*>(out.pbData), out.cbData);
@@ -23,7 +23,11 @@ std::optional<std::string> Run(bool AProtect, const std::string& AInput) {
 
 } // namespace
 
-std::optional<std::string> Protect(const std::string& APlain) { return Run(true, APlain); }
-std::optional<std::string> Unprotect(const std::string& ABlob) { return Run(false, ABlob); }
+std::optional<std::string> Protect(const std::string& APlain) {
+    return Run(true, APlain);
+}
+std::optional<std::string> Unprotect(const std::string& ABlob) {
+    return Run(false, ABlob);
+}
 
 } // namespace WinCrypt

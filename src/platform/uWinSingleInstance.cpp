@@ -20,7 +20,9 @@ Role Claim() {
     return Role::First; // also when the mutex could not be made
 }
 
-unsigned int ShowMeMessage() { return ShowMeId; }
+unsigned int ShowMeMessage() {
+    return ShowMeId;
+}
 
 void BringToFront(void* AWindow) {
     HWND hwnd = static_cast<HWND>(AWindow);

@@ -40,14 +40,34 @@ const TJsonValue* Member(const TJsonValue* AObject, const char* AName);
 class TJsonWriter {
 public:
     TJsonWriter() : FWriter(FBuffer) {}
-    TJsonWriter& StartObject() { FWriter.StartObject(); return *this; }
-    TJsonWriter& EndObject() { FWriter.EndObject(); return *this; }
-    TJsonWriter& StartArray() { FWriter.StartArray(); return *this; }
-    TJsonWriter& EndArray() { FWriter.EndArray(); return *this; }
-    TJsonWriter& Key(const char* AName) { FWriter.Key(AName); return *this; }
+    TJsonWriter& StartObject() {
+        FWriter.StartObject();
+        return *this;
+    }
+    TJsonWriter& EndObject() {
+        FWriter.EndObject();
+        return *this;
+    }
+    TJsonWriter& StartArray() {
+        FWriter.StartArray();
+        return *this;
+    }
+    TJsonWriter& EndArray() {
+        FWriter.EndArray();
+        return *this;
+    }
+    TJsonWriter& Key(const char* AName) {
+        FWriter.Key(AName);
+        return *this;
+    }
     TJsonWriter& String(const QString& AText);
-    TJsonWriter& Bool(bool AValue) { FWriter.Bool(AValue); return *this; }
-    QByteArray Bytes() const { return QByteArray(FBuffer.GetString(), qsizetype(FBuffer.GetSize())); }
+    TJsonWriter& Bool(bool AValue) {
+        FWriter.Bool(AValue);
+        return *this;
+    }
+    QByteArray Bytes() const {
+        return QByteArray(FBuffer.GetString(), qsizetype(FBuffer.GetSize()));
+    }
 
 private:
     rapidjson::StringBuffer FBuffer;

@@ -7,10 +7,14 @@
 namespace {
 #ifdef Q_OS_WIN
 constexpr QChar PathDelimiter = u'\\';
-bool IsDelimiter(QChar c) { return c == u'\\' || c == u'/'; }
+bool IsDelimiter(QChar c) {
+    return c == u'\\' || c == u'/';
+}
 #else
 constexpr QChar PathDelimiter = u'/';
-bool IsDelimiter(QChar c) { return c == u'/'; }
+bool IsDelimiter(QChar c) {
+    return c == u'/';
+}
 #endif
 } // namespace
 
@@ -30,7 +34,9 @@ QString ConfigDir() {
     return JoinPath(KnownFolderPath(TKnownFolder::AppData), QStringLiteral("ScanlumeReceiver"));
 }
 
-QString IniPath() { return JoinPath(ConfigDir(), QStringLiteral("settings.ini")); }
+QString IniPath() {
+    return JoinPath(ConfigDir(), QStringLiteral("settings.ini"));
+}
 
 QString DefaultSaveFolder() {
     return JoinPath(KnownFolderPath(TKnownFolder::Pictures), QStringLiteral("Scanlume"));

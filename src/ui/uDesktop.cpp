@@ -17,6 +17,8 @@ bool Open(const QString& APath) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(APath));
 }
 
-void SetOpener(TOpener AOpener) { Opener() = std::move(AOpener); }
+void SetOpener(TOpener AOpener) {
+    Opener() = std::move(AOpener);
+}
 
 } // namespace Desktop

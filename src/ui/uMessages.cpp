@@ -25,7 +25,9 @@ void Show(QWidget* AParent, const QString& AText) {
     box.exec();
 }
 
-void SetHandler(THandler AHandler) { Handler() = std::move(AHandler); }
+void SetHandler(THandler AHandler) {
+    Handler() = std::move(AHandler);
+}
 
 bool Confirm(QWidget* AParent, const QString& AText) {
     if (ConfirmHandler())
@@ -36,6 +38,8 @@ bool Confirm(QWidget* AParent, const QString& AText) {
     return box.exec() == QMessageBox::Yes;
 }
 
-void SetConfirmHandler(TConfirmHandler AHandler) { ConfirmHandler() = std::move(AHandler); }
+void SetConfirmHandler(TConfirmHandler AHandler) {
+    ConfirmHandler() = std::move(AHandler);
+}
 
 } // namespace Messages

@@ -12,7 +12,9 @@ void TPreviewWidget::SetPicture(QImage APicture) {
     update();
 }
 
-void TPreviewWidget::Clear() { SetPicture(QImage()); }
+void TPreviewWidget::Clear() {
+    SetPicture(QImage());
+}
 
 QRect TPreviewWidget::DrawnRect() const {
     if (FPicture.isNull())
@@ -30,7 +32,9 @@ QRect TPreviewWidget::DrawnRect() const {
     return QRect((cw - w) / 2, (ch - h) / 2, w, h);
 }
 
-void TPreviewWidget::resizeEvent(QResizeEvent*) { FScaled = QImage(); }
+void TPreviewWidget::resizeEvent(QResizeEvent*) {
+    FScaled = QImage();
+}
 
 void TPreviewWidget::paintEvent(QPaintEvent*) {
     if (FPicture.isNull())

@@ -9,8 +9,8 @@
 
 struct TRecognitionJob::TShared {
     std::atomic<bool> Cancel{false};
-    std::mutex Lock;                  // guards Owner
-    TRecognitionJob* Owner = nullptr; // null once the job is gone
+    std::mutex Lock;                     // guards Owner
+    TRecognitionJob* Owner = nullptr;    // null once the job is gone
     std::unique_ptr<TApiClient> FOcrApi; // made once, on the owner's thread
 };
 
