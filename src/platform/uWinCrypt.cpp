@@ -1,7 +1,9 @@
 #include "platform/uWinCrypt.h"
 
-#include <wincrypt.h>
+// windows.h first: wincrypt.h needs its types.
 #include <windows.h>
+
+#include <wincrypt.h>
 
 namespace WinCrypt {
 namespace {
