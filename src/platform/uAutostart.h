@@ -8,3 +8,5 @@ bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath);
 // Whether the entry is there (for tests and diagnostics).
 bool IsRunAtStartupSet();
 QString AutostartEntryPath();
+// The check box's caption: it names Windows only where the sign-in is a Windows one.
+QString RunAtStartupCaption();

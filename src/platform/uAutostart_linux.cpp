@@ -51,3 +51,7 @@ bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
 bool IsRunAtStartupSet() {
     return QFile::exists(AutostartEntryPath());
 }
+
+QString RunAtStartupCaption() {
+    return QStringLiteral("サインイン時にアプリを起動する");
+}

@@ -16,3 +16,7 @@ QString AutostartEntryPath() {
     return QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\"
                           "ScanlumeReceiver");
 }
+
+QString RunAtStartupCaption() {
+    return QStringLiteral("Windowsサインイン時にアプリを起動する");
+}

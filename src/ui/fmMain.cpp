@@ -200,8 +200,7 @@ void TFormMain::BuildLayout() {
     chkAutoConnect = AddCheckBox(grpSettings, QStringLiteral("起動時に自動的に受信を開始する"),
                                  checkX, ScalePx(26) + rowPitch);
     chkRunAtStartup =
-        AddCheckBox(grpSettings, QStringLiteral("Windowsサインイン時にアプリを起動する"), checkX,
-                    ScalePx(26) + 2 * rowPitch);
+        AddCheckBox(grpSettings, RunAtStartupCaption(), checkX, ScalePx(26) + 2 * rowPitch);
 
     // 6-8. Start, stop and the status line.
     pnlControl = new QWidget(this);

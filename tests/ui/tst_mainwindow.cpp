@@ -140,6 +140,8 @@ private Q_SLOTS:
         QCOMPARE(form.btnBrowse->geometry().topLeft(), QPoint(form.FEditLeft + 406, 22 + 3 * r));
         const int checkX = form.btnBrowse->geometry().right() + 1 + 6 + 24;
         const QList<QCheckBox*> checks{form.chkAutoSave, form.chkAutoConnect, form.chkRunAtStartup};
+        // The sign-in here is not a Windows one.
+        QCOMPARE(form.chkRunAtStartup->text(), QStringLiteral("サインイン時にアプリを起動する"));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(
                 checks[i]->geometry(),
