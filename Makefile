@@ -4,7 +4,7 @@
 PRESET ?= default
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build run test tsan asan bench clean format format-check
+.PHONY: all deps configure build run test tsan asan fuzz bench clean format format-check
 
 all: build
 
@@ -30,6 +30,11 @@ asan:
 	$(MAKE) test PRESET=asan
 tsan:
 	$(MAKE) test PRESET=tsan
+
+# Every libFuzzer target on its seed corpus for FUZZ_SECONDS each, two at a time, in build/fuzz.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/fuzz.sh build/fuzz
 
 bench: build
 	tools/bench.sh $(BUILD)

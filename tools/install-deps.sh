@@ -16,6 +16,8 @@ packages=(
   # running, screenshots, notifications and keyring tests
   xvfb xauth x11-apps imagemagick dbus dbus-x11 gnome-keyring libnotify-bin
   fonts-noto-cjk fonts-noto-color-emoji openssl ca-certificates
+  # fuzzing (make fuzz): clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # benchmarks
   libbenchmark-dev libjpeg-turbo-progs libvips-tools
   # the Windows layer, cross-compiled and tested under Wine
