@@ -8,6 +8,7 @@
 #include "uTlsFixture.h"
 
 #include <QtTest>
+#include <sys/resource.h>
 #include <zlib.h>
 
 using THeaders = QList<QPair<QByteArray, QByteArray>>;
@@ -353,8 +354,16 @@ private Q_SLOTS:
             Script(QStringLiteral("/api/auth/login"), 200, QByteArray(64 * 1024 + 1, 'x'));
         }
         QString error;
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
         QVERIFY_THROWS_EXCEPTION(TTransportError,
                                  api->Login(QStringLiteral("a"), QStringLiteral("b"), error));
+        // The inflated body never grows past the cap (doubling would take it to 512 MiB).
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 320 * 1024,
+                 qPrintable(QStringLiteral("peak grew by %1 MB")
+                                .arg((after.ru_maxrss - before.ru_maxrss) / 1024)));
         // A body just at the cap passes.
         if (!inflated) {
             QByteArray body = R"({"access_token":"cap"})";
