@@ -64,6 +64,30 @@ QString OwnExtension(const QByteArray& ABytes, const QString& AContentType) {
     return QString();
 }
 
+QString WithoutTrailingDotsAndBlanks(QString AName) {
+    while (!AName.isEmpty() && (AName.back() == u'.' || AName.back() == u' '))
+        AName.chop(1);
+    return AName;
+}
+
+// The stem cut so that the name fits in MaxNameBytes of UTF-8, keeping a short extension.
+// What is left never ends in a dot or blank, which Windows would drop.
+QString ShortenedToFit(const QString& AName) {
+    if (AName.toUtf8().size() <= MaxNameBytes)
+        return AName;
+    const qsizetype dot = AName.lastIndexOf(u'.');
+    QString ext = dot > 0 ? AName.mid(dot) : QString();
+    if (ext.toUtf8().size() > 16)
+        ext.clear();
+    QString stem = dot > 0 && !ext.isEmpty() ? AName.left(dot) : AName;
+    while (!stem.isEmpty() && (stem + ext).toUtf8().size() > MaxNameBytes) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.back().isHighSurrogate())
+            stem.chop(1);
+    }
+    return WithoutTrailingDotsAndBlanks(stem + ext);
+}
+
 QString JoinName(const QString& AFolder, const QString& AName) {
     if (AFolder.endsWith(u'/') || AFolder.endsWith(QDir::separator()))
         return AFolder + AName;
@@ -88,26 +112,17 @@ QString SafeFileName(const QString& AName) {
             u == u'>' || u == u'"' || u == u'|' || u == u'?' || u == u'*')
             c = u'_';
     }
-    while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' '))
-        name.chop(1);
-    name = TextRules::Trim(name);
+    name = TextRules::Trim(WithoutTrailingDotsAndBlanks(name));
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return QStringLiteral("image.jpg");
     if (IsReservedDeviceName(name))
         name.prepend(u'_');
-    if (name.toUtf8().size() > MaxNameBytes) {
-        const qsizetype dot = name.lastIndexOf(u'.');
-        QString ext = dot > 0 ? name.mid(dot) : QString();
-        if (ext.toUtf8().size() > 16)
-            ext.clear();
-        QString stem = dot > 0 && !ext.isEmpty() ? name.left(dot) : name;
-        while (!stem.isEmpty() && (stem + ext).toUtf8().size() > MaxNameBytes) {
-            stem.chop(1);
-            if (!stem.isEmpty() && stem.back().isHighSurrogate())
-                stem.chop(1);
-        }
-        name = stem + ext;
-    }
+    name = ShortenedToFit(name);
+    // Cutting a long name can end it in blanks, or leave just a device's name.
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("image.jpg");
+    if (IsReservedDeviceName(name))
+        name = ShortenedToFit(u'_' + name);
     return name;
 }
 

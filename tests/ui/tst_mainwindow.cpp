@@ -878,6 +878,27 @@ private Q_SLOTS:
         QVERIFY(safe.endsWith(QLatin1String(".jpg")));
     }
 
+    // A long name is cut to 240 bytes; what is left keeps to the same rules as any name.
+    void cutNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("safe");
+        QTest::newRow("cut at blanks")
+            << u'a' + QString(238, u'b') + QString(20, u' ') + u'c' << u'a' + QString(238, u'b');
+        QTest::newRow("cut at dots")
+            << QString(230, u'a') + QString(30, u'.') + QString(20, u'c') << QString(230, u'a');
+        QTest::newRow("cut to a device's name")
+            << QStringLiteral("con") + QString(300, u' ') + u'x' << QStringLiteral("_con");
+        QTest::newRow("long extension cut with the stem")
+            << QStringLiteral("nul.") + QString(300, u'x')
+            << QStringLiteral("_nul.") + QString(235, u'x');
+    }
+    void cutNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, safe);
+        QCOMPARE(SavedFiles::SafeFileName(name), safe);
+        QCOMPARE(SavedFiles::SafeFileName(safe), safe);
+    }
+
     void unsavedCases() {
         TFormMain form;
         form.chkAutoSave->setChecked(true);
