@@ -4,7 +4,7 @@
 PRESET ?= default
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps configure build run test tsan asan fuzz bench clean format format-check
+.PHONY: all deps configure build run test tsan asan fuzz soak bench clean format format-check
 
 all: build
 
@@ -35,6 +35,12 @@ tsan:
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/fuzz.sh build/fuzz
+
+# The real window against scanlume-local with faults between 2000 items (SOAK_ITEMS).
+SOAK_ITEMS ?= 2000
+soak: build
+	SCANLUME_LOCAL=$(BUILD)/localservice/scanlume-local \
+	  $(BUILD)/tests/soak/pictoport-soak --items $(SOAK_ITEMS)
 
 bench: build
 	tools/bench.sh $(BUILD)
