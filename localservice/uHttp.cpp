@@ -89,3 +89,14 @@ std::string PercentEncode(std::string_view ABytes) {
     }
     return Out;
 }
+
+bool IsForeignOrigin(const TRequest& ARequest, std::string_view AScheme) {
+    if (!ARequest.HasHeader("Origin")) {
+        return false;
+    }
+    const std::string Host = ARequest.Header("Host");
+    const std::string Origin = ARequest.Header("Origin");
+    const std::string_view OwnHost = TrimBlanks(Host);
+    const std::string Own = std::string(AScheme) + "://" + std::string(OwnHost);
+    return OwnHost.empty() || !EqualsNoCase(TrimBlanks(Origin), Own);
+}

@@ -31,6 +31,11 @@ bool EqualsNoCase(std::string_view A, std::string_view B);
 bool StartsWithNoCase(std::string_view AText, std::string_view APrefix);
 std::string_view TrimBlanks(std::string_view AText);
 
+// True when the request's "Origin" names a page that this service did not serve: another
+// scheme, host or port than AScheme and the request's Host. A request without one is not a
+// browser page's and passes.
+bool IsForeignOrigin(const TRequest& ARequest, std::string_view AScheme);
+
 void ReplyJson(httplib::Response& ARes, int AStatus, const std::string& ABody);
 void ReplyDetail(httplib::Response& ARes, int AStatus, std::string_view AMessage);
 void ReplyValidation(httplib::Response& ARes, const std::vector<TFieldError>& AErrors);

@@ -7,13 +7,14 @@
 
 #include <sys/socket.h>
 
+#include "uSendPage.h"
+
 namespace {
 
 // Long polls each hold a worker thread while they wait; FQueues lets at most kMaxWaitingPolls
 // of them wait, so the rest of the pool always serves sign-ins and sends.
 constexpr size_t kWorkerThreads = 192;
 constexpr size_t kMaxWaitingPolls = 160;
-constexpr size_t kMaxBody = 64u * 1024 * 1024;
 // A body of at most this announced length is read even when the token turns out to be bad:
 // the connection can then stay open, and the record keeps the whole request.
 constexpr unsigned long long kSmallBody = 64u * 1024;
@@ -96,13 +97,15 @@ std::string ErrorText(int AStatus) {
         return "Not Found";
     case 405:
         return "Method Not Allowed";
-    case 413:
-        return "リクエストが大きすぎます（64 MiB まで）";
     case 414:
         return "URL が長すぎます";
     default:
         return "HTTP " + std::to_string(AStatus);
     }
+}
+
+std::string TooLargeText(size_t AMaxBody) {
+    return "リクエストが大きすぎます（" + std::to_string(AMaxBody >> 20) + " MiB まで）";
 }
 
 std::string UrlHost(const std::string& AHost) {
@@ -118,7 +121,8 @@ void ReplyAndClose(httplib::Response& ARes, int AStatus, std::string_view AMessa
 } // namespace
 
 TServer::TServer(const TServerOptions& AOptions)
-    : FOptions(AOptions), FAccounts(AOptions.Accounts),
+    : FOptions(AOptions), FMaxBody(static_cast<size_t>(AOptions.MaxBodyMiB) << 20),
+      FAccounts(AOptions.Accounts),
       FQueues(kMaxWaitingPolls, static_cast<unsigned long long>(AOptions.MaxQueuedMiB) << 20),
       FRecognizer(kRecognitionEngines),
       FHooks(AOptions.TestHooks ? std::make_unique<TTestHooks>() : nullptr),
@@ -148,15 +152,15 @@ bool TServer::Run(std::string& AError) {
         const int On = 1;
         setsockopt(ASocket, SOL_SOCKET, SO_REUSEADDR, &On, sizeof(On));
     });
-    FServer->set_payload_max_length(kMaxBody);
+    FServer->set_payload_max_length(FMaxBody);
     // Answers go out at once: with Nagle's algorithm a small answer (a 202, the headers
     // before a body) waits for the peer's delayed acknowledgement, some 40 ms.
     FServer->set_tcp_nodelay(true);
-    FServer->set_pre_routing_handler([](const httplib::Request& AReq, httplib::Response& ARes) {
+    FServer->set_pre_routing_handler([this](const httplib::Request& AReq, httplib::Response& ARes) {
         GRawResponse = false;
         // Refused before the body is read: the library would first read and discard it all.
-        if (AnnouncedLength(AReq) > kMaxBody) {
-            ReplyAndClose(ARes, 413, ErrorText(413));
+        if (AnnouncedLength(AReq) > FMaxBody) {
+            ReplyAndClose(ARes, 413, TooLargeText(FMaxBody));
             return httplib::Server::HandlerResponse::Handled;
         }
         HideMultipart(AReq);
@@ -180,12 +184,14 @@ bool TServer::Run(std::string& AError) {
     FServer->Delete(Any, BodyDispatcher);
     // Errors the library answers by itself (malformed requests, bodies over the limit) get
     // a JSON detail like every other error.
-    FServer->set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& ARes) {
+    FServer->set_error_handler(httplib::Server::HandlerWithResponse(
+        [this](const httplib::Request&, httplib::Response& ARes) {
             if (GRawResponse || !ARes.body.empty()) {
                 return httplib::Server::HandlerResponse::Unhandled;
             }
-            ARes.set_content(DetailJson(ErrorText(ARes.status)), "application/json");
+            const std::string Text =
+                ARes.status == 413 ? TooLargeText(FMaxBody) : ErrorText(ARes.status);
+            ARes.set_content(DetailJson(Text), "application/json");
             return httplib::Server::HandlerResponse::Handled;
         }));
     FServer->set_exception_handler(
@@ -229,7 +235,8 @@ void TServer::DispatchWithBody(const httplib::Request& ARaw, httplib::Response& 
                                const httplib::ContentReader& AReader) {
     TRequest Request = MakeRequest(ARaw);
     const bool Scripted = FHooks && FHooks->HasScript(Request.Path);
-    if (!Scripted && MayBeLarge(ARaw) && FApi.RefuseWithoutToken(Request, ARes)) {
+    if (!Scripted && MayBeLarge(ARaw) &&
+        (RefuseForeignOrigin(Request, ARes) || FApi.RefuseWithoutToken(Request, ARes))) {
         if (FHooks) {
             FHooks->Record(Request);
         }
@@ -239,20 +246,20 @@ void TServer::DispatchWithBody(const httplib::Request& ARaw, httplib::Response& 
     bool TooLarge = false;
     const bool Complete = AReader([&](const char* AData, size_t ALength) {
         // Counts the bytes after the library has undone a Content-Encoding.
-        if (ALength > kMaxBody - Request.Body.size()) {
+        if (ALength > FMaxBody - Request.Body.size()) {
             TooLarge = true;
             return false;
         }
         // Grows by doubling only up to the limit, not to twice it.
         if (Request.Body.size() + ALength > Request.Body.capacity()) {
             Request.Body.reserve(std::min(
-                kMaxBody, std::max(Request.Body.capacity() * 2, Request.Body.size() + ALength)));
+                FMaxBody, std::max(Request.Body.capacity() * 2, Request.Body.size() + ALength)));
         }
         Request.Body.append(AData, ALength);
         return true;
     });
     if (TooLarge) {
-        ReplyAndClose(ARes, 413, ErrorText(413));
+        ReplyAndClose(ARes, 413, TooLargeText(FMaxBody));
         return;
     }
     if (!Complete) {
@@ -280,10 +287,22 @@ void TServer::Dispatch(const TRequest& ARequest, httplib::Response& ARes) {
                 return;
             }
         }
+        if (ServeSendPage(ARequest, ARes) || RefuseForeignOrigin(ARequest, ARes)) {
+            return;
+        }
         FApi.Handle(ARequest, ARes);
     } catch (const std::exception& AError) {
         GRawResponse = false;
         ARes.headers.clear();
         ReplyDetail(ARes, 500, std::string("内部エラー: ") + AError.what());
     }
+}
+
+bool TServer::RefuseForeignOrigin(const TRequest& ARequest, httplib::Response& ARes) const {
+    if (TTestHooks::IsHookPath(ARequest.Path) ||
+        !IsForeignOrigin(ARequest, FOptions.TlsCert.empty() ? "http" : "https")) {
+        return false;
+    }
+    ReplyDetail(ARes, 403, "ほかのサイトのページからは利用できません");
+    return true;
 }

@@ -36,8 +36,12 @@ private:
     void DispatchWithBody(const httplib::Request& ARaw, httplib::Response& ARes,
                           const httplib::ContentReader& AReader);
     void Dispatch(const TRequest& ARequest, httplib::Response& ARes);
+    // Only the service's own page may use it from a browser: a request that a page of another
+    // origin makes is answered 403, and no CORS header ever lets such a page read an answer.
+    bool RefuseForeignOrigin(const TRequest& ARequest, httplib::Response& ARes) const;
 
     TServerOptions FOptions;
+    const size_t FMaxBody;
     TAccounts FAccounts;
     TItemQueues FQueues;
     TItemStore FItems;

@@ -20,7 +20,7 @@ bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
 const char* ServerUsage() {
     return "usage: scanlume-local [--listen HOST:PORT] [--user EMAIL:PASSWORD]... [--test-hooks]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
-           "                      [--max-queued-mib MIB]\n"
+           "                      [--max-queued-mib MIB] [--max-body-mib MIB]\n"
            "       scanlume-local send --help\n";
 }
 
@@ -106,6 +106,14 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
             }
             if (!ParseNumber(Value, 1, 65536, AOptions.MaxQueuedMiB)) {
                 AError = "--max-queued-mib expects 1 to 65536, got \"" + Value + "\"";
+                return false;
+            }
+        } else if (Name == "--max-body-mib") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (!ParseNumber(Value, 1, 1024, AOptions.MaxBodyMiB)) {
+                AError = "--max-body-mib expects 1 to 1024, got \"" + Value + "\"";
                 return false;
             }
         } else {

@@ -93,6 +93,10 @@ private slots:
             << QStringList{"--max-queued-mib", "0"} << 2 << QStringLiteral("--max-queued-mib");
         QTest::newRow("queue limit not a number")
             << QStringList{"--max-queued-mib=lots"} << 2 << QStringLiteral("--max-queued-mib");
+        QTest::newRow("body limit of zero")
+            << QStringList{"--max-body-mib", "0"} << 2 << QStringLiteral("--max-body-mib");
+        QTest::newRow("body limit over 1 GiB")
+            << QStringList{"--max-body-mib=1025"} << 2 << QStringLiteral("--max-body-mib");
     }
 
     void badServiceArguments() {
