@@ -13,6 +13,8 @@ packages=(
   # local service
   libcpp-httplib-dev libssl-dev libtesseract-dev libleptonica-dev
   tesseract-ocr-jpn tesseract-ocr-eng
+  # the sending page's test in a real browser
+  chromium chromium-driver python3-selenium
   # running, screenshots, notifications and keyring tests
   xvfb xauth x11-apps imagemagick dbus dbus-x11 gnome-keyring libnotify-bin
   fonts-noto-cjk fonts-noto-color-emoji openssl ca-certificates
