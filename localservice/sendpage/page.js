@@ -217,8 +217,7 @@
     });
     request.addEventListener('load', () => {
       if (request.status === 202) {
-        entry.progress.max = 1;
-        entry.progress.value = 1;
+        entry.progress.value = entry.progress.max;
         finish(entry, 'sent', '送信しました');
         return;
       }
