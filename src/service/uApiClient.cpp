@@ -117,7 +117,7 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
     AContentType.clear();
     auto http = NewCall((AWaitSeconds + 20) * 1000, (AWaitSeconds + AWaitSeconds + 20) * 1000LL);
     if (FPollCancel != nullptr)
-        http->SetCancelFlag(FPollCancel, true);
+        http->SetCancelBeforeAnswerFlag(FPollCancel);
     THttpResponse r = http->Send(
         "GET",
         QStringLiteral("%1/api/image-transfer/native/poll?wait=%2").arg(FBaseUrl).arg(AWaitSeconds),

@@ -42,7 +42,7 @@ struct TTransfer {
     qint64 DeadlineMs = 0;
     bool PastDeadline = false;
     const std::atomic<bool>* Cancel = nullptr;
-    bool CancelOnlyBeforeAnswer = false;
+    const std::atomic<bool>* CancelBeforeAnswer = nullptr;
     bool AnswerStarted = false;
     bool Cancelled = false;
 };
@@ -90,8 +90,8 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
 
 int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t AUp) {
     auto* t = static_cast<TTransfer*>(AUser);
-    if (t->Cancel != nullptr && t->Cancel->load() &&
-        !(t->CancelOnlyBeforeAnswer && t->AnswerStarted)) {
+    if ((t->Cancel != nullptr && t->Cancel->load()) ||
+        (t->CancelBeforeAnswer != nullptr && t->CancelBeforeAnswer->load() && !t->AnswerStarted)) {
         t->Cancelled = true;
         return 1;
     }
@@ -158,12 +158,13 @@ TCurlPtr<CURL> NewEasyHandle() {
 }
 
 THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs, qint64 ADeadlineMs,
-                      const std::atomic<bool>* ACancel, bool ACancelOnlyBeforeAnswer) {
+                      const std::atomic<bool>* ACancel,
+                      const std::atomic<bool>* ACancelBeforeAnswer) {
     TTransfer transfer;
     transfer.TimeoutMs = ATimeoutMs;
     transfer.DeadlineMs = ADeadlineMs;
     transfer.Cancel = ACancel;
-    transfer.CancelOnlyBeforeAnswer = ACancelOnlyBeforeAnswer;
+    transfer.CancelBeforeAnswer = ACancelBeforeAnswer;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(ACurl, CURLOPT_ERRORBUFFER, errorBuffer);
     const QByteArray url = AUrl.toUtf8();
@@ -293,8 +294,7 @@ THttpResponse THttpClient::Send(const QByteArray& AMethod, const QString& AUrl,
             curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, ABody.constData());
         }
     }
-    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FDeadlineMs, FCancel,
-                   FCancelOnlyBeforeAnswer);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FDeadlineMs, FCancel, FCancelBeforeAnswer);
 }
 
 THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHeaders,
@@ -313,8 +313,7 @@ THttpResponse THttpClient::SendForm(const QString& AUrl, const THeaderList& AHea
     auto headers = HeaderList(AHeaders, true);
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
-    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FDeadlineMs, FCancel,
-                   FCancelOnlyBeforeAnswer);
+    return Perform(curl.get(), AUrl, FResponseTimeoutMs, FDeadlineMs, FCancel, FCancelBeforeAnswer);
 }
 
 QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qint64 AMaxBytes) {

@@ -30,13 +30,11 @@ struct THttpResponse {
 class THttpClient {
 public:
     explicit THttpClient(int AResponseTimeoutMs);
-    // A flag that, once set, ends the transfer at once with a transport error. With
-    // AOnlyBeforeAnswer, an answer that has begun to arrive is read to its end instead: it
-    // may carry an item that the service has already let go of.
-    void SetCancelFlag(const std::atomic<bool>* AFlag, bool AOnlyBeforeAnswer = false) {
-        FCancel = AFlag;
-        FCancelOnlyBeforeAnswer = AOnlyBeforeAnswer;
-    }
+    // A flag that, once set, ends the transfer at once with a transport error.
+    void SetCancelFlag(const std::atomic<bool>* AFlag) { FCancel = AFlag; }
+    // The same, but an answer that has begun to arrive is read to its end: it may carry an
+    // item that the service has already let go of. Both flags may be set.
+    void SetCancelBeforeAnswerFlag(const std::atomic<bool>* AFlag) { FCancelBeforeAnswer = AFlag; }
 
     THttpResponse Send(const QByteArray& AMethod, const QString& AUrl, const THeaderList& AHeaders,
                        const QByteArray& ABody = QByteArray(), bool AHasBody = false);
@@ -59,7 +57,7 @@ private:
     int FResponseTimeoutMs;
     qint64 FDeadlineMs = 0;
     const std::atomic<bool>* FCancel = nullptr;
-    bool FCancelOnlyBeforeAnswer = false;
+    const std::atomic<bool>* FCancelBeforeAnswer = nullptr;
 };
 
 // Inflates a "gzip" or "deflate" body (zlib-wrapped or raw); throws TTransportError when

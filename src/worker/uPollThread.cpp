@@ -39,6 +39,7 @@ TPollThread::TPollThread(const QString& ABaseUrl, const QString& AEmail, const Q
       FOnImage(std::move(AOnImage)), FOnText(std::move(AOnText)), FOnStatus(std::move(AOnStatus)),
       FStatusContext(std::make_unique<QObject>()), FTimings(ATimings) {
     FApi->SetPollCancelFlag(&FCancelPoll);
+    FApi->SetCancelFlag(&FAbandon);
     QMutexLocker lock(&GRegistryLock);
     GLiveWorkers.insert(this);
 }
@@ -49,10 +50,16 @@ TPollThread::~TPollThread() {
 }
 
 void TPollThread::DetachEvents() {
-    QMutexLocker lock(&FLock);
-    FOnImage = nullptr;
-    FOnText = nullptr;
-    FOnStatus = nullptr;
+    {
+        QMutexLocker lock(&FLock);
+        FOnImage = nullptr;
+        FOnText = nullptr;
+        FOnStatus = nullptr;
+    }
+    // Nobody could take an item any more: cut the poll even while its answer arrives, so
+    // that the service keeps the item for the next receiver.
+    FAbandon = true;
+    requestInterruption();
 }
 
 void TPollThread::DropQueuedCalls() {
@@ -215,7 +222,7 @@ bool TPollThread::ShutdownAll(int AGraceMs) {
         workers = GLiveWorkers.values();
         for (TPollThread* w : workers) {
             w->Stop();
-            w->FCancelPoll = true; // the program ends: no grace
+            w->FAbandon = true; // the program ends: no grace, nobody to hand an item to
         }
     }
     const QDeadlineTimer deadline(AGraceMs);

@@ -38,9 +38,10 @@ struct TPollTimings {
 // Stop() ends receiving: no status reaches the owner any more, and the service is told
 // at once that this receiver stopped, so that it ends the waiting poll instead of handing
 // it an item. A poll still open after a grace is cut short. An item the worker has taken
-// all the same is handed over: the service has let go of it. Only DetachEvents() followed
-// by DropQueuedCalls(), for an owner that goes away, drops items. The worker then frees
-// itself.
+// all the same is handed over: the service has let go of it. DetachEvents(), for an owner
+// that goes away, cuts every call at once, even an answer on its way, so that the service
+// keeps an item that nobody could take any more; DropQueuedCalls() then drops what was
+// queued before. The worker then frees itself.
 class TPollThread : public QThread {
     Q_OBJECT
 public:
@@ -50,7 +51,8 @@ public:
                                TStatusProc AOnStatus,
                                const TPollTimings& ATimings = TPollTimings());
 
-    // Detaches every callback, items included; then DropQueuedCalls() drops what was queued.
+    // Detaches every callback, items included, and abandons the poll (see above); then
+    // DropQueuedCalls() drops what was queued.
     void DetachEvents();
     void DropQueuedCalls();
     // Ends receiving; items already taken still reach the owner (see above).
@@ -90,7 +92,8 @@ private:
     QString FToken; // of the last sign-in, for the stop call made from the owner's thread
     // Status calls are queued to this object, so that a stop can drop them alone.
     std::unique_ptr<QObject> FStatusContext;
-    std::atomic<bool> FCancelPoll{false};
-    std::atomic<bool> FStopSent{false}; // Stop() has told the service already
+    std::atomic<bool> FCancelPoll{false}; // ends a poll still waiting for its answer
+    std::atomic<bool> FAbandon{false};    // ends every call at once, even mid-answer
+    std::atomic<bool> FStopSent{false};   // Stop() has told the service already
     TPollTimings FTimings;
 };
