@@ -1,7 +1,8 @@
 #include "uExtraction.h"
 
+#include "uLabelSearch.h"
+
 #include <QDate>
-#include <QHash>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -16,139 +17,6 @@ namespace {
 bool IsAsciiLetter(QChar C) {
     const char16_t U = C.unicode();
     return (U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z');
-}
-
-bool IsAsciiAlnum(QChar C) {
-    return IsAsciiLetter(C) || (C.unicode() >= '0' && C.unicode() <= '9');
-}
-
-QString FoldAscii(const QString& AText) {
-    QString Out = AText;
-    for (QChar& C : Out) {
-        if (C.unicode() >= 'A' && C.unicode() <= 'Z') {
-            C = QChar(C.unicode() + ('a' - 'A'));
-        }
-    }
-    return Out;
-}
-
-// ---- labels ----
-
-// Every name and alias of the items, normalized and folded; items that share a text share one
-// label. A trie, so that finding the labels at one place of a line costs at most the length
-// of the longest label, however many labels there are and however they overlap.
-class TLabelIndex {
-public:
-    explicit TLabelIndex(const std::vector<TExtractItem>& AItems) {
-        FLabelAt.push_back(-1); // the root
-        for (size_t i = 0; i < AItems.size(); ++i) {
-            QStringList Names{QString::fromStdString(AItems[i].Name)};
-            for (const auto& Alias : AItems[i].Aliases) {
-                Names << QString::fromStdString(Alias);
-            }
-            for (const QString& Name : Names) {
-                const QString Text = FoldAscii(NormalizeReportText(Name)).trimmed();
-                if (!Text.isEmpty()) {
-                    Add(Text, i);
-                }
-            }
-        }
-    }
-
-    // The items of a label, in their own order.
-    const std::vector<size_t>& Items(size_t ALabel) const { return FItems[ALabel]; }
-    size_t Count() const { return FItems.size(); }
-
-    // Calls AVisit(label, length) for every label that AText starts with, shortest first.
-    template <typename TVisit> void ForEachPrefix(QStringView AText, TVisit&& AVisit) const {
-        qint32 Node = 0;
-        for (qsizetype i = 0; i < AText.size(); ++i) {
-            const auto Edge = FEdges.constFind(EdgeKey(Node, AText[i]));
-            if (Edge == FEdges.cend()) {
-                return;
-            }
-            Node = Edge.value();
-            if (const qint32 Label = FLabelAt[static_cast<size_t>(Node)]; Label >= 0) {
-                AVisit(static_cast<size_t>(Label), i + 1);
-            }
-        }
-    }
-
-private:
-    static quint64 EdgeKey(qint32 ANode, QChar AChar) {
-        return (static_cast<quint64>(ANode) << 16) | AChar.unicode();
-    }
-
-    void Add(const QString& AText, size_t AItem) {
-        qint32 Node = 0;
-        for (const QChar C : AText) {
-            const quint64 Key = EdgeKey(Node, C);
-            auto Edge = FEdges.constFind(Key);
-            if (Edge == FEdges.cend()) {
-                Edge = FEdges.insert(Key, static_cast<qint32>(FLabelAt.size()));
-                FLabelAt.push_back(-1);
-            }
-            Node = Edge.value();
-        }
-        qint32& Label = FLabelAt[static_cast<size_t>(Node)];
-        if (Label < 0) {
-            Label = static_cast<qint32>(FItems.size());
-            FItems.emplace_back();
-        }
-        std::vector<size_t>& Items = FItems[static_cast<size_t>(Label)];
-        if (Items.empty() || Items.back() != AItem) {
-            Items.push_back(AItem);
-        }
-    }
-
-    QHash<quint64, qint32> FEdges; // (node, character) to the next node
-    std::vector<qint32> FLabelAt;  // per node: the label that ends there, or -1
-    std::vector<std::vector<size_t>> FItems;
-};
-
-struct TMatch {
-    qsizetype Pos;
-    qsizetype Len;
-    size_t Label;
-};
-
-// A label must stand on its own: "Cr" is not found in "CRP", nor "コレステロール" in
-// "総コレステロール", nor "ヘモグロビン" in "ヘモグロビンA1c".
-bool MayStartAt(const QString& ALine, qsizetype APos) {
-    if (APos == 0) {
-        return true;
-    }
-    const QChar First = ALine[APos];
-    const QChar Before = ALine[APos - 1];
-    return IsAsciiAlnum(First) ? !IsAsciiAlnum(Before) : !Before.isLetter();
-}
-
-bool MayEndAt(const QString& ALine, qsizetype AEnd) {
-    return AEnd >= ALine.size() || !IsAsciiLetter(ALine[AEnd]);
-}
-
-// Leftmost, then longest, non-overlapping label occurrences in a folded line.
-std::vector<TMatch> FindLabels(const QString& AFolded, const TLabelIndex& ALabels) {
-    std::vector<TMatch> Matches;
-    qsizetype Pos = 0;
-    while (Pos < AFolded.size()) {
-        std::optional<TMatch> Longest;
-        if (MayStartAt(AFolded, Pos)) {
-            ALabels.ForEachPrefix(QStringView(AFolded).sliced(Pos),
-                                  [&](size_t ALabel, qsizetype ALen) {
-                                      if (MayEndAt(AFolded, Pos + ALen)) {
-                                          Longest = TMatch{Pos, ALen, ALabel};
-                                      }
-                                  });
-        }
-        if (Longest) {
-            Matches.push_back(*Longest);
-            Pos += Longest->Len;
-        } else {
-            ++Pos;
-        }
-    }
-    return Matches;
 }
 
 // ---- values ----
@@ -377,17 +245,41 @@ QString FindExamDate(const QStringList& ALines) {
 
 // ---- institution ----
 
+// The name alone: the line that names the institution often carries the exam date, the patient
+// or the phone number as well.
 QString CleanInstitution(QString ALine, const QRegularExpression& AKeyword) {
     static const QRegularExpression Postal(QStringLiteral(R"(〒\s*\d{3}-?\d{4})"));
     static const QRegularExpression Contact(QStringLiteral("(TEL|Tel|tel|電話|FAX|Fax|℡).*$"));
+    static const QRegularExpression Honorific(QStringLiteral(R"(\s*(御中|様|殿)\s*$)"));
+    // After the name: a column gap, a number or date, contact details or a field's caption.
+    static const QRegularExpression FieldAfter(QStringLiteral(
+        R"(\s{2,}|\s*(?:\d|令和|平成|昭和|(?<![A-Za-z])[RHS]\s*\d|TEL|Tel|tel|電話|FAX|Fax|℡|)"
+        R"((?:検査|採取|採血|検体|報告|受付|受診|発行|測定|印刷|依頼|作成)(?:日|年月日)|)"
+        R"(患者|氏名|カルテ|(?<![A-Za-z])ID(?![A-Za-z])))"));
+    // Before the name: a column gap or a date.
+    static const QRegularExpression FieldBefore(QStringLiteral(
+        R"(\s{2,}|\d{4}\s*[/.\-年]\s*\d{1,2}\s*[/.\-月]\s*\d{1,2}(?:\s*日)?|)"
+        R"((?:令和|平成|昭和|(?<![A-Za-z])[RHS])\s*(?:\d{1,2}|元)\s*[年./\-]\s*\d{1,2}\s*[月./\-]\s*)"
+        R"(\d{1,2}(?:\s*日)?)"));
+    ALine.remove(Postal);
     if (const qsizetype Colon = ALine.indexOf(u':'); Colon >= 0) {
         const QString After = ALine.mid(Colon + 1);
         if (AKeyword.match(After).hasMatch()) {
             ALine = After;
         }
     }
-    static const QRegularExpression Honorific(QStringLiteral(R"(\s*(御中|様|殿)\s*$)"));
-    ALine.remove(Postal);
+    const auto Keyword = AKeyword.match(ALine);
+    if (!Keyword.hasMatch()) {
+        return {};
+    }
+    if (const auto Next = FieldAfter.match(ALine, Keyword.capturedEnd()); Next.hasMatch()) {
+        ALine.truncate(Next.capturedStart());
+    }
+    qsizetype NameStart = 0;
+    for (auto It = FieldBefore.globalMatch(ALine.left(Keyword.capturedStart())); It.hasNext();) {
+        NameStart = It.next().capturedEnd();
+    }
+    ALine.remove(0, NameStart);
     ALine.remove(Contact);
     ALine.remove(Honorific);
     return ALine.simplified();
@@ -457,10 +349,10 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
     std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& Line = Lines[i];
-        const std::vector<TMatch> Matches = FindLabels(FoldAscii(Line), Labels);
+        const std::vector<TLabelMatch> Matches = Labels.Find(Line);
         for (size_t m = 0; m < Matches.size(); ++m) {
-            const qsizetype Start = Matches[m].Pos + Matches[m].Len;
-            const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Pos : Line.size();
+            const qsizetype Start = Matches[m].End;
+            const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Start : Line.size();
             auto Result = ParseValueColumns(Line.mid(Start, End - Start));
             if (!Result) {
                 continue;

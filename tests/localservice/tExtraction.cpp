@@ -309,6 +309,107 @@ private slots:
         QCOMPARE(Actual, expected);
     }
 
+    // Names as recognition misreads them find their own item; names of other tests that look
+    // alike never do. Each expected row is "name|value|unit", with the whole catalogue.
+    void misreadNames_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("l for 1") << QStringLiteral("HbAlc 6.4 %") << QStringList{"HbA1c|6.4|%"};
+        QTest::newRow("I for 1") << QStringLiteral("HbAIc 6.4 %") << QStringList{"HbA1c|6.4|%"};
+        QTest::newRow("bar for 1") << QStringLiteral("HbA|c 6.4 %") << QStringList{"HbA1c|6.4|%"};
+        QTest::newRow("backslash and I for 1")
+            << QStringLiteral("HbA\\Ic 6.4 %") << QStringList{"HbA1c|6.4|%"};
+        QTest::newRow("I for l") << QStringLiteral("AIT(GPT) 31 U/L") << QStringList{"ALT|31|U/L"};
+        QTest::newRow("1 for l") << QStringLiteral("HD1-C 52 mg/dL")
+                                 << QStringList{"HDL-C|52|mg/dL"};
+        QTest::newRow("0 for O") << QStringLiteral("G0T 24 U/L") << QStringList{"AST|24|U/L"};
+        QTest::newRow("o for O") << QStringLiteral("T-Cho 210 mg/dL")
+                                 << QStringList{"総コレステロール|210|mg/dL"};
+        QTest::newRow("y for γ") << QStringLiteral("y-GTP 88 U/L") << QStringList{"γ-GTP|88|U/L"};
+        QTest::newRow("Y for γ, no dash")
+            << QStringLiteral("YGTP 88 U/L") << QStringList{"γ-GTP|88|U/L"};
+        QTest::newRow("long sound mark for dash")
+            << QStringLiteral("γーGTP 88 U/L") << QStringList{"γ-GTP|88|U/L"};
+        QTest::newRow("dash variants") << QStringLiteral("T‐Bil 0.8 mg/dL\nLDL−C 120 mg/dL")
+                                       << QStringList{"総ビリルビン|0.8|mg/dL", "LDL-C|120|mg/dL"};
+        QTest::newRow("blank inside a name") << QStringLiteral("Hb A1c 6.4 %\nγ GTP 88 U/L")
+                                             << QStringList{"γ-GTP|88|U/L", "HbA1c|6.4|%"};
+        QTest::newRow("blank inside a Japanese name")
+            << QStringLiteral("ヘモグロビン A1c 6.4 %\n中性 脂肪 152 mg/dL")
+            << QStringList{"TG|152|mg/dL", "HbA1c|6.4|%"};
+        QTest::newRow("full-width misreading")
+            << QStringLiteral("ＨｂＡｌｃ　６．４　％") << QStringList{"HbA1c|6.4|%"};
+        QTest::newRow("half-width katakana")
+            << QStringLiteral("ｸﾚｱﾁﾆﾝ 0.80 mg/dL\nﾍﾓｸﾞﾛﾋﾞﾝA1c 6.4 %")
+            << QStringList{"Cr|0.80|mg/dL", "HbA1c|6.4|%"};
+        QTest::newRow("misread names on one line")
+            << QStringLiteral("AST 24 U/L  AIT 31 U/L  y-GTP 88 U/L")
+            << QStringList{"AST|24|U/L", "ALT|31|U/L", "γ-GTP|88|U/L"};
+
+        QTest::newRow("AST is not ALT")
+            << QStringLiteral("AST 24 U/L") << QStringList{"AST|24|U/L"};
+        QTest::newRow("ALT is not AST")
+            << QStringLiteral("ALT 31 U/L") << QStringList{"ALT|31|U/L"};
+        QTest::newRow("Hb is not HbA1c")
+            << QStringLiteral("Hb 14.2 g/dL") << QStringList{"ヘモグロビン|14.2|g/dL"};
+        QTest::newRow("HbA1c is not Hb")
+            << QStringLiteral("HbAlc 6.4 %") << QStringList{"HbA1c|6.4|%"};
+        QTest::newRow("a cut name is no name")
+            << QStringLiteral("HbA 6.4 %\nA5T 24 U/L") << QStringList{};
+        QTest::newRow("BS is not BUN") << QStringLiteral("BUN 15 mg/dL\nBS 98 mg/dL")
+                                       << QStringList{"尿素窒素|15|mg/dL", "BS|98|mg/dL"};
+        QTest::newRow("LD, LDH and LDL") << QStringLiteral("LDL 120 mg/dL\nLDH 180 U/L")
+                                         << QStringList{"LD|180|U/L", "LDL-C|120|mg/dL"};
+        QTest::newRow("a value is not read into a name")
+            << QStringLiteral("LD 1.5 U/L") << QStringList{"LD|1.5|U/L"};
+        QTest::newRow("a value right after a name is not read into it")
+            << QStringLiteral("LD150 U/L") << QStringList{"LD|150|U/L"};
+        QTest::newRow("MCH is not MCHC") << QStringLiteral("MCHC 33.0 %\nMCH 30.1 pg")
+                                         << QStringList{"MCH|30.1|pg", "MCHC|33.0|%"};
+        QTest::newRow("CRP is not Cr")
+            << QStringLiteral("CRP 0.12 mg/dL") << QStringList{"CRP|0.12|mg/dL"};
+        QTest::newRow("one-letter words are not a name")
+            << QStringLiteral("T B 0.8\nB S 98") << QStringList{};
+        QTest::newRow("a misread letter does not end a name early")
+            << QStringLiteral("Crl 0.8\nHbl 14.2") << QStringList{};
+    }
+
+    void misreadNames() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, expected);
+
+        QStringList Actual;
+        for (const QJsonValue& Value : Extract(FCatalogToken, text).value("results").toArray()) {
+            const QJsonObject R = Value.toObject();
+            Actual << R.value("name").toString() + u'|' + R.value("value").toString() + u'|' +
+                          R.value("unit").toString();
+        }
+        QCOMPARE(Actual, expected);
+    }
+
+    // However confusions are folded, no two tests of the catalogue come to share a name.
+    void everyCatalogueNameFindsOnlyItsItem() {
+        const QJsonArray Catalog = GetItems(FCatalogToken).value("catalog").toArray();
+        for (const QJsonValue& Entry : Catalog) {
+            const QJsonObject Item = Entry.toObject();
+            const QString Name = Item.value("name").toString();
+            QStringList Labels{Name};
+            for (const QJsonValue& Alias : Item.value("aliases").toArray()) {
+                Labels << Alias.toString();
+            }
+            for (const QString& Label : Labels) {
+                const QJsonArray Results = Extract(FCatalogToken, Label + QStringLiteral(" 12"))
+                                               .value("results")
+                                               .toArray();
+                QVERIFY2(Results.size() == 1, qPrintable(Label));
+                const QString Found = Results.at(0).toObject().value("name").toString();
+                QVERIFY2(Found == Name, qPrintable(Label + QStringLiteral(" finds ") + Found));
+                QCOMPARE(Results.at(0).toObject().value("value").toString(), QStringLiteral("12"));
+            }
+        }
+    }
+
     void examDate_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("date"); // empty: null
@@ -374,6 +475,31 @@ private slots:
             << QStringLiteral("株式会社 日本臨床検査センター");
         QTest::newRow("full-width letters")
             << QStringLiteral("ＡＢＣクリニック") << QStringLiteral("ABCクリニック");
+        QTest::newRow("kanji date on its line")
+            << QStringLiteral("さくら内科クリニック 2024年5月1日")
+            << QStringLiteral("さくら内科クリニック");
+        QTest::newRow("slashed date on its line")
+            << QStringLiteral("さくら内科クリニック 2024/05/01")
+            << QStringLiteral("さくら内科クリニック");
+        QTest::newRow("era date on its line")
+            << QStringLiteral("さくら内科クリニック　令和６年５月１日")
+            << QStringLiteral("さくら内科クリニック");
+        QTest::newRow("era letter date on its line")
+            << QStringLiteral("さくら内科クリニック R6.5.1")
+            << QStringLiteral("さくら内科クリニック");
+        QTest::newRow("date caption on its line")
+            << QStringLiteral("医療機関: 医療法人 山田クリニック 採取日: 2024-5-1")
+            << QStringLiteral("医療法人 山田クリニック");
+        QTest::newRow("date before the name")
+            << QStringLiteral("2024/05/01 みなと病院") << QStringLiteral("みなと病院");
+        QTest::newRow("phone after the name")
+            << QStringLiteral("みなと病院 Tel:03-1234-5678") << QStringLiteral("みなと病院");
+        QTest::newRow("patient after the name")
+            << QStringLiteral("みなと病院 患者ID 000123") << QStringLiteral("みなと病院");
+        QTest::newRow("columns after the name")
+            << QStringLiteral("みなと病院    山田 太郎 様") << QStringLiteral("みなと病院");
+        QTest::newRow("honorific and date") << QStringLiteral("さくら台クリニック 様 2024/05/01")
+                                            << QStringLiteral("さくら台クリニック");
         QTest::newRow("none") << QStringLiteral("AST 25 U/L") << QString();
     }
 

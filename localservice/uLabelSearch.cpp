@@ -1,0 +1,264 @@
+#include "uLabelSearch.h"
+
+#include <QStringList>
+
+namespace {
+
+bool IsAsciiLetter(QChar C) {
+    const char16_t U = C.unicode();
+    return (U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z');
+}
+
+bool IsAsciiAlnum(QChar C) {
+    return IsAsciiLetter(C) || (C.unicode() >= '0' && C.unicode() <= '9');
+}
+
+// Characters whose compatibility form is themselves, so most of a Japanese report is folded
+// without building a string per character.
+bool IsPlainAlready(char32_t U) {
+    return U < 0x80 || (U >= 0x3041 && U <= 0x3096) || (U >= 0x30A1 && U <= 0x30FA) ||
+           U == 0x30FC || (U >= 0x4E00 && U <= 0x9FFF);
+}
+
+// Half-width voiced sound marks belong to the kana before them: "ｶﾞ" is "ガ".
+bool JoinsPrevious(QChar C) {
+    return C.unicode() == 0xFF9E || C.unicode() == 0xFF9F || C.isMark();
+}
+
+QChar PlainOf(QChar C) {
+    const char16_t U = C.unicode();
+    if (U >= 'A' && U <= 'Z') {
+        return QChar(static_cast<char16_t>(U + ('a' - 'A')));
+    }
+    if (U == 0x0393) { // Γ
+        return QChar(0x03B3);
+    }
+    return C;
+}
+
+bool IsStroke(QChar APlain) {
+    return APlain == u'|' || APlain == u'\\';
+}
+
+QChar FoldConfusion(QChar APlain) {
+    switch (APlain.unicode()) {
+    case u'1':
+    case u'l':
+    case u'i':
+    case u'|':
+    case u'\\':
+    case 0x01C0: // ǀ
+        return u'1';
+    case u'0':
+    case u'o':
+        return u'0';
+    case u'y':
+    case 0x0263: // ɣ
+    case 0x03B3: // γ
+        return QChar(0x03B3);
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2013:
+    case 0x2014:
+    case 0x2015:
+    case 0x2212:
+    case 0x2500: // a box-drawing rule read for a dash
+    case 0x30FC: // ー, which recognition returns for a dash between letters
+        return u'-';
+    default:
+        return APlain.isSpace() ? QChar(u' ') : APlain;
+    }
+}
+
+bool IsSeparator(QChar AFolded) {
+    return AFolded == u' ' || AFolded == u'-';
+}
+
+bool MayStartAt(const TFoldedText& AText, qsizetype APos) {
+    if (APos == 0) {
+        return true;
+    }
+    const QChar First = AText.Plain[APos];
+    const QChar Before = AText.Plain[APos - 1];
+    return IsAsciiAlnum(First) ? !IsAsciiAlnum(Before) : !Before.isLetter();
+}
+
+bool IsAsciiDigit(QChar C) {
+    return C.unicode() >= '0' && C.unicode() <= '9';
+}
+
+// A label that ends in a digit does not end inside a number: "LD150" is LD, not "LDL" 50.
+bool MayEndAt(const TFoldedText& AText, qsizetype AEnd) {
+    if (AEnd >= AText.Plain.size()) {
+        return true;
+    }
+    const QChar Next = AText.Plain[AEnd];
+    if (IsAsciiDigit(AText.Plain[AEnd - 1]) &&
+        (IsAsciiDigit(Next) || Next == u'.' || Next == u',')) {
+        return false;
+    }
+    return !IsAsciiLetter(Next);
+}
+
+} // namespace
+
+TFoldedText FoldForMatching(QStringView AText) {
+    TFoldedText Out;
+    Out.Folded.reserve(AText.size());
+    Out.Plain.reserve(AText.size());
+    Out.Start.reserve(static_cast<size_t>(AText.size()));
+    Out.End.reserve(static_cast<size_t>(AText.size()));
+    bool PreviousIsStroke = false;
+
+    const auto Append = [&](QChar AChar, qsizetype AStart, qsizetype AEnd) {
+        const QChar Plain = PlainOf(AChar);
+        const QChar Folded = FoldConfusion(Plain);
+        const bool Stroke = IsStroke(Plain);
+        if (Folded == u'1' && (Stroke || PreviousIsStroke) && !Out.Folded.isEmpty() &&
+            Out.Folded.back() == u'1' && Out.End.back() == AStart) {
+            Out.End.back() = AEnd;
+            PreviousIsStroke = false;
+            return;
+        }
+        Out.Folded.append(Folded);
+        Out.Plain.append(Plain);
+        Out.Start.push_back(AStart);
+        Out.End.push_back(AEnd);
+        PreviousIsStroke = Stroke;
+    };
+
+    qsizetype i = 0;
+    while (i < AText.size()) {
+        const qsizetype Start = i;
+        char32_t Code = AText[i].unicode();
+        if (AText[i].isHighSurrogate() && i + 1 < AText.size() && AText[i + 1].isLowSurrogate()) {
+            Code = QChar::surrogateToUcs4(AText[i], AText[i + 1]);
+            ++i;
+        }
+        ++i;
+        bool Plain = IsPlainAlready(Code) && Code <= 0xFFFF;
+        while (i < AText.size() && JoinsPrevious(AText[i])) {
+            ++i;
+            Plain = false;
+        }
+        if (Plain) {
+            Append(AText[Start], Start, i);
+            continue;
+        }
+        const QString Compatible =
+            AText.sliced(Start, i - Start).toString().normalized(QString::NormalizationForm_KC);
+        for (const QChar C : Compatible) {
+            Append(C, Start, i);
+        }
+    }
+    return Out;
+}
+
+TLabelIndex::TLabelIndex(const std::vector<TExtractItem>& AItems) {
+    FLabelAt.push_back(-1); // the root
+    for (size_t i = 0; i < AItems.size(); ++i) {
+        QStringList Names{QString::fromStdString(AItems[i].Name)};
+        for (const auto& Alias : AItems[i].Aliases) {
+            Names << QString::fromStdString(Alias);
+        }
+        for (const QString& Name : Names) {
+            // Separators are left out of labels; the search steps over a few in the text.
+            QString Label;
+            for (const QChar C : FoldForMatching(Name).Folded) {
+                if (!IsSeparator(C)) {
+                    Label.append(C);
+                }
+            }
+            if (!Label.isEmpty()) {
+                Add(Label, i);
+            }
+        }
+    }
+}
+
+void TLabelIndex::Add(const QString& AFolded, size_t AItem) {
+    qint32 Node = 0;
+    for (const QChar C : AFolded) {
+        const quint64 Key = EdgeKey(Node, C);
+        auto Edge = FEdges.constFind(Key);
+        if (Edge == FEdges.cend()) {
+            Edge = FEdges.insert(Key, static_cast<qint32>(FLabelAt.size()));
+            FLabelAt.push_back(-1);
+        }
+        Node = Edge.value();
+    }
+    qint32& Label = FLabelAt[static_cast<size_t>(Node)];
+    if (Label < 0) {
+        Label = static_cast<qint32>(FItems.size());
+        FItems.emplace_back();
+    }
+    std::vector<size_t>& Items = FItems[static_cast<size_t>(Label)];
+    if (Items.empty() || Items.back() != AItem) {
+        Items.push_back(AItem);
+    }
+}
+
+qsizetype TLabelIndex::LongestAt(const TFoldedText& ALine, qsizetype APos, size_t& ALabel) const {
+    // Inside a label, up to two separators in a row are stepped over: a dash anywhere
+    // ("T-Bil"), a blank anywhere but after a single Latin letter, so that two one-letter
+    // words do not make a label ("T B" is not "TB", while "γ GTP" is "γ-GTP").
+    constexpr qsizetype kMaxGap = 2;
+    qint32 Node = 0;
+    qsizetype Matched = 0;
+    qsizetype Gap = 0;
+    bool GapHasDash = false;
+    bool FirstIsAsciiLetter = false;
+    qsizetype Best = 0;
+    for (qsizetype k = APos; k < ALine.Folded.size(); ++k) {
+        const QChar C = ALine.Folded[k];
+        if (Matched > 0 && IsSeparator(C)) {
+            if (++Gap > kMaxGap) {
+                break;
+            }
+            GapHasDash = GapHasDash || C == u'-';
+            continue;
+        }
+        if (Gap > 0) {
+            // Past a separator comes the value, not the rest of a name: "LD 12" is not "LDL" 2.
+            if ((!GapHasDash && Matched < 2 && FirstIsAsciiLetter) ||
+                IsAsciiDigit(ALine.Plain[k])) {
+                break;
+            }
+            Gap = 0;
+            GapHasDash = false;
+        }
+        const auto Edge = FEdges.constFind(EdgeKey(Node, C));
+        if (Edge == FEdges.cend()) {
+            break;
+        }
+        Node = Edge.value();
+        if (Matched++ == 0) {
+            FirstIsAsciiLetter = IsAsciiLetter(ALine.Plain[k]);
+        }
+        if (const qint32 Label = FLabelAt[static_cast<size_t>(Node)];
+            Label >= 0 && MayEndAt(ALine, k + 1)) {
+            Best = k + 1 - APos;
+            ALabel = static_cast<size_t>(Label);
+        }
+    }
+    return Best;
+}
+
+std::vector<TLabelMatch> TLabelIndex::Find(QStringView ALine) const {
+    const TFoldedText Text = FoldForMatching(ALine);
+    std::vector<TLabelMatch> Matches;
+    qsizetype Pos = 0;
+    while (Pos < Text.Folded.size()) {
+        size_t Label = 0;
+        const qsizetype Len = MayStartAt(Text, Pos) ? LongestAt(Text, Pos, Label) : 0;
+        if (Len > 0) {
+            Matches.push_back({Text.Start[static_cast<size_t>(Pos)],
+                               Text.End[static_cast<size_t>(Pos + Len - 1)], Label});
+            Pos += Len;
+        } else {
+            ++Pos;
+        }
+    }
+    return Matches;
+}
