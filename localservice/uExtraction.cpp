@@ -48,6 +48,11 @@ const QRegularExpression& QualitativeRe() {
     return Re;
 }
 
+const QRegularExpression& FlaggedRangeRe() {
+    static const QRegularExpression Re(R"(^(.*\d)(\*?[HL]|[HL]\*|HH|LL|[↑↓]{1,2})$)");
+    return Re;
+}
+
 QString FlagOf(const QString& AToken) {
     static const QStringList kHigh{"H", "HH", "*H", "H*", "(H)", "↑", "↑↑", "高"};
     static const QStringList kLow{"L", "LL", "*L", "L*", "(L)", "↓", "↓↓", "低"};
@@ -167,6 +172,18 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
                 R.Reference = *Reference;
             }
             continue;
+        }
+        // Recognition drops the blank between the range and the flag: "4.9-6.0H".
+        if (const auto M = FlaggedRangeRe().match(Token); M.hasMatch()) {
+            if (const auto Reference = ReferenceOf(M.captured(1))) {
+                if (R.Reference.isEmpty()) {
+                    R.Reference = *Reference;
+                }
+                if (R.Flag.isEmpty()) {
+                    R.Flag = FlagOf(M.captured(2));
+                }
+                continue;
+            }
         }
         if (IsUnitLike(Token) && R.Unit.isEmpty()) {
             R.Unit = StripBrackets(Token);

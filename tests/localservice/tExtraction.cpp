@@ -246,6 +246,9 @@ private slots:
         QTest::newRow("flag and unit attached to the value")
             << false << QStringLiteral("AST 35H U/L 13-30\n血糖 98mg/dL (73-109)")
             << QStringList{"AST|35|U/L|13-30|H", "BS|98|mg/dL|73-109|"};
+        QTest::newRow("flag attached to the range")
+            << false << QStringLiteral("HbA1c 6.4% 4.9-6.0H\nAST 10 U/L 13-30L")
+            << QStringList{"AST|10|U/L|13-30|L", "HbA1c|6.4|%|4.9-6.0|H"};
         QTest::newRow("flag before the value, range with blanks")
             << false << QStringLiteral("TG  H 188  mg/dL  30 〜 149")
             << QStringList{"TG|188|mg/dL|30-149|H"};
