@@ -2,8 +2,11 @@
 
 #include "common/uTextRules.h"
 
+#include <QHash>
+#include <QSet>
 #include <QStringDecoder>
 
+using TextRules::AsciiLower;
 using TextRules::SameTextAscii;
 using TextRules::Trim;
 
@@ -47,28 +50,41 @@ TIniFile TIniFile::Parse(const QByteArray& ABytes) {
     text.replace(u'\r', u'\n');
 
     TIniFile ini;
-    TSection* current = nullptr;
+    // Sections and their keys by folded name, so that a file of many of them reads in
+    // linear time.
+    QHash<QString, qsizetype> sectionAt;
+    QList<QSet<QString>> keysOf;
+    qsizetype current = -1;
     for (const QStringView rawLine : QStringTokenizer(text, u'\n')) {
         const QString line = Trim(rawLine.toString());
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            current = &ini.SectionFor(Trim(line.mid(1, line.size() - 2)));
+            const QString name = Trim(line.mid(1, line.size() - 2));
+            const QString folded = AsciiLower(name);
+            const auto found = sectionAt.constFind(folded);
+            if (found != sectionAt.constEnd()) {
+                current = *found;
+            } else {
+                current = ini.FSections.size();
+                ini.FSections.append({name, {}});
+                keysOf.append(QSet<QString>());
+                sectionAt.insert(folded, current);
+            }
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
         // Lines outside a section and lines without "=" are not entries; they are dropped.
-        if (current == nullptr || eq < 0)
+        if (current < 0 || eq < 0)
             continue;
         const QString key = Trim(line.left(eq));
         if (key.isEmpty())
             continue;
-        bool exists = false;
-        for (const TEntry& e : current->Entries)
-            exists = exists || SameTextAscii(e.Key, key);
         // The first of duplicate keys is the one read; later ones would be shadowed anyway.
-        if (!exists)
-            current->Entries.append({key, Trim(line.mid(eq + 1))});
+        if (!keysOf[current].contains(AsciiLower(key))) {
+            keysOf[current].insert(AsciiLower(key));
+            ini.FSections[current].Entries.append({key, Trim(line.mid(eq + 1))});
+        }
     }
     return ini;
 }

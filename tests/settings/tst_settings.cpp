@@ -263,6 +263,30 @@ private Q_SLOTS:
         QVERIFY(!bytes.contains("garbage"));
     }
 
+    // A file near the size cap made of many sections or many keys loads and saves whole, in
+    // a time that grows with its size alone (before, start-up spun for hours on one).
+    void manySectionsAndKeys() {
+        constexpr int count = 60000;
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i)
+            bytes += "[x" + QByteArray::number(i) + "]\r\n";
+        bytes += "[auth]\r\nemail=many@x\r\n[extra]\r\n";
+        for (int i = 0; i < count; ++i)
+            bytes += "k" + QByteArray::number(i) + "=v\r\n";
+        bytes += "K7=shadowed\r\n";
+        WriteAll(IniPath(), bytes);
+        TAppSettings s;
+        s.Load();
+        QVERIFY(!s.FileUnreadable);
+        QCOMPARE(s.Email, QStringLiteral("many@x"));
+        s.Save();
+        const TIniFile ini = TIniFile::Parse(ReadAll(IniPath()));
+        QCOMPARE(ini.SectionNames().size(), count + 5); // with auth, extra, server, save, app
+        QCOMPARE(ini.ReadString(QStringLiteral("EXTRA"), QStringLiteral("k7")),
+                 QStringLiteral("v"));
+        QVERIFY(ini.HasKey(QStringLiteral("extra"), QStringLiteral("k59999")));
+    }
+
     void namesInOtherCases() {
         WriteAll(IniPath(), "\xEF\xBB\xBF[Server]\nURL = https://case.example \n[AUTH]\nEmail=x@y\n"
                             "[Save]\nAuto_Save=0\n");
