@@ -336,19 +336,12 @@ QString NormalizeReportText(const QString& AText) {
         case u'\t':
             C = u' ';
             break;
-        case 0x2010:
-        case 0x2011:
-        case 0x2012:
-        case 0x2013:
-        case 0x2014:
-        case 0x2015:
-        case 0x2212:
-            C = u'-';
-            break;
         case 0x301C:
             C = u'~';
             break;
         default:
+            if (IsDashVariant(C.unicode()))
+                C = u'-';
             break;
         }
     }

@@ -56,17 +56,12 @@ QChar FoldConfusion(QChar APlain) {
     case 0x0263: // ɣ
     case 0x03B3: // γ
         return QChar(0x03B3);
-    case 0x2010:
-    case 0x2011:
-    case 0x2012:
-    case 0x2013:
-    case 0x2014:
-    case 0x2015:
-    case 0x2212:
     case 0x2500: // a box-drawing rule read for a dash
     case 0x30FC: // ー, which recognition returns for a dash between letters
         return u'-';
     default:
+        if (IsDashVariant(APlain.unicode()))
+            return u'-';
         return APlain.isSpace() ? QChar(u' ') : APlain;
     }
 }

@@ -11,6 +11,11 @@
 
 #include "uCatalog.h"
 
+// Hyphens, dashes and the minus sign, which print alike and all mean "-" in a report.
+inline bool IsDashVariant(char16_t AChar) {
+    return (AChar >= 0x2010 && AChar <= 0x2015) || AChar == 0x2212;
+}
+
 struct TFoldedText {
     QString Folded; // what labels are compared with
     QString Plain;  // per folded character: the character before confusions were folded

@@ -46,11 +46,15 @@ bool KeyringDisabled() {
     return qgetenv("PICTOPORT_KEYRING") == "off";
 }
 
+void RememberKey(const QByteArray& AKey) {
+    Memory().State = TKeyringState::Found;
+    Memory().Key = AKey;
+}
+
 void RememberRead(const QKeychain::ReadPasswordJob& AJob) {
     TKeyringMemory& memory = Memory();
     if (AJob.error() == QKeychain::NoError && AJob.binaryData().size() == KeySize) {
-        memory.State = TKeyringState::Found;
-        memory.Key = AJob.binaryData();
+        RememberKey(AJob.binaryData());
     } else if (AJob.error() == QKeychain::EntryNotFound) {
         memory.State = TKeyringState::Missing;
     } else {
@@ -102,8 +106,7 @@ bool WriteKeyring(const QByteArray& AKey) {
     job.setBinaryData(AKey);
     if (!RunJob(job) || job.error() != QKeychain::NoError)
         return false;
-    Memory().State = TKeyringState::Found;
-    Memory().Key = AKey;
+    RememberKey(AKey);
     return true;
 }
 
@@ -190,10 +193,8 @@ void Prepare(QObject* AContext, std::function<void()> ADone) {
         write->setKey(KeyringKey);
         write->setBinaryData(key);
         QObject::connect(write, &QKeychain::Job::finished, write, [write, key] {
-            if (write->error() == QKeychain::NoError) {
-                Memory().State = TKeyringState::Found;
-                Memory().Key = key;
-            }
+            if (write->error() == QKeychain::NoError)
+                RememberKey(key);
             Memory().Asking = false;
         });
         QObject::connect(write, &QKeychain::Job::finished, AContext, ADone);

@@ -115,7 +115,9 @@ TPollResult TApiClient::Poll(int AWaitSeconds, QByteArray& AImage, QString& AFil
                              QString& AContentType) {
     AFilename.clear();
     AContentType.clear();
-    auto http = NewCall((AWaitSeconds + 20) * 1000, (AWaitSeconds + AWaitSeconds + 20) * 1000LL);
+    // The service may hold the answer for the whole wait; the deadline adds the time-out.
+    const int responseTimeoutMs = (AWaitSeconds + 20) * 1000;
+    auto http = NewCall(responseTimeoutMs, AWaitSeconds * 1000LL + responseTimeoutMs);
     if (FPollCancel != nullptr)
         http->SetCancelBeforeAnswerFlag(FPollCancel);
     THttpResponse r = http->Send(

@@ -47,6 +47,16 @@ struct TTransfer {
     bool Cancelled = false;
 };
 
+// Appends to a buffer that the caller keeps within ACap: grown by hand, since Qt's own
+// doubling past the cap would hold up to twice the cap at once.
+void AppendWithin(QByteArray& ABuffer, const char* AData, qint64 ASize, qint64 ACap) {
+    const qint64 needed = ABuffer.size() + ASize;
+    if (needed > ABuffer.capacity())
+        ABuffer.reserve(
+            qsizetype(std::min(ACap, std::max<qint64>(2 * ABuffer.capacity(), needed))));
+    ABuffer.append(AData, qsizetype(ASize));
+}
+
 size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
     auto* t = static_cast<TTransfer*>(AUser);
     const size_t n = ASize * ACount;
@@ -54,11 +64,7 @@ size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
         t->TooLarge = true;
         return 0; // aborts the transfer
     }
-    QByteArray& body = t->Response.Body;
-    if (body.size() + qint64(n) > body.capacity())
-        body.reserve(qsizetype(
-            std::min(t->MaxBytes, std::max<qint64>(2 * body.capacity(), body.size() + qint64(n)))));
-    body.append(AData, qsizetype(n));
+    AppendWithin(t->Response.Body, AData, qint64(n), t->MaxBytes);
     return n;
 }
 
@@ -352,11 +358,7 @@ QByteArray InflateBody(const QByteArray& ABody, const QByteArray& AEncoding, qin
                 Described(QStringLiteral("応答が大きすぎます"),
                           QStringLiteral("Response body exceeds %1 bytes").arg(AMaxBytes)));
         }
-        // Grown by hand: doubling past the cap would hold up to twice the cap at once.
-        if (out.size() + produced > out.capacity())
-            out.reserve(qsizetype(
-                std::min(AMaxBytes, std::max<qint64>(2 * out.capacity(), out.size() + produced))));
-        out.append(chunk, qsizetype(produced));
+        AppendWithin(out, chunk, produced, AMaxBytes);
         if (rc == Z_OK && zs.avail_in == 0 && produced == 0) {
             inflateEnd(&zs);
             throw TTransportError(

@@ -10,7 +10,7 @@ set -euo pipefail
 mode=unlocked
 seal=:
 case "${1:-}" in
-  --seal) seal='"$0" --seal'; shift ;;
+  --seal) seal='"$0" --seal || exit 1'; shift ;;
   --locked) mode=locked; shift ;;
 esac
 test_program=$1
@@ -31,7 +31,7 @@ if [ "$mode" = unlocked ]; then
 fi
 exec xvfb-run -a dbus-run-session -- bash -c '
   echo -n keyring-test-password | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
-  "$0" --seal
+  "$0" --seal || exit 1
   gnome-keyring-daemon --replace --daemonize --components=secrets >/dev/null 2>&1
   exec "$0"
 ' "$test_program"
