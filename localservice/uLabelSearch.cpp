@@ -56,8 +56,32 @@ QChar FoldConfusion(QChar APlain) {
     case 0x0263: // ɣ
     case 0x03B3: // γ
         return QChar(0x03B3);
-    case 0x2500: // a box-drawing rule read for a dash
-    case 0x30FC: // ー, which recognition returns for a dash between letters
+    case u'6': // "TG" read as "T6"
+        return u'g';
+    // Kana and kanji that print alike
+    case 0x3078:              // へ
+        return QChar(0x30D8); // ヘ
+    case 0x3079:              // べ
+        return QChar(0x30D9); // ベ
+    case 0x307A:              // ぺ
+        return QChar(0x30DA); // ペ
+    case 0x529B:              // 力
+        return QChar(0x30AB); // カ
+    case 0x53E3:              // 口
+        return QChar(0x30ED); // ロ
+    case 0x5DE5:              // 工
+        return QChar(0x30A8); // エ
+    case 0x4E8C:              // 二
+        return QChar(0x30CB); // ニ
+    case 0x516B:              // 八
+        return QChar(0x30CF); // ハ
+    case 0x5915:              // 夕
+        return QChar(0x30BF); // タ
+    case 0x535C:              // 卜
+        return QChar(0x30C8); // ト
+    case 0x4E00:              // 一, the long vowel mark's twin
+    case 0x2500:              // a box-drawing rule read for a dash
+    case 0x30FC:              // ー, which recognition returns for a dash between letters
         return u'-';
     default:
         if (IsDashVariant(APlain.unicode()))

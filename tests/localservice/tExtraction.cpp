@@ -346,6 +346,12 @@ private slots:
         QTest::newRow("half-width katakana")
             << QStringLiteral("ｸﾚｱﾁﾆﾝ 0.80 mg/dL\nﾍﾓｸﾞﾛﾋﾞﾝA1c 6.4 %")
             << QStringList{"Cr|0.80|mg/dL", "HbA1c|6.4|%"};
+        QTest::newRow("6 for G") << QStringLiteral("T6 210 H mg/dL") << QStringList{"TG|210|mg/dL"};
+        QTest::newRow("hiragana for katakana")
+            << QStringLiteral("へモグロビンAlc 5.8 % (4.6-6.2)") << QStringList{"HbA1c|5.8|%"};
+        QTest::newRow("kanji for katakana")
+            << QStringLiteral("クレアチ二ン 0.84 mg/dL\nト口ポニン 0.01")
+            << QStringList{"Cr|0.84|mg/dL"};
         QTest::newRow("misread names on one line")
             << QStringLiteral("AST 24 U/L  AIT 31 U/L  y-GTP 88 U/L")
             << QStringList{"AST|24|U/L", "ALT|31|U/L", "γ-GTP|88|U/L"};
@@ -372,6 +378,8 @@ private slots:
                                          << QStringList{"MCH|30.1|pg", "MCHC|33.0|%"};
         QTest::newRow("CRP is not Cr")
             << QStringLiteral("CRP 0.12 mg/dL") << QStringList{"CRP|0.12|mg/dL"};
+        QTest::newRow("a 6 beside a name is a value")
+            << QStringLiteral("TG6 mg/dL\nCr 6") << QStringList{"Cr|6|", "TG|6|mg/dL"};
         QTest::newRow("one-letter words are not a name")
             << QStringLiteral("T B 0.8\nB S 98") << QStringList{};
         QTest::newRow("a misread letter does not end a name early")
