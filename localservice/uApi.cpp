@@ -582,7 +582,7 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
         return;
     case TRecognizer::TStatus::Unavailable:
         ReplyDetail(ARes, 503,
-                    "文字認識を使えません（tesseract の jpn と eng の言語データがありません）");
+                    "文字認識を使えません（tesseract の jpn の言語データがありません）");
         return;
     }
     if (Notify) {

@@ -11,10 +11,6 @@ namespace {
 // Decoding beyond this would take gigabytes; phone pictures stay far below it.
 constexpr long long kMaxPixels = 80'000'000;
 
-struct TPixDeleter {
-    void operator()(Pix* APix) const { pixDestroy(&APix); }
-};
-
 // Tesseract separates Japanese characters with blanks; written Japanese has none.
 std::string TidyText(const char* AText) {
     static const QRegularExpression CjkGap(QStringLiteral(
@@ -31,11 +27,27 @@ void TRecognizer::TEngineDeleter::operator()(tesseract::TessBaseAPI* AApi) const
     delete AApi;
 }
 
-TRecognizer::TRecognizer(size_t AMaxEngines) : FMaxEngines(AMaxEngines) {
+TRecognizer::TRecognizer(size_t AMaxEngines, TRecognitionSettings ASettings)
+    : FMaxEngines(AMaxEngines), FSettings(std::move(ASettings)) {
     setMsgSeverity(L_SEVERITY_NONE);
 }
 
-TRecognizer::~TRecognizer() = default;
+TRecognizer::~TRecognizer() {
+    if (FPreloading.joinable()) {
+        FPreloading.join();
+    }
+}
+
+void TRecognizer::Preload() {
+    if (FPreloading.joinable()) {
+        return;
+    }
+    FPreloading = std::thread([this] {
+        if (TEngine Engine = Acquire()) {
+            Release(std::move(Engine));
+        }
+    });
+}
 
 TRecognizer::TEngine TRecognizer::Acquire() {
     std::unique_lock Guard(FLock);
@@ -50,7 +62,7 @@ TRecognizer::TEngine TRecognizer::Acquire() {
     // Loading the language data takes a moment; other requests carry on meanwhile.
     TEngine Engine(new tesseract::TessBaseAPI());
     Engine->SetVariable("debug_file", "/dev/null");
-    if (Engine->Init(nullptr, "jpn+eng") != 0) {
+    if (Engine->Init(nullptr, FSettings.Languages.c_str()) != 0) {
         Guard.lock();
         --FCreated;
         FReleased.notify_one();
@@ -79,9 +91,14 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     if (static_cast<long long>(Width) * Height > kMaxPixels) {
         return TStatus::TooLarge;
     }
-    std::unique_ptr<Pix, TPixDeleter> Image(pixReadMem(Data, AImage.size()));
+    TPixPtr Image(pixReadMem(Data, AImage.size()));
     if (!Image) {
         return TStatus::Undecodable;
+    }
+    if (FSettings.Prepare) {
+        if (TPixPtr Prepared = PreparePage(Image.get(), FSettings.Preparation)) {
+            Image = std::move(Prepared);
+        }
     }
 
     TEngine Engine = Acquire();

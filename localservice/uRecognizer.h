@@ -5,22 +5,35 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include "uPagePreparation.h"
 
 namespace tesseract {
 class TessBaseAPI;
 }
 
+struct TRecognitionSettings {
+    std::string Languages = "jpn";
+    bool Prepare = true; // false: the engine reads the picture as it came
+    TPreparationSettings Preparation;
+};
+
 class TRecognizer {
 public:
     enum class TStatus { Ok, Empty, Undecodable, TooLarge, Unavailable };
 
-    explicit TRecognizer(size_t AMaxEngines);
+    explicit TRecognizer(size_t AMaxEngines, TRecognitionSettings ASettings = {});
     ~TRecognizer();
 
     // Recognises Japanese and English text in an encoded image (JPEG, PNG and what else
     // Leptonica reads). Blocks while every engine is busy.
     TStatus Recognize(std::string_view AImage, std::string& AText);
+
+    // Loads one engine on a thread of its own, so that the first request does not wait the
+    // second or so the language data takes.
+    void Preload();
 
 private:
     struct TEngineDeleter {
@@ -32,8 +45,10 @@ private:
     void Release(TEngine AEngine);
 
     const size_t FMaxEngines;
+    const TRecognitionSettings FSettings;
     std::mutex FLock;
     std::condition_variable FReleased;
     std::vector<TEngine> FIdle;
     size_t FCreated = 0;
+    std::thread FPreloading;
 };

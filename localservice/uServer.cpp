@@ -145,6 +145,9 @@ bool TServer::Run(std::string& AError) {
         return false;
     }
 
+    if (FOptions.Preload) {
+        FRecognizer.Preload();
+    }
     FServer->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     // The library's default adds SO_REUSEPORT, which would let a second service share the port
     // silently instead of reporting it as taken.

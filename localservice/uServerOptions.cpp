@@ -20,7 +20,7 @@ bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
 const char* ServerUsage() {
     return "usage: scanlume-local [--listen HOST:PORT] [--user EMAIL:PASSWORD]... [--test-hooks]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
-           "                      [--max-queued-mib MIB] [--max-body-mib MIB]\n"
+           "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
            "       scanlume-local send --help\n";
 }
 
@@ -80,6 +80,8 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
                 return false;
             }
             AOptions.Accounts.push_back(Account);
+        } else if (Name == "--no-preload" && !HasValue) {
+            AOptions.Preload = false;
         } else if (Name == "--test-hooks" && !HasValue) {
             AOptions.TestHooks = true;
         } else if (Name == "--tls-cert") {

@@ -122,6 +122,9 @@ bool TLocalService::Start(const TOptions& AOptions) {
         Args << QStringLiteral("--tls-cert") << AOptions.TlsCert << QStringLiteral("--tls-key")
              << AOptions.TlsKey;
     }
+    if (!AOptions.Preload) {
+        Args << QStringLiteral("--no-preload");
+    }
     Args << AOptions.ExtraArgs;
 
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);

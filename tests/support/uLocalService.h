@@ -18,6 +18,8 @@ public:
         QString TlsCert, TlsKey; // both set: HTTPS
         QString CaCert;          // HTTPS: the runner's own calls trust this; unset: no checks
         QStringList ExtraArgs;   // appended to the command line, e.g. "--max-wait", "1"
+        // Most tests never recognise text; loading the engine in each would cost a second.
+        bool Preload = false;
     };
     struct TScript {
         QString Path;

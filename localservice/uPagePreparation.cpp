@@ -1,0 +1,168 @@
+#include "uPagePreparation.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+void TPixDeleter::operator()(Pix* APix) const {
+    pixDestroy(&APix);
+}
+
+namespace {
+
+struct TBoxaDeleter {
+    void operator()(Boxa* ABoxa) const { boxaDestroy(&ABoxa); }
+};
+struct TNumaDeleter {
+    void operator()(Numa* ANuma) const { numaDestroy(&ANuma); }
+};
+using TBoxaPtr = std::unique_ptr<Boxa, TBoxaDeleter>;
+using TNumaPtr = std::unique_ptr<Numa, TNumaDeleter>;
+
+// Scaling stays within this range; beyond it the photo is not of text the engine can read.
+constexpr float kMinScale = 0.2f;
+constexpr float kMaxScale = 4.0f;
+// Differences smaller than this are not worth a resampling pass.
+constexpr float kScaleTolerance = 0.12f;
+// Skew below this is left alone: the engine copes, and turning costs a resampling pass.
+constexpr float kMinSkewDegrees = 0.1f;
+// Where background normalisation puts the paper.
+constexpr int kPaperLevel = 200;
+
+// The ink as black on white: background lifted to white tile by tile, then Otsu's threshold,
+// then specks of sensor noise smaller than 3 x 3 dropped.
+TPixPtr InkOf(Pix* AGrey) {
+    l_int32 Threshold = 0;
+    TPixPtr Ink(pixOtsuThreshOnBackgroundNorm(AGrey, nullptr, 10, 15, 100, 50, 255, 2, 2, 0.1f,
+                                              &Threshold));
+    if (!Ink) {
+        return nullptr;
+    }
+    if (TPixPtr Kept{
+            pixSelectBySize(Ink.get(), 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr)}) {
+        return Kept;
+    }
+    return Ink;
+}
+
+// Height of the tallest characters of the lines: a high rank of the heights of the ink's
+// connected pieces, leaving out table rules. Kanji break into several pieces, so the median
+// would be too low; 0 when the page holds too few pieces to tell.
+float TextHeight(Pix* AInk) {
+    l_int32 Width = 0, Height = 0, Depth = 0;
+    pixGetDimensions(AInk, &Width, &Height, &Depth);
+    TBoxaPtr Boxes(pixConnCompBB(AInk, 8));
+    if (!Boxes) {
+        return 0;
+    }
+    TNumaPtr Heights(numaCreate(0));
+    const l_int32 Count = boxaGetCount(Boxes.get());
+    for (l_int32 i = 0; i < Count; ++i) {
+        l_int32 X = 0, Y = 0, W = 0, H = 0;
+        boxaGetBoxGeometry(Boxes.get(), i, &X, &Y, &W, &H);
+        const bool Rule = W > 6 * H || H > 6 * std::max(W, 2) || H > Height / 4;
+        if (!Rule) {
+            numaAddNumber(Heights.get(), static_cast<l_float32>(H));
+        }
+    }
+    if (numaGetCount(Heights.get()) < 8) {
+        return 0;
+    }
+    l_float32 Tall = 0;
+    numaGetRankValue(Heights.get(), 0.9f, nullptr, 0, &Tall);
+    return Tall;
+}
+
+// Table rules: runs of ink far longer than any character, across or down. Noise breaks a
+// printed rule into pieces a few pixels apart, so they are joined before the long runs are
+// kept; the mask is widened to take the rule's blurred edges too.
+TPixPtr RulesOf(Pix* AGrey, int ALength) {
+    // Rules are printed fainter than text and blur thins them further: anything darker than
+    // the paper counts here.
+    TPixPtr Dark(pixThresholdToBinary(AGrey, kPaperLevel - 20));
+    if (!Dark) {
+        return nullptr;
+    }
+    TPixPtr Across(pixCloseBrick(nullptr, Dark.get(), 5, 1));
+    TPixPtr Down(pixCloseBrick(nullptr, Dark.get(), 1, 5));
+    if (!Across || !Down) {
+        return nullptr;
+    }
+    pixOpenBrick(Across.get(), Across.get(), ALength, 1);
+    pixOpenBrick(Down.get(), Down.get(), 1, ALength);
+    pixOr(Across.get(), Across.get(), Down.get());
+    pixDilateBrick(Across.get(), Across.get(), 5, 5);
+    return Across;
+}
+
+} // namespace
+
+TPixPtr PreparePage(Pix* APage, const TPreparationSettings& ASettings,
+                    TPreparationReport* AReport) {
+    TPreparationReport Report;
+    TPixPtr Page(pixConvertTo8(APage, 0));
+    if (!Page) {
+        return nullptr;
+    }
+
+    // Scaled first, so that everything after works at the size the engine reads.
+    if (TPixPtr Ink = InkOf(Page.get())) {
+        if (const float Height = TextHeight(Ink.get()); Height > 0) {
+            const float Scale =
+                std::clamp(static_cast<float>(ASettings.TextHeight) / Height, kMinScale, kMaxScale);
+            if (std::abs(Scale - 1) > kScaleTolerance) {
+                if (TPixPtr Scaled{pixScale(Page.get(), Scale, Scale)}) {
+                    Page = std::move(Scaled);
+                    Report.Scale = Scale;
+                }
+            }
+        }
+    }
+
+    // Uneven light and grey paper become even.
+    if (TPixPtr Even{pixBackgroundNormSimple(Page.get(), nullptr, nullptr)}) {
+        Page = std::move(Even);
+    }
+    TPixPtr Ink = InkOf(Page.get());
+    if (!Ink) {
+        return nullptr;
+    }
+
+    l_float32 Skew = 0, Confidence = 0;
+    if (pixFindSkew(Ink.get(), &Skew, &Confidence) == 0 && Confidence > 0 &&
+        std::abs(Skew) >= kMinSkewDegrees) {
+        const float Radians = Skew * static_cast<float>(3.14159265358979 / 180);
+        TPixPtr Straight(pixRotate(Page.get(), Radians, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+        TPixPtr StraightInk(
+            pixRotate(Ink.get(), Radians, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+        if (Straight && StraightInk) {
+            Page = std::move(Straight);
+            Ink = std::move(StraightInk);
+            Report.SkewDegrees = -Skew; // Leptonica measures counter-clockwise
+        }
+    }
+
+    if (TPixPtr Rules = RulesOf(Page.get(), ASettings.TextHeight * 8)) {
+        pixSetMasked(Page.get(), Rules.get(), 255);
+        pixSubtract(Ink.get(), Ink.get(), Rules.get());
+    }
+
+    // Faint ink to black, paper and its noise to white.
+    l_float32 InkLevel = 0;
+    if (pixGetAverageMasked(Page.get(), Ink.get(), 0, 0, 1, L_MEAN_ABSVAL, &InkLevel) == 0 &&
+        InkLevel < kPaperLevel - 25) {
+        pixGammaTRC(Page.get(), Page.get(), 1.0f, static_cast<int>(InkLevel), kPaperLevel - 15);
+    }
+
+    if (ASettings.Binarize) {
+        if (TPixPtr Binary = InkOf(Page.get())) {
+            Page = std::move(Binary);
+        }
+    }
+    if (AReport != nullptr) {
+        *AReport = Report;
+    }
+    return Page;
+}

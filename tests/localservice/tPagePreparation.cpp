@@ -1,0 +1,196 @@
+// Preparing photographed pages for recognition: scale, skew and table rules, checked
+// on real JPEG pictures of lab reports.
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+#include <leptonica/allheaders.h>
+
+#include <cmath>
+
+#include "uPagePreparation.h"
+#include "uReportPages.h"
+
+namespace {
+
+TPixPtr Decode(const QByteArray& AJpeg) {
+    return TPixPtr(
+        pixReadMem(reinterpret_cast<const l_uint8*>(AJpeg.constData()), size_t(AJpeg.size())));
+}
+
+QByteArray Jpeg(const QImage& AImage) {
+    QByteArray Bytes;
+    QBuffer Buffer(&Bytes);
+    Buffer.open(QIODevice::WriteOnly);
+    AImage.save(&Buffer, "JPG", 90);
+    return Bytes;
+}
+
+// The clean table page, drawn again scaled and turned.
+QByteArray Transformed(const QByteArray& APage, double AScale, double ADegrees) {
+    const QImage Page = QImage::fromData(APage, "JPG");
+    const QSize Size(qRound(Page.width() * AScale), qRound(Page.height() * AScale));
+    QImage Out(Size, QImage::Format_RGB32);
+    Out.fill(Qt::white);
+    QPainter Painter(&Out);
+    Painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    Painter.translate(Size.width() / 2.0, Size.height() / 2.0);
+    Painter.rotate(ADegrees);
+    Painter.scale(AScale, AScale);
+    Painter.translate(-Page.width() / 2.0, -Page.height() / 2.0);
+    Painter.drawImage(0, 0, Page);
+    Painter.end();
+    return Jpeg(Out);
+}
+
+// The longest run of dark pixels along any row, after preparation.
+int LongestDarkRun(Pix* APage) {
+    TPixPtr Ink(pixConvertTo1(APage, 128));
+    l_int32 W = 0, H = 0, D = 0;
+    pixGetDimensions(Ink.get(), &W, &H, &D);
+    int Longest = 0;
+    for (l_int32 y = 0; y < H; ++y) {
+        int Run = 0;
+        for (l_int32 x = 0; x < W; ++x) {
+            l_uint32 Bit = 0;
+            pixGetPixel(Ink.get(), x, y, &Bit);
+            Run = Bit ? Run + 1 : 0;
+            Longest = std::max(Longest, Run);
+        }
+    }
+    return Longest;
+}
+
+} // namespace
+
+class TPagePreparationTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::vector<TReportPage> FPages;
+
+    const TReportPage& Page(const QString& AName) {
+        for (const TReportPage& P : FPages) {
+            if (P.Name == AName) {
+                return P;
+            }
+        }
+        qFatal("no page %s", qPrintable(AName));
+    }
+
+private slots:
+    void initTestCase() {
+        setMsgSeverity(L_SEVERITY_NONE);
+        FPages = MakeReportPages();
+    }
+
+    // Text of any size comes out at the size asked for, skew of either sense comes out
+    // straight, and a page already right is left at its size and angle.
+    void scaleAndSkew_data() {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("resized");
+
+        QTest::newRow("as drawn") << 1.0 << 0.0 << false;
+        QTest::newRow("small text, turned left") << 0.5 << -3.0 << true;
+        QTest::newRow("large text, turned right") << 2.0 << 2.5 << true;
+        QTest::newRow("slight turn") << 1.0 << 1.0 << false;
+    }
+
+    void scaleAndSkew() {
+        QFETCH(double, scale);
+        QFETCH(double, degrees);
+        QFETCH(bool, resized);
+
+        const TReportPage& Clean = Page(QStringLiteral("table-sans-30px/clean"));
+        TPixPtr Photo = Decode(Transformed(Clean.Jpeg, scale, degrees));
+        QVERIFY(Photo);
+        TPreparationSettings Settings;
+        Settings.TextHeight = 30;
+        TPreparationReport Report;
+        TPixPtr Ready = PreparePage(Photo.get(), Settings, &Report);
+        QVERIFY(Ready);
+
+        // The page was drawn at the height asked for, so only a resized copy is scaled, back.
+        if (resized) {
+            QVERIFY2(std::abs(Report.Scale * scale - 1) < 0.2,
+                     qPrintable(QString::number(Report.Scale)));
+        } else {
+            QCOMPARE(Report.Scale, 1.0f);
+        }
+        QVERIFY2(std::abs(Report.SkewDegrees - degrees) < 0.3,
+                 qPrintable(QString::number(Report.SkewDegrees)));
+        l_float32 Left = 0, Confidence = 0;
+        TPixPtr Ink(pixConvertTo1(Ready.get(), 128));
+        QCOMPARE(pixFindSkew(Ink.get(), &Left, &Confidence), 0);
+        QVERIFY2(std::abs(Left) < 0.3, qPrintable(QString::number(Left)));
+    }
+
+    // The table's rules are gone from the clean and the degraded photo alike; the text stays.
+    void rulesRemoved_data() {
+        QTest::addColumn<QString>("page");
+        QTest::newRow("clean") << QStringLiteral("table-sans-30px/clean");
+        QTest::newRow("degraded") << QStringLiteral("table-sans-30px/degraded");
+    }
+
+    void rulesRemoved() {
+        QFETCH(QString, page);
+        TPixPtr Photo = Decode(Page(page).Jpeg);
+        TPreparationSettings Settings;
+        TPixPtr Ready = PreparePage(Photo.get(), Settings);
+        QVERIFY(Ready);
+        QVERIFY2(LongestDarkRun(Ready.get()) < 3 * Settings.TextHeight,
+                 qPrintable(QString::number(LongestDarkRun(Ready.get()))));
+    }
+
+    // Whatever comes in, the engine gets grey or black and white, never nothing.
+    void anyDepth_data() {
+        QTest::addColumn<int>("depth");
+        QTest::newRow("1 bpp") << 1;
+        QTest::newRow("8 bpp") << 8;
+        QTest::newRow("32 bpp") << 32;
+    }
+
+    void anyDepth() {
+        QFETCH(int, depth);
+        TPixPtr Photo = Decode(Page(QStringLiteral("list-serif-22px/clean")).Jpeg);
+        TPixPtr Grey(pixConvertTo8(Photo.get(), 0));
+        TPixPtr Input(depth == 1   ? pixConvertTo1(Grey.get(), 128)
+                      : depth == 8 ? pixClone(Grey.get())
+                                   : pixConvertTo32(Grey.get()));
+        TPixPtr Ready = PreparePage(Input.get(), {});
+        QVERIFY(Ready);
+        QCOMPARE(pixGetDepth(Ready.get()), 8);
+    }
+
+    // A blank page, a page of one dot and a tiny picture have no text to measure: they pass
+    // through at their size.
+    void nothingToMeasure_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("dot");
+        QTest::newRow("blank") << 800 << 600 << false;
+        QTest::newRow("one dot") << 800 << 600 << true;
+        QTest::newRow("one pixel") << 1 << 1 << false;
+    }
+
+    void nothingToMeasure() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(bool, dot);
+        TPixPtr Blank(pixCreate(width, height, 8));
+        pixSetAll(Blank.get());
+        if (dot) {
+            pixSetPixel(Blank.get(), width / 2, height / 2, 0);
+        }
+        TPreparationReport Report;
+        TPixPtr Ready = PreparePage(Blank.get(), {}, &Report);
+        if (Ready) {
+            QCOMPARE(pixGetWidth(Ready.get()), width);
+            QCOMPARE(Report.Scale, 1.0f);
+        }
+    }
+};
+
+QTEST_MAIN(TPagePreparationTest)
+#include "tPagePreparation.moc"

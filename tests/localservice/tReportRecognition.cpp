@@ -1,0 +1,130 @@
+// Photographed lab reports, recognised and extracted through the service as the receiver asks
+// for them. The floors below are what the service reads today; the recognition benchmark
+// prints the figures and holds the goals.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include "uLocalService.h"
+#include "uReportPages.h"
+
+namespace {
+
+const QString kUser = QStringLiteral("demo@example.com:secret");
+
+QByteArray UploadForm(const QByteArray& AJpeg, const QByteArray& ABoundary) {
+    return "--" + ABoundary +
+           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"region.jpg\"\r\n"
+           "Content-Type: image/jpeg\r\n\r\n" +
+           AJpeg + "\r\n--" + ABoundary + "--\r\n";
+}
+
+} // namespace
+
+class TReportRecognitionTest : public QObject {
+    Q_OBJECT
+
+private:
+    TLocalService FService;
+    QString FToken;
+    std::vector<TReportPage> FPages;
+
+    QString Recognise(const QByteArray& AJpeg) {
+        const QByteArray Boundary = "----report0123";
+        const auto Reply =
+            FService.Call("POST", QStringLiteral("/api/image-jobs/upload"),
+                          {{"Authorization", "Bearer " + FToken.toUtf8()},
+                           {"Content-Type", "multipart/form-data; boundary=" + Boundary}},
+                          UploadForm(AJpeg, Boundary), 120000);
+        if (Reply.Status != 200) {
+            qWarning("upload answered %d: %s", Reply.Status, Reply.Body.constData());
+            return {};
+        }
+        return QJsonDocument::fromJson(Reply.Body).object().value("extracted_text").toString();
+    }
+
+    QJsonObject Extract(const QString& AText) {
+        const auto Reply = FService.Call(
+            "POST", QStringLiteral("/api/extraction/extract"),
+            {{"Authorization", "Bearer " + FToken.toUtf8()}, {"Content-Type", "application/json"}},
+            QJsonDocument(QJsonObject{{"text", AText}}).toJson(), 15000);
+        return QJsonDocument::fromJson(Reply.Body).object();
+    }
+
+private slots:
+    void initTestCase() {
+        TLocalService::TOptions Options;
+        Options.Preload = true;
+        QVERIFY(FService.Start(Options));
+        FToken = FService.Token(kUser);
+        QVERIFY(!FToken.isEmpty());
+        FPages = MakeReportPages();
+        if (FService
+                .Call("POST", QStringLiteral("/api/image-jobs/upload"),
+                      {{"Authorization", "Bearer " + FToken.toUtf8()},
+                       {"Content-Type", "multipart/form-data; boundary=x"}},
+                      UploadForm(FPages.front().Jpeg, "x"), 120000)
+                .Status == 503) {
+            QSKIP("Tesseract language data jpn is not installed");
+        }
+    }
+
+    // Per page: share of characters read right, default items found with their printed value,
+    // and whether the institution and the exam date must come out right. No value may come
+    // out wrong where the page reads clean.
+    void readsReports_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<double>("minAccuracy");
+        QTest::addColumn<int>("minItems");
+        QTest::addColumn<bool>("headerRight");
+
+        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.97 << 7 << true;
+        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.97 << 8 << true;
+        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.95 << 6 << true;
+        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.6 << 3 << false;
+        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.3 << 0 << false;
+        QTest::newRow("columns, degraded") << "columns-mono-48px/degraded" << 0.95 << 8 << true;
+    }
+
+    void readsReports() {
+        QFETCH(QString, page);
+        QFETCH(double, minAccuracy);
+        QFETCH(int, minItems);
+        QFETCH(bool, headerRight);
+
+        const auto Page = std::find_if(FPages.begin(), FPages.end(),
+                                       [&](const TReportPage& P) { return P.Name == page; });
+        QVERIFY(Page != FPages.end());
+        const QString Text = Recognise(Page->Jpeg);
+        const double Accuracy = CharacterAccuracy(Page->Text, Text);
+        QVERIFY2(Accuracy >= minAccuracy,
+                 qPrintable(QStringLiteral("%1 of characters:\n%2").arg(Accuracy).arg(Text)));
+
+        const QJsonObject Extraction = Extract(Text);
+        int Found = 0;
+        for (const QJsonValue& Value : Extraction.value("results").toArray()) {
+            const QJsonObject R = Value.toObject();
+            for (const auto& [Item, Printed] : Page->Values) {
+                if (R.value("name").toString() != Item) {
+                    continue;
+                }
+                if (R.value("value").toString() == Printed) {
+                    ++Found;
+                } else {
+                    QVERIFY2(Page->Degraded, qPrintable(Item + u'=' + R.value("value").toString()));
+                }
+            }
+        }
+        QVERIFY2(Found >= minItems,
+                 qPrintable(QStringLiteral("%1 items in:\n%2").arg(Found).arg(Text)));
+        if (headerRight) {
+            QCOMPARE(ComparableText(Extraction.value("institution").toString()),
+                     ComparableText(Page->Institution));
+            QCOMPARE(Extraction.value("exam_date").toString(), Page->ExamDate);
+        }
+    }
+};
+
+QTEST_MAIN(TReportRecognitionTest)
+#include "tReportRecognition.moc"
