@@ -14,7 +14,7 @@ using TPixPtr = std::unique_ptr<Pix, TPixDeleter>;
 
 struct TPreparationSettings {
     // Height in pixels that the tallest characters of a line are scaled to.
-    int TextHeight = 34;
+    int TextHeight = 28;
     // Hand the engine a black and white page instead of the cleaned grey one.
     bool Binarize = false;
 };

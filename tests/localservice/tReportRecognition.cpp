@@ -79,12 +79,12 @@ private slots:
         QTest::addColumn<int>("minItems");
         QTest::addColumn<bool>("headerRight");
 
-        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.97 << 7 << true;
-        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.97 << 8 << true;
-        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.95 << 6 << true;
-        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.6 << 3 << false;
-        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.3 << 0 << false;
-        QTest::newRow("columns, degraded") << "columns-mono-48px/degraded" << 0.95 << 8 << true;
+        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.95 << 7 << true;
+        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.95 << 8 << true;
+        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.93 << 6 << true;
+        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.85 << 6 << true;
+        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.65 << 3 << false;
+        QTest::newRow("columns, degraded") << "columns-mono-48px/degraded" << 0.93 << 7 << true;
     }
 
     void readsReports() {
