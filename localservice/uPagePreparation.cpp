@@ -99,12 +99,13 @@ TPixPtr RulesOf(Pix* AGrey, int ALength) {
 
 } // namespace
 
-TPixPtr PreparePage(Pix* APage, const TPreparationSettings& ASettings,
-                    TPreparationReport* AReport) {
+std::vector<TPixPtr> PreparePage(Pix* APage, const TPreparationSettings& ASettings,
+                                 TPreparationReport* AReport) {
     TPreparationReport Report;
+    std::vector<TPixPtr> Pages;
     TPixPtr Page(pixConvertTo8(APage, 0));
     if (!Page) {
-        return nullptr;
+        return Pages;
     }
 
     // Scaled first, so that everything after works at the size the engine reads.
@@ -127,7 +128,7 @@ TPixPtr PreparePage(Pix* APage, const TPreparationSettings& ASettings,
     }
     TPixPtr Ink = InkOf(Page.get());
     if (!Ink) {
-        return nullptr;
+        return Pages;
     }
 
     l_float32 Skew = 0, Confidence = 0;
@@ -149,20 +150,21 @@ TPixPtr PreparePage(Pix* APage, const TPreparationSettings& ASettings,
         pixSubtract(Ink.get(), Ink.get(), Rules.get());
     }
 
-    // Faint ink to black, paper and its noise to white.
-    l_float32 InkLevel = 0;
-    if (pixGetAverageMasked(Page.get(), Ink.get(), 0, 0, 1, L_MEAN_ABSVAL, &InkLevel) == 0 &&
-        InkLevel < kPaperLevel - 25) {
-        pixGammaTRC(Page.get(), Page.get(), 1.0f, static_cast<int>(InkLevel), kPaperLevel - 15);
-    }
-
-    if (ASettings.Binarize) {
-        if (TPixPtr Binary = InkOf(Page.get())) {
-            Page = std::move(Binary);
-        }
-    }
     if (AReport != nullptr) {
         *AReport = Report;
     }
-    return Page;
+    // Faint ink to black, paper and its noise to white, along each of the curves.
+    l_float32 InkLevel = 0;
+    if (pixGetAverageMasked(Page.get(), Ink.get(), 0, 0, 1, L_MEAN_ABSVAL, &InkLevel) != 0 ||
+        InkLevel >= kPaperLevel - 25 || ASettings.Contrasts.empty()) {
+        Pages.push_back(std::move(Page));
+        return Pages;
+    }
+    for (const float Gamma : ASettings.Contrasts) {
+        if (TPixPtr Curved{pixGammaTRC(nullptr, Page.get(), Gamma, static_cast<int>(InkLevel),
+                                       kPaperLevel - 15)}) {
+            Pages.push_back(std::move(Curved));
+        }
+    }
+    return Pages;
 }

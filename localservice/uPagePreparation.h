@@ -4,6 +4,7 @@
 // table rules lifted out and faint ink darkened. Quarter turns are the sender's: the receiver
 // shows the picture and its user turns it upright before sending it.
 #include <memory>
+#include <vector>
 
 struct Pix;
 
@@ -15,8 +16,10 @@ using TPixPtr = std::unique_ptr<Pix, TPixDeleter>;
 struct TPreparationSettings {
     // Height in pixels that the tallest characters of a line are scaled to.
     int TextHeight = 28;
-    // Hand the engine a black and white page instead of the cleaned grey one.
-    bool Binarize = false;
+    // Gamma of each contrast curve a page is made with. Faint thin strokes read best under a
+    // low one, noise on grey paper under a high one; the recogniser reads every page and keeps
+    // the surer reading of each line.
+    std::vector<float> Contrasts{0.6f, 1.0f, 1.5f};
 };
 
 struct TPreparationReport {
@@ -24,7 +27,8 @@ struct TPreparationReport {
     float SkewDegrees = 0; // the clockwise turn of the text that was undone
 };
 
-// A new page, or null when Leptonica could not work on this one (the caller then reads the
-// original). Any depth in; 8 bpp grey or 1 bpp out.
-TPixPtr PreparePage(Pix* APage, const TPreparationSettings& ASettings,
-                    TPreparationReport* AReport = nullptr);
+// One page per contrast curve, or a single page when the ink cannot be told from the paper;
+// none when Leptonica could not work on this one (the caller then reads the original). Any
+// depth in; 8 bpp grey out.
+std::vector<TPixPtr> PreparePage(Pix* APage, const TPreparationSettings& ASettings,
+                                 TPreparationReport* AReport = nullptr);

@@ -1,7 +1,11 @@
 #include "uRecognizer.h"
 
+#include "uReadingMerge.h"
+
+#include <dlfcn.h>
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
 
 #include <QRegularExpression>
 #include <QString>
@@ -18,6 +22,49 @@ std::string TidyText(const char* AText) {
     QString Text = QString::fromUtf8(AText);
     Text.remove(CjkGap);
     return Text.toStdString();
+}
+
+// Tesseract's OpenMP loops start a team of threads for each step of the network. With a few
+// cores and requests on several threads at once, the teams mostly wait on each other: a page
+// took four times as long as on one core. Parallel regions entered on this thread run on it
+// alone. Found at run time, since which OpenMP runtime Tesseract brings, if any, is its own.
+void KeepRecognitionOnThisThread() {
+    using TSetMaxActiveLevels = void (*)(int);
+    static const auto SetMaxActiveLevels =
+        reinterpret_cast<TSetMaxActiveLevels>(dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
+    if (SetMaxActiveLevels != nullptr) {
+        SetMaxActiveLevels(0);
+    }
+}
+
+// The page's lines with where they are and how sure the engine is of each.
+TPageReading ReadPage(tesseract::TessBaseAPI& AEngine, Pix* APage) {
+    TPageReading Reading;
+    AEngine.SetImage(APage);
+    if (AEngine.Recognize(nullptr) != 0) {
+        AEngine.Clear();
+        return Reading;
+    }
+    Reading.Confidence = static_cast<float>(AEngine.MeanTextConf());
+    const std::unique_ptr<tesseract::ResultIterator> Line(AEngine.GetIterator());
+    if (Line) {
+        do {
+            if (Line->Empty(tesseract::RIL_TEXTLINE)) {
+                continue;
+            }
+            const std::unique_ptr<char[]> Text(Line->GetUTF8Text(tesseract::RIL_TEXTLINE));
+            TLineReading L;
+            L.Text = Text ? Text.get() : "";
+            while (!L.Text.empty() && (L.Text.back() == '\n' || L.Text.back() == ' ')) {
+                L.Text.pop_back();
+            }
+            L.Confidence = Line->Confidence(tesseract::RIL_TEXTLINE);
+            Line->BoundingBox(tesseract::RIL_TEXTLINE, &L.Left, &L.Top, &L.Right, &L.Bottom);
+            Reading.Lines.push_back(std::move(L));
+        } while (Line->Next(tesseract::RIL_TEXTLINE));
+    }
+    AEngine.Clear();
+    return Reading;
 }
 
 } // namespace
@@ -95,22 +142,26 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     if (!Image) {
         return TStatus::Undecodable;
     }
+    std::vector<TPixPtr> Pages;
     if (FSettings.Prepare) {
-        if (TPixPtr Prepared = PreparePage(Image.get(), FSettings.Preparation)) {
-            Image = std::move(Prepared);
-        }
+        Pages = PreparePage(Image.get(), FSettings.Preparation);
+    }
+    if (Pages.empty()) {
+        Pages.push_back(std::move(Image));
     }
 
     TEngine Engine = Acquire();
     if (!Engine) {
         return TStatus::Unavailable;
     }
-    Engine->SetImage(Image.get());
-    std::unique_ptr<char[]> Text(Engine->GetUTF8Text());
-    Engine->Clear();
-    Release(std::move(Engine));
-    if (Text) {
-        AText = TidyText(Text.get());
+    if (FSettings.SingleCore) {
+        KeepRecognitionOnThisThread();
     }
+    std::vector<TPageReading> Readings;
+    for (const TPixPtr& Page : Pages) {
+        Readings.push_back(ReadPage(*Engine, Page.get()));
+    }
+    Release(std::move(Engine));
+    AText = TidyText(MergeReadings(Readings).c_str());
     return TStatus::Ok;
 }

@@ -17,6 +17,9 @@ class TessBaseAPI;
 struct TRecognitionSettings {
     std::string Languages = "jpn";
     bool Prepare = true; // false: the engine reads the picture as it came
+    // Each request on one core. Off, Tesseract's OpenMP teams take both cores for one request
+    // and spend most of it waiting (kept to measure against).
+    bool SingleCore = true;
     TPreparationSettings Preparation;
 };
 

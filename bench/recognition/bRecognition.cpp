@@ -3,7 +3,7 @@
 // time per page, for the page as photographed ("as sent") and for the prepared page. Both run
 // in this process, one after the other, on the same pictures.
 //
-//   bench_recognition [--repeat N] [--text-height PX] [--binarize]
+//   bench_recognition [--repeat N] [--text-height PX] [--contrasts G,G,...]
 //                     [--languages L] [--reference-languages L] [--save DIR]
 #include <QCoreApplication>
 #include <QDir>
@@ -150,6 +150,7 @@ int main(int AArgc, char** AArgv) {
     TRecognitionSettings Prepared;
     TRecognitionSettings AsSent;
     AsSent.Prepare = false;
+    AsSent.SingleCore = false;
     AsSent.Languages = "jpn+eng";
     QString SaveDir;
     QString Only;
@@ -162,8 +163,11 @@ int main(int AArgc, char** AArgv) {
             Repeat = std::max(1, Args[++i].toInt());
         } else if (A == u"--text-height" && HasValue) {
             Prepared.Preparation.TextHeight = Args[++i].toInt();
-        } else if (A == u"--binarize") {
-            Prepared.Preparation.Binarize = true;
+        } else if (A == u"--contrasts" && HasValue) {
+            Prepared.Preparation.Contrasts.clear();
+            for (const QString& Gamma : Args[++i].split(u',')) {
+                Prepared.Preparation.Contrasts.push_back(Gamma.toFloat());
+            }
         } else if (A == u"--languages" && HasValue) {
             Prepared.Languages = Args[++i].toStdString();
         } else if (A == u"--reference-languages" && HasValue) {
@@ -193,12 +197,15 @@ int main(int AArgc, char** AArgv) {
             TPixPtr Photo(pixReadMem(reinterpret_cast<const l_uint8*>(Page.Jpeg.constData()),
                                      static_cast<size_t>(Page.Jpeg.size())));
             TPreparationReport Report;
-            if (TPixPtr Ready = PreparePage(Photo.get(), Prepared.Preparation, &Report)) {
+            const std::vector<TPixPtr> Variants =
+                PreparePage(Photo.get(), Prepared.Preparation, &Report);
+            if (!Variants.empty()) {
+                Pix* Ready = Variants.front().get();
                 const QString Name =
                     SaveDir + u'/' + QString(Page.Name).replace(u'/', u'-') + "-prepared.png";
-                pixWrite(Name.toLocal8Bit().constData(), Ready.get(), IFF_PNG);
+                pixWrite(Name.toLocal8Bit().constData(), Ready, IFF_PNG);
                 l_float32 Left = 0, Confidence = 0;
-                TPixPtr Ink(pixConvertTo1(Ready.get(), 128));
+                TPixPtr Ink(pixConvertTo1(Ready, 128));
                 pixFindSkew(Ink.get(), &Left, &Confidence);
                 std::printf("%s: scale %.2f, skew %.2f degrees (%.2f left)\n",
                             qPrintable(Page.Name), Report.Scale, Report.SkewDegrees, Left);

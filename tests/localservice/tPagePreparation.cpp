@@ -26,6 +26,13 @@ QByteArray Jpeg(const QImage& AImage) {
     return Bytes;
 }
 
+// The first of the prepared pages, or null.
+TPixPtr Prepared(Pix* APhoto, const TPreparationSettings& ASettings,
+                 TPreparationReport* AReport = nullptr) {
+    std::vector<TPixPtr> Pages = PreparePage(APhoto, ASettings, AReport);
+    return Pages.empty() ? nullptr : std::move(Pages.front());
+}
+
 // The clean table page, drawn again scaled and turned.
 QByteArray Transformed(const QByteArray& APage, double AScale, double ADegrees) {
     const QImage Page = QImage::fromData(APage, "JPG");
@@ -108,7 +115,7 @@ private slots:
         TPreparationSettings Settings;
         Settings.TextHeight = 30;
         TPreparationReport Report;
-        TPixPtr Ready = PreparePage(Photo.get(), Settings, &Report);
+        TPixPtr Ready = Prepared(Photo.get(), Settings, &Report);
         QVERIFY(Ready);
 
         // The page was drawn at the height asked for, so only a resized copy is scaled, back.
@@ -137,7 +144,7 @@ private slots:
         QFETCH(QString, page);
         TPixPtr Photo = Decode(Page(page).Jpeg);
         TPreparationSettings Settings;
-        TPixPtr Ready = PreparePage(Photo.get(), Settings);
+        TPixPtr Ready = Prepared(Photo.get(), Settings);
         QVERIFY(Ready);
         QVERIFY2(LongestDarkRun(Ready.get()) < 3 * Settings.TextHeight,
                  qPrintable(QString::number(LongestDarkRun(Ready.get()))));
@@ -158,7 +165,7 @@ private slots:
         TPixPtr Input(depth == 1   ? pixConvertTo1(Grey.get(), 128)
                       : depth == 8 ? pixClone(Grey.get())
                                    : pixConvertTo32(Grey.get()));
-        TPixPtr Ready = PreparePage(Input.get(), {});
+        TPixPtr Ready = Prepared(Input.get(), {});
         QVERIFY(Ready);
         QCOMPARE(pixGetDepth(Ready.get()), 8);
     }
@@ -184,7 +191,7 @@ private slots:
             pixSetPixel(Blank.get(), width / 2, height / 2, 0);
         }
         TPreparationReport Report;
-        TPixPtr Ready = PreparePage(Blank.get(), {}, &Report);
+        TPixPtr Ready = Prepared(Blank.get(), {}, &Report);
         if (Ready) {
             QCOMPARE(pixGetWidth(Ready.get()), width);
             QCOMPARE(Report.Scale, 1.0f);

@@ -1,0 +1,62 @@
+// Merging readings of one page made from differently prepared copies.
+#include <QtTest>
+
+#include "uReadingMerge.h"
+
+Q_DECLARE_METATYPE(std::vector<TPageReading>)
+
+namespace {
+
+// A line 400 x 30 pixels whose top is at ATop, moved AShift pixels right.
+TLineReading Line(const char* AText, float AConfidence, int ATop, int AShift = 0) {
+    return {AText, AConfidence, 10 + AShift, ATop, 410 + AShift, ATop + 30};
+}
+
+} // namespace
+
+class TReadingMergeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void merge_data() {
+        QTest::addColumn<std::vector<TPageReading>>("readings");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("nothing read") << std::vector<TPageReading>{} << QString();
+        QTest::newRow("a page without lines") << std::vector<TPageReading>{{{}, 0}} << QString();
+        QTest::newRow("one reading as it is")
+            << std::vector<TPageReading>{{{Line("AST 25", 90, 0), Line("ALT 42", 80, 40)}, 85}}
+            << QStringLiteral("AST 25\nALT 42\n");
+        QTest::newRow("each line from the surer reading")
+            << std::vector<TPageReading>{{{Line("AST 25", 95, 0), Line("ALT 4Z", 40, 40)}, 70},
+                                         {{Line("A5T 25", 60, 0), Line("ALT 42", 90, 40)}, 75}}
+            << QStringLiteral("AST 25\nALT 42\n");
+        QTest::newRow("a box a few pixels off is the same line")
+            << std::vector<TPageReading>{{{Line("HbAlc 6.4", 50, 0)}, 50},
+                                         {{Line("HbA1c 6.4", 90, 2, 6)}, 40}}
+            << QStringLiteral("HbA1c 6.4\n");
+        QTest::newRow("a line elsewhere is not taken")
+            << std::vector<TPageReading>{{{Line("AST 25", 60, 0), Line("BS 98", 60, 40)}, 60},
+                                         {{Line("BS 98", 99, 20)}, 50}}
+            << QStringLiteral("AST 25\nBS 98\n");
+        QTest::newRow("half a line is not the line")
+            << std::vector<TPageReading>{{{Line("TG 180 mg/dL 30-149 H", 60, 0)}, 60},
+                                         {{{"TG 180", 99, 10, 0, 200, 30},
+                                           {"mg/dL 30-149 H", 99, 210, 0, 410, 30}},
+                                          50}}
+            << QStringLiteral("TG 180 mg/dL 30-149 H\n");
+        QTest::newRow("the order and lines of the surest page")
+            << std::vector<TPageReading>{{{Line("a", 50, 0)}, 30},
+                                         {{Line("b", 50, 0), Line("c", 50, 40)}, 80}}
+            << QStringLiteral("b\nc\n");
+    }
+
+    void merge() {
+        QFETCH(std::vector<TPageReading>, readings);
+        QFETCH(QString, expected);
+        QCOMPARE(QString::fromStdString(MergeReadings(readings)), expected);
+    }
+};
+
+QTEST_MAIN(TReadingMergeTest)
+#include "tReadingMerge.moc"
