@@ -581,7 +581,8 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
         ReplyDetail(ARes, 413, "画像が大きすぎます");
         return;
     case TRecognizer::TStatus::Unavailable:
-        ReplyDetail(ARes, 503, "文字認識を使えません（tesseract の jpn の言語データがありません）");
+        ReplyDetail(ARes, 503,
+                    "文字認識を使えません（tesseract の jpn と eng の言語データがありません）");
         return;
     }
     if (Notify) {

@@ -19,7 +19,7 @@ struct TPreparationSettings {
     // Gamma of each contrast curve a page is made with. Faint thin strokes read best under a
     // low one, noise on grey paper under a high one; the recogniser reads every page and keeps
     // the surer reading of each line.
-    std::vector<float> Contrasts{0.6f, 1.0f, 1.5f};
+    std::vector<float> Contrasts{0.5f, 1.0f, 2.0f};
 };
 
 struct TPreparationReport {

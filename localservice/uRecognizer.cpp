@@ -8,7 +8,10 @@
 #include <tesseract/resultiterator.h>
 
 #include <QRegularExpression>
+
 #include <QString>
+#include <atomic>
+#include <system_error>
 
 namespace {
 
@@ -90,10 +93,40 @@ void TRecognizer::Preload() {
         return;
     }
     FPreloading = std::thread([this] {
-        if (TEngine Engine = Acquire()) {
-            Release(std::move(Engine));
+        for (;;) {
+            {
+                std::lock_guard Guard(FLock);
+                if (FCreated >= FMaxEngines) {
+                    return;
+                }
+                ++FCreated;
+            }
+            TEngine Engine = Load();
+            std::lock_guard Guard(FLock);
+            if (!Engine) {
+                --FCreated;
+                FReleased.notify_one();
+                return;
+            }
+            FIdle.push_back(std::move(Engine));
+            FReleased.notify_one();
         }
     });
+}
+
+void TRecognizer::WaitForPreload() {
+    if (FPreloading.joinable()) {
+        FPreloading.join();
+    }
+}
+
+TRecognizer::TEngine TRecognizer::Load() const {
+    TEngine Engine(new tesseract::TessBaseAPI());
+    Engine->SetVariable("debug_file", "/dev/null");
+    if (Engine->Init(nullptr, FSettings.Languages.c_str()) != 0) {
+        return nullptr;
+    }
+    return Engine;
 }
 
 TRecognizer::TEngine TRecognizer::Acquire() {
@@ -107,14 +140,22 @@ TRecognizer::TEngine TRecognizer::Acquire() {
     ++FCreated;
     Guard.unlock();
     // Loading the language data takes a moment; other requests carry on meanwhile.
-    TEngine Engine(new tesseract::TessBaseAPI());
-    Engine->SetVariable("debug_file", "/dev/null");
-    if (Engine->Init(nullptr, FSettings.Languages.c_str()) != 0) {
+    TEngine Engine = Load();
+    if (!Engine) {
         Guard.lock();
         --FCreated;
         FReleased.notify_one();
+    }
+    return Engine;
+}
+
+TRecognizer::TEngine TRecognizer::TryAcquireIdle() {
+    std::lock_guard Guard(FLock);
+    if (FIdle.empty()) {
         return nullptr;
     }
+    TEngine Engine = std::move(FIdle.back());
+    FIdle.pop_back();
     return Engine;
 }
 
@@ -154,14 +195,35 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     if (!Engine) {
         return TStatus::Unavailable;
     }
-    if (FSettings.SingleCore) {
-        KeepRecognitionOnThisThread();
+    // The copies are shared out between this engine and another one that is idle, if any:
+    // each takes the next copy as it finishes one.
+    std::vector<TPageReading> Readings(Pages.size());
+    std::atomic<size_t> NextPage{0};
+    const auto ReadCopies = [&](tesseract::TessBaseAPI& AEngine) {
+        if (FSettings.SingleCore) {
+            KeepRecognitionOnThisThread();
+        }
+        for (size_t i = NextPage++; i < Pages.size(); i = NextPage++) {
+            Readings[i] = ReadPage(AEngine, Pages[i].get());
+        }
+    };
+    TEngine Helper = Pages.size() > 1 ? TryAcquireIdle() : nullptr;
+    std::thread HelperThread;
+    if (Helper) {
+        try {
+            HelperThread = std::thread(ReadCopies, std::ref(*Helper));
+        } catch (const std::system_error&) {
+            // No thread to be had: this one reads every copy.
+        }
     }
-    std::vector<TPageReading> Readings;
-    for (const TPixPtr& Page : Pages) {
-        Readings.push_back(ReadPage(*Engine, Page.get()));
+    ReadCopies(*Engine);
+    if (HelperThread.joinable()) {
+        HelperThread.join();
     }
     Release(std::move(Engine));
+    if (Helper) {
+        Release(std::move(Helper));
+    }
     AText = TidyText(MergeReadings(Readings).c_str());
     return TStatus::Ok;
 }

@@ -15,7 +15,9 @@ class TessBaseAPI;
 }
 
 struct TRecognitionSettings {
-    std::string Languages = "jpn";
+    // The Japanese model reads Latin letters too, but misses slashes and hyphens between them
+    // ("U/L" as "UL") that the English one keeps.
+    std::string Languages = "jpn+eng";
     bool Prepare = true; // false: the engine reads the picture as it came
     // Each request on one core. Off, Tesseract's OpenMP teams take both cores for one request
     // and spend most of it waiting (kept to measure against).
@@ -27,6 +29,7 @@ class TRecognizer {
 public:
     enum class TStatus { Ok, Empty, Undecodable, TooLarge, Unavailable };
 
+    // At most AMaxEngines engines, each used by one request at a time.
     explicit TRecognizer(size_t AMaxEngines, TRecognitionSettings ASettings = {});
     ~TRecognizer();
 
@@ -34,9 +37,10 @@ public:
     // Leptonica reads). Blocks while every engine is busy.
     TStatus Recognize(std::string_view AImage, std::string& AText);
 
-    // Loads one engine on a thread of its own, so that the first request does not wait the
-    // second or so the language data takes.
+    // Loads every engine on a thread of its own, so that no request waits for the language
+    // data; a request reads with a second engine too when one is idle.
     void Preload();
+    void WaitForPreload();
 
 private:
     struct TEngineDeleter {
@@ -44,7 +48,9 @@ private:
     };
     using TEngine = std::unique_ptr<tesseract::TessBaseAPI, TEngineDeleter>;
 
+    TEngine Load() const;
     TEngine Acquire();
+    TEngine TryAcquireIdle();
     void Release(TEngine AEngine);
 
     const size_t FMaxEngines;

@@ -86,7 +86,7 @@ private slots:
                        true, Boundary),
             60000);
         if (Reply.Status == 503) {
-            QSKIP("Tesseract language data jpn is not installed");
+            QSKIP("Tesseract language data jpn and eng is not installed");
         }
         QCOMPARE(Reply.Status, 200);
         const QString Text =
