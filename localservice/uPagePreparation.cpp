@@ -24,6 +24,9 @@ using TNumaPtr = std::unique_ptr<Numa, TNumaDeleter>;
 // Scaling stays within this range; beyond it the photo is not of text the engine can read.
 constexpr float kMinScale = 0.2f;
 constexpr float kMaxScale = 4.0f;
+// Nor does it make a page larger than this: each copy is read whole, and a photo of small text
+// blown up fourfold would take gigabytes.
+constexpr double kMaxPreparedPixels = 24'000'000; // six A4 pages of text at that height
 // Differences smaller than this are not worth a resampling pass.
 constexpr float kScaleTolerance = 0.12f;
 // Skew below this is left alone: the engine copes, and turning costs a resampling pass.
@@ -111,8 +114,12 @@ std::vector<TPixPtr> PreparePage(Pix* APage, const TPreparationSettings& ASettin
     // Scaled first, so that everything after works at the size the engine reads.
     if (TPixPtr Ink = InkOf(Page.get())) {
         if (const float Height = TextHeight(Ink.get()); Height > 0) {
-            const float Scale =
-                std::clamp(static_cast<float>(ASettings.TextHeight) / Height, kMinScale, kMaxScale);
+            const double Pixels = static_cast<double>(pixGetWidth(Page.get())) *
+                                  static_cast<double>(pixGetHeight(Page.get()));
+            const float Largest = static_cast<float>(std::sqrt(kMaxPreparedPixels / Pixels));
+            const float Scale = std::min(
+                std::clamp(static_cast<float>(ASettings.TextHeight) / Height, kMinScale, kMaxScale),
+                Largest);
             if (std::abs(Scale - 1) > kScaleTolerance) {
                 if (TPixPtr Scaled{pixScale(Page.get(), Scale, Scale)}) {
                     Page = std::move(Scaled);

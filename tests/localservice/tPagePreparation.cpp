@@ -133,6 +133,29 @@ private slots:
         QVERIFY2(std::abs(Left) < 0.3, qPrintable(QString::number(Left)));
     }
 
+    // Small text on a large photo is not blown up past what can be read in reasonable memory.
+    void largePhotoOfSmallText() {
+        const TReportPage& Clean = Page(QStringLiteral("list-serif-22px/clean"));
+        TPixPtr Photo = Decode(Clean.Jpeg);
+        // The page four times over, across and down: 6 MP of 22-pixel text.
+        TPixPtr Tiled(pixCreate(pixGetWidth(Photo.get()) * 4, pixGetHeight(Photo.get()) * 4, 32));
+        for (int y = 0; y < 4; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                pixRasterop(Tiled.get(), x * pixGetWidth(Photo.get()),
+                            y * pixGetHeight(Photo.get()), pixGetWidth(Photo.get()),
+                            pixGetHeight(Photo.get()), PIX_SRC, Photo.get(), 0, 0);
+            }
+        }
+        TPreparationSettings Settings;
+        Settings.TextHeight = 120; // asks for fivefold
+        TPreparationReport Report;
+        TPixPtr Ready = Prepared(Tiled.get(), Settings, &Report);
+        QVERIFY(Ready);
+        QVERIFY(Report.Scale > 1);
+        const double Pixels = double(pixGetWidth(Ready.get())) * double(pixGetHeight(Ready.get()));
+        QVERIFY2(Pixels <= 24.5e6, qPrintable(QString::number(Pixels)));
+    }
+
     // The table's rules are gone from the clean and the degraded photo alike; the text stays.
     void rulesRemoved_data() {
         QTest::addColumn<QString>("page");
