@@ -1,6 +1,6 @@
 #pragma once
 // Several readings of one page, made from copies prepared in different ways, merged line by
-// line: each line is taken from the reading the engine was surest of.
+// line: the readings of each line vote, weighted by how sure the engine was of each.
 #include <string>
 #include <vector>
 
@@ -15,6 +15,7 @@ struct TPageReading {
     float Confidence = 0;            // of the page as a whole
 };
 
-// The lines of the surest page, in its order, each replaced by a surer reading of the same
-// line from another page: one whose box covers nearly the same place. Lines end with "\n".
+// The lines of the surest page, in its order. Each is read as most of the readings of the same
+// line read it (a line whose box covers nearly the same place in another page), counting each
+// reading by its confidence. Lines end with "\n".
 std::string MergeReadings(const std::vector<TPageReading>& AReadings);

@@ -31,6 +31,11 @@ private slots:
             << std::vector<TPageReading>{{{Line("AST 25", 95, 0), Line("ALT 4Z", 40, 40)}, 70},
                                          {{Line("A5T 25", 60, 0), Line("ALT 42", 90, 40)}, 75}}
             << QStringLiteral("AST 25\nALT 42\n");
+        QTest::newRow("two readings agreeing outvote a surer third")
+            << std::vector<TPageReading>{{{Line("HbA1c 6.4 %", 81, 0)}, 85},
+                                         {{Line("HbA1c  6.4 %", 83, 0)}, 87},
+                                         {{Line("HbA1c 64 %", 90, 0)}, 89}}
+            << QStringLiteral("HbA1c  6.4 %\n");
         QTest::newRow("a box a few pixels off is the same line")
             << std::vector<TPageReading>{{{Line("HbAlc 6.4", 50, 0)}, 50},
                                          {{Line("HbA1c 6.4", 90, 2, 6)}, 40}}
