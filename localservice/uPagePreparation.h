@@ -16,10 +16,10 @@ using TPixPtr = std::unique_ptr<Pix, TPixDeleter>;
 struct TPreparationSettings {
     // Height in pixels that the tallest characters of a line are scaled to.
     int TextHeight = 28;
-    // Gamma of each contrast curve a page is made with. Faint thin strokes read best under a
-    // low one, noise on grey paper under a high one; the recogniser reads every page and keeps
-    // the surer reading of each line.
-    std::vector<float> Contrasts{0.5f, 1.0f, 2.0f};
+    // Gamma of each contrast curve a copy of the page is made with. Faint thin strokes read
+    // best under a low one, noise on grey paper under a high one; the recogniser reads every
+    // copy and the readings vote.
+    std::vector<float> Contrasts{0.5f, 2.0f};
 };
 
 struct TPreparationReport {

@@ -1,6 +1,9 @@
 #include "uReadingMerge.h"
 
+#include <QString>
+
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -22,48 +25,115 @@ double Overlap(const TLineReading& A, const TLineReading& B) {
     return static_cast<double>(Shared) / static_cast<double>(Area(A) + Area(B) - Shared);
 }
 
-std::string WithoutBlanks(const std::string& AText) {
-    std::string Out;
-    for (const char C : AText) {
-        if (C != ' ') {
-            Out += C;
+// A line as a string of characters, every run of blanks folded into one symbol: a single
+// blank, or a column gap for two and more (which extraction reads as a field's end).
+constexpr char32_t kColumnGap = U'\t';
+
+std::u32string Symbols(const std::string& AText) {
+    const std::u32string Text = QString::fromStdString(AText).toStdU32String();
+    std::u32string Out;
+    for (size_t i = 0; i < Text.size();) {
+        if (Text[i] != U' ') {
+            Out += Text[i++];
+            continue;
         }
+        size_t End = i;
+        while (End < Text.size() && Text[End] == U' ') {
+            ++End;
+        }
+        Out += End - i > 1 ? kColumnGap : U' ';
+        i = End;
     }
     return Out;
 }
 
-// The reading of one line that the readings agree on: each distinct text (blanks aside) counts
-// the confidences of the readings that give it, so that two readings of "6.4" outvote a surer
-// single "64". Of the winning text, the surest reading's spacing is kept.
-const TLineReading& Vote(const std::vector<const TLineReading*>& ACandidates) {
-    struct TTally {
-        std::string Text;
-        float Votes = 0;
-        const TLineReading* Surest = nullptr;
-    };
-    // In the order first given, so that a tie goes to the surest page's own line.
-    std::vector<TTally> Tallies;
+std::string Utf8(const std::u32string& ASymbols) {
+    std::u32string Text;
+    for (const char32_t C : ASymbols) {
+        if (C == kColumnGap) {
+            Text += U"    ";
+        } else {
+            Text += C;
+        }
+    }
+    return QString::fromStdU32String(Text).toStdString();
+}
+
+// The characters the readings of one line agree on. The surest reading is the pivot; every
+// other one is aligned to it (fewest edits), and at each of the pivot's characters and in each
+// gap between them the readings vote for what stands there, each with its confidence. So two
+// readings of "5.6" outvote a surer "56", and a reading's one slip is outvoted by the others.
+// A tie keeps the pivot's.
+std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
+    const TLineReading* Pivot = ACandidates.front();
     for (const TLineReading* Candidate : ACandidates) {
-        std::string Text = WithoutBlanks(Candidate->Text);
-        auto Tally = std::find_if(Tallies.begin(), Tallies.end(),
-                                  [&](const TTally& T) { return T.Text == Text; });
-        if (Tally == Tallies.end()) {
-            Tally = Tallies.insert(Tallies.end(), {std::move(Text), 0, Candidate});
-        }
-        Tally->Votes += Candidate->Confidence;
-        if (Candidate->Confidence > Tally->Surest->Confidence) {
-            Tally->Surest = Candidate;
+        if (Candidate->Confidence > Pivot->Confidence) {
+            Pivot = Candidate;
         }
     }
-    const TTally* Winner = nullptr;
-    for (const TTally& Tally : Tallies) {
-        if (Winner == nullptr || Tally.Votes > Winner->Votes ||
-            (Tally.Votes == Winner->Votes &&
-             Tally.Surest->Confidence > Winner->Surest->Confidence)) {
-            Winner = &Tally;
+    const std::u32string P = Symbols(Pivot->Text);
+    const size_t N = P.size();
+    using TBallot = std::map<std::u32string, float>;
+    std::vector<TBallot> At(N);         // what stands at the pivot's character j
+    std::vector<TBallot> Before(N + 1); // what is inserted before it (at N: after the last)
+
+    for (const TLineReading* Candidate : ACandidates) {
+        const std::u32string C = Symbols(Candidate->Text);
+        const size_t M = C.size();
+        // Edit distances of the prefixes, then the alignment back from the end.
+        std::vector<size_t> D((N + 1) * (M + 1));
+        const auto Cell = [&](size_t i, size_t j) -> size_t& { return D[i * (M + 1) + j]; };
+        for (size_t i = 0; i <= N; ++i) {
+            Cell(i, 0) = i;
+        }
+        for (size_t j = 0; j <= M; ++j) {
+            Cell(0, j) = j;
+        }
+        for (size_t i = 1; i <= N; ++i) {
+            for (size_t j = 1; j <= M; ++j) {
+                Cell(i, j) = std::min({Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0 : 1),
+                                       Cell(i - 1, j) + 1, Cell(i, j - 1) + 1});
+            }
+        }
+        std::vector<std::u32string> Here(N), Inserted(N + 1);
+        size_t i = N, j = M;
+        while (i > 0 || j > 0) {
+            if (i > 0 && j > 0 &&
+                Cell(i, j) == Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0 : 1)) {
+                Here[--i] = C[--j];
+            } else if (i > 0 && Cell(i, j) == Cell(i - 1, j) + 1) {
+                --i; // the candidate has nothing here
+            } else {
+                Inserted[i].insert(Inserted[i].begin(), C[--j]);
+            }
+        }
+        for (size_t k = 0; k < N; ++k) {
+            At[k][Here[k]] += Candidate->Confidence;
+        }
+        for (size_t k = 0; k <= N; ++k) {
+            Before[k][Inserted[k]] += Candidate->Confidence;
         }
     }
-    return *Winner->Surest;
+
+    const auto Winner = [](const TBallot& ABallot, const std::u32string& APivots) {
+        const std::u32string* Best = &APivots;
+        float BestVotes = ABallot.count(APivots) ? ABallot.at(APivots) : 0;
+        for (const auto& [Option, Votes] : ABallot) {
+            if (Votes > BestVotes) {
+                Best = &Option;
+                BestVotes = Votes;
+            }
+        }
+        return *Best;
+    };
+    std::u32string Out;
+    for (size_t k = 0; k <= N; ++k) {
+        Out += Winner(Before[k], {});
+        if (k < N) {
+            Out += Winner(At[k], std::u32string(1, P[k]));
+        }
+    }
+    return Utf8(Out);
 }
 
 } // namespace
@@ -95,7 +165,7 @@ std::string MergeReadings(const std::vector<TPageReading>& AReadings) {
                 Candidates.push_back(Match);
             }
         }
-        Text += Vote(Candidates).Text;
+        Text += Vote(Candidates);
         Text += '\n';
     }
     return Text;

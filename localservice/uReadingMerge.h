@@ -15,7 +15,8 @@ struct TPageReading {
     float Confidence = 0;            // of the page as a whole
 };
 
-// The lines of the surest page, in its order. Each is read as most of the readings of the same
-// line read it (a line whose box covers nearly the same place in another page), counting each
-// reading by its confidence. Lines end with "\n".
+// The lines of the surest page, in its order. Each is read character by character as most of
+// the readings of the same line read it (a line whose box covers nearly the same place in
+// another page), counting each reading by its confidence. Runs of two blanks and more come out
+// as four, single blanks as one. Lines end with "\n".
 std::string MergeReadings(const std::vector<TPageReading>& AReadings);

@@ -103,7 +103,7 @@ void TRecognizer::Preload() {
             }
             TEngine Engine = Load();
             std::lock_guard Guard(FLock);
-            if (!Engine) {
+            if (Engine.empty()) {
                 --FCreated;
                 FReleased.notify_one();
                 return;
@@ -121,10 +121,14 @@ void TRecognizer::WaitForPreload() {
 }
 
 TRecognizer::TEngine TRecognizer::Load() const {
-    TEngine Engine(new tesseract::TessBaseAPI());
-    Engine->SetVariable("debug_file", "/dev/null");
-    if (Engine->Init(nullptr, FSettings.Languages.c_str()) != 0) {
-        return nullptr;
+    TEngine Engine;
+    for (const std::string& Languages : FSettings.Languages) {
+        TReader Reader(new tesseract::TessBaseAPI());
+        Reader->SetVariable("debug_file", "/dev/null");
+        if (Reader->Init(nullptr, Languages.c_str()) != 0) {
+            return {};
+        }
+        Engine.push_back(std::move(Reader));
     }
     return Engine;
 }
@@ -141,7 +145,7 @@ TRecognizer::TEngine TRecognizer::Acquire() {
     Guard.unlock();
     // Loading the language data takes a moment; other requests carry on meanwhile.
     TEngine Engine = Load();
-    if (!Engine) {
+    if (Engine.empty()) {
         Guard.lock();
         --FCreated;
         FReleased.notify_one();
@@ -152,7 +156,7 @@ TRecognizer::TEngine TRecognizer::Acquire() {
 TRecognizer::TEngine TRecognizer::TryAcquireIdle() {
     std::lock_guard Guard(FLock);
     if (FIdle.empty()) {
-        return nullptr;
+        return {};
     }
     TEngine Engine = std::move(FIdle.back());
     FIdle.pop_back();
@@ -192,36 +196,37 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     }
 
     TEngine Engine = Acquire();
-    if (!Engine) {
+    if (Engine.empty()) {
         return TStatus::Unavailable;
     }
-    // The copies are shared out between this engine and another one that is idle, if any:
-    // each takes the next copy as it finishes one.
-    std::vector<TPageReading> Readings(Pages.size());
-    std::atomic<size_t> NextPage{0};
-    const auto ReadCopies = [&](tesseract::TessBaseAPI& AEngine) {
+    // Every copy is read by every reader. The readings are shared out between this engine and
+    // another one that is idle, if any: each takes the next reading as it finishes one.
+    const size_t Readers = Engine.size();
+    std::vector<TPageReading> Readings(Pages.size() * Readers);
+    std::atomic<size_t> Next{0};
+    const auto Read = [&](TEngine& AEngine) {
         if (FSettings.SingleCore) {
             KeepRecognitionOnThisThread();
         }
-        for (size_t i = NextPage++; i < Pages.size(); i = NextPage++) {
-            Readings[i] = ReadPage(AEngine, Pages[i].get());
+        for (size_t i = Next++; i < Readings.size(); i = Next++) {
+            Readings[i] = ReadPage(*AEngine[i % Readers], Pages[i / Readers].get());
         }
     };
-    TEngine Helper = Pages.size() > 1 ? TryAcquireIdle() : nullptr;
+    TEngine Helper = Readings.size() > 1 ? TryAcquireIdle() : TEngine();
     std::thread HelperThread;
-    if (Helper) {
+    if (!Helper.empty()) {
         try {
-            HelperThread = std::thread(ReadCopies, std::ref(*Helper));
+            HelperThread = std::thread(Read, std::ref(Helper));
         } catch (const std::system_error&) {
-            // No thread to be had: this one reads every copy.
+            // No thread to be had: this one reads everything.
         }
     }
-    ReadCopies(*Engine);
+    Read(Engine);
     if (HelperThread.joinable()) {
         HelperThread.join();
     }
     Release(std::move(Engine));
-    if (Helper) {
+    if (!Helper.empty()) {
         Release(std::move(Helper));
     }
     AText = TidyText(MergeReadings(Readings).c_str());

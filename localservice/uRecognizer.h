@@ -15,9 +15,11 @@ class TessBaseAPI;
 }
 
 struct TRecognitionSettings {
-    // The Japanese model reads Latin letters too, but misses slashes and hyphens between them
-    // ("U/L" as "UL") that the English one keeps.
-    std::string Languages = "jpn+eng";
+    // Every prepared copy is read once per entry, and the readings vote. The Japanese model
+    // alone misses slashes and hyphens between Latin letters ("U/L" as "UL"); with the English
+    // one beside it, it reads those, but now and then takes a decimal number or a faint
+    // Japanese word for English ("5.6" as "56").
+    std::vector<std::string> Languages{"jpn", "jpn+eng"};
     bool Prepare = true; // false: the engine reads the picture as it came
     // Each request on one core. Off, Tesseract's OpenMP teams take both cores for one request
     // and spend most of it waiting (kept to measure against).
@@ -46,7 +48,9 @@ private:
     struct TEngineDeleter {
         void operator()(tesseract::TessBaseAPI* AApi) const;
     };
-    using TEngine = std::unique_ptr<tesseract::TessBaseAPI, TEngineDeleter>;
+    using TReader = std::unique_ptr<tesseract::TessBaseAPI, TEngineDeleter>;
+    // One reader per entry of the languages; empty when one could not be loaded.
+    using TEngine = std::vector<TReader>;
 
     TEngine Load() const;
     TEngine Acquire();

@@ -4,7 +4,8 @@
 // in this process, one after the other, on the same pictures.
 //
 //   bench_recognition [--repeat N] [--text-height PX] [--contrasts G,G,...]
-//                     [--languages L] [--reference-languages L] [--save DIR]
+//                     [--languages L,L,...] [--reference-languages L] [--save DIR]
+//                     [--only NAME-PART] [--no-reference]
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -40,6 +41,14 @@ struct TRun {
     double LoadMilliseconds = 0;
     std::vector<TPageResult> Pages;
 };
+
+std::string Joined(const std::vector<std::string>& AParts) {
+    std::string Out;
+    for (const std::string& Part : AParts) {
+        Out += (Out.empty() ? "" : " and ") + Part;
+    }
+    return Out;
+}
 
 TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARepeat) {
     TPageResult Result;
@@ -153,7 +162,7 @@ int main(int AArgc, char** AArgv) {
     TRecognitionSettings AsSent;
     AsSent.Prepare = false;
     AsSent.SingleCore = false;
-    AsSent.Languages = "jpn+eng";
+    AsSent.Languages = {"jpn+eng"};
     QString SaveDir;
     QString Only;
     bool Reference = true;
@@ -171,9 +180,12 @@ int main(int AArgc, char** AArgv) {
                 Prepared.Preparation.Contrasts.push_back(Gamma.toFloat());
             }
         } else if (A == u"--languages" && HasValue) {
-            Prepared.Languages = Args[++i].toStdString();
+            Prepared.Languages.clear();
+            for (const QString& L : Args[++i].split(u',')) {
+                Prepared.Languages.push_back(L.toStdString());
+            }
         } else if (A == u"--reference-languages" && HasValue) {
-            AsSent.Languages = Args[++i].toStdString();
+            AsSent.Languages = {Args[++i].toStdString()};
         } else if (A == u"--only" && HasValue) {
             Only = Args[++i];
         } else if (A == u"--no-reference") {
@@ -217,12 +229,13 @@ int main(int AArgc, char** AArgv) {
 
     std::printf("Recognition of %zu photographed lab reports, median of %d runs per page\n",
                 Pages.size(), Repeat);
-    const TRun Before =
-        Reference
-            ? RunAll("as sent (" + AsSent.Languages + ", no preparation)", AsSent, Pages, Repeat)
-            : TRun{"as sent: not run", 0, std::vector<TPageResult>(Pages.size())};
+    const TRun Before = Reference
+                            ? RunAll("as sent (" + Joined(AsSent.Languages) + ", no preparation)",
+                                     AsSent, Pages, Repeat)
+                            : TRun{"as sent: not run", 0, std::vector<TPageResult>(Pages.size())};
     Print(Before, Pages);
-    const TRun After = RunAll("prepared (" + Prepared.Languages + ")", Prepared, Pages, Repeat);
+    const TRun After =
+        RunAll("prepared (" + Joined(Prepared.Languages) + ")", Prepared, Pages, Repeat);
     Print(After, Pages);
 
     std::printf("\n%-10s %-10s %8s %9s %9s %9s\n", "pages", "run", "chars", "items", "ms/page",

@@ -35,7 +35,17 @@ private slots:
             << std::vector<TPageReading>{{{Line("HbA1c 6.4 %", 81, 0)}, 85},
                                          {{Line("HbA1c  6.4 %", 83, 0)}, 87},
                                          {{Line("HbA1c 64 %", 90, 0)}, 89}}
-            << QStringLiteral("HbA1c  6.4 %\n");
+            << QStringLiteral("HbA1c 6.4 %\n");
+        QTest::newRow("characters vote, each reading with its confidence")
+            << std::vector<TPageReading>{{{Line("HbA1c 56 %", 90, 0)}, 90},
+                                         {{Line("HbAlc 5.6 %", 80, 0)}, 80},
+                                         {{Line("HbA1c 5.6 。%", 70, 0)}, 70}}
+            << QStringLiteral("HbA1c 5.6 %\n");
+        QTest::newRow("column gaps and Japanese")
+            << std::vector<TPageReading>{{{Line("血糖      112  mg/dL", 80, 0)}, 80},
+                                         {{Line("血精 112 mg/dL", 85, 0)}, 85},
+                                         {{Line("血糖   112   mg/dL", 70, 0)}, 70}}
+            << QStringLiteral("血糖    112    mg/dL\n");
         QTest::newRow("a box a few pixels off is the same line")
             << std::vector<TPageReading>{{{Line("HbAlc 6.4", 50, 0)}, 50},
                                          {{Line("HbA1c 6.4", 90, 2, 6)}, 40}}

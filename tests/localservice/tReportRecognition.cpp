@@ -79,12 +79,14 @@ private slots:
         QTest::addColumn<int>("minItems");
         QTest::addColumn<bool>("headerRight");
 
-        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.97 << 7 << true;
-        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.97 << 8 << true;
-        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.96 << 8 << true;
-        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.94 << 7 << true;
-        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.8 << 7 << false;
+        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.98 << 7 << true;
+        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.98 << 8 << true;
+        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.97 << 8 << true;
+        QTest::newRow("plain, clean") << "plain-sans-26px/clean" << 0.98 << 8 << true;
+        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.96 << 7 << true;
+        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.85 << 6 << false;
         QTest::newRow("columns, degraded") << "columns-mono-48px/degraded" << 0.95 << 8 << true;
+        QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0.97 << 8 << true;
     }
 
     void readsReports() {
