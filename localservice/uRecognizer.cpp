@@ -8,8 +8,8 @@
 #include <tesseract/resultiterator.h>
 
 #include <QRegularExpression>
-
 #include <QString>
+
 #include <atomic>
 #include <system_error>
 
@@ -72,7 +72,7 @@ TPageReading ReadPage(tesseract::TessBaseAPI& AEngine, Pix* APage) {
 
 } // namespace
 
-void TRecognizer::TEngineDeleter::operator()(tesseract::TessBaseAPI* AApi) const {
+void TRecognizer::TReaderDeleter::operator()(tesseract::TessBaseAPI* AApi) const {
     AApi->End();
     delete AApi;
 }

@@ -45,10 +45,10 @@ public:
     void WaitForPreload();
 
 private:
-    struct TEngineDeleter {
+    struct TReaderDeleter {
         void operator()(tesseract::TessBaseAPI* AApi) const;
     };
-    using TReader = std::unique_ptr<tesseract::TessBaseAPI, TEngineDeleter>;
+    using TReader = std::unique_ptr<tesseract::TessBaseAPI, TReaderDeleter>;
     // One reader per entry of the languages; empty when one could not be loaded.
     using TEngine = std::vector<TReader>;
 
