@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 
 namespace {
@@ -28,6 +29,9 @@ double Overlap(const TLineReading& A, const TLineReading& B) {
 // A line as a string of characters, every run of blanks folded into one symbol: a single
 // blank, or a column gap for two and more (which extraction reads as a field's end).
 constexpr char32_t kColumnGap = U'\t';
+// Aligning two readings takes a table of their lengths' product. Lines of a report stay far
+// below this; a "line" of thousands of characters read from noise is not voted on.
+constexpr size_t kMostAlignmentCells = 1'000'000;
 
 std::u32string Symbols(const std::string& AText) {
     const std::u32string Text = QString::fromStdString(AText).toStdU32String();
@@ -80,18 +84,21 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
     for (const TLineReading* Candidate : ACandidates) {
         const std::u32string C = Symbols(Candidate->Text);
         const size_t M = C.size();
+        if ((N + 1) * (M + 1) > kMostAlignmentCells) {
+            continue; // not a line of a report: the pivot's reading stands for it
+        }
         // Edit distances of the prefixes, then the alignment back from the end.
-        std::vector<size_t> D((N + 1) * (M + 1));
-        const auto Cell = [&](size_t i, size_t j) -> size_t& { return D[i * (M + 1) + j]; };
+        std::vector<uint32_t> D((N + 1) * (M + 1));
+        const auto Cell = [&](size_t i, size_t j) -> uint32_t& { return D[i * (M + 1) + j]; };
         for (size_t i = 0; i <= N; ++i) {
-            Cell(i, 0) = i;
+            Cell(i, 0) = static_cast<uint32_t>(i);
         }
         for (size_t j = 0; j <= M; ++j) {
-            Cell(0, j) = j;
+            Cell(0, j) = static_cast<uint32_t>(j);
         }
         for (size_t i = 1; i <= N; ++i) {
             for (size_t j = 1; j <= M; ++j) {
-                Cell(i, j) = std::min({Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0 : 1),
+                Cell(i, j) = std::min({Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0u : 1u),
                                        Cell(i - 1, j) + 1, Cell(i, j - 1) + 1});
             }
         }
@@ -99,7 +106,7 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
         size_t i = N, j = M;
         while (i > 0 || j > 0) {
             if (i > 0 && j > 0 &&
-                Cell(i, j) == Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0 : 1)) {
+                Cell(i, j) == Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0u : 1u)) {
                 Here[--i] = C[--j];
             } else if (i > 0 && Cell(i, j) == Cell(i - 1, j) + 1) {
                 --i; // the candidate has nothing here
