@@ -580,6 +580,10 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
     case TRecognizer::TStatus::TooLarge:
         ReplyDetail(ARes, 413, "画像が大きすぎます");
         return;
+    case TRecognizer::TStatus::TimedOut:
+        ReplyDetail(ARes, 422,
+                    "画像を時間内に読み取れませんでした（文字のない細かな模様は読めません）");
+        return;
     case TRecognizer::TStatus::Unavailable:
         ReplyDetail(ARes, 503,
                     "文字認識を使えません（tesseract の jpn と eng の言語データがありません）");

@@ -5,12 +5,15 @@
 #include <dlfcn.h>
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 #include <QRegularExpression>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -40,13 +43,29 @@ void KeepRecognitionOnThisThread() {
     }
 }
 
-// The page's lines with where they are and how sure the engine is of each.
-TPageReading ReadPage(tesseract::TessBaseAPI& AEngine, Pix* APage) {
+using TClock = std::chrono::steady_clock;
+
+// The page's lines with where they are and how sure the engine is of each. Null when the
+// engine did not finish by ADeadline.
+std::optional<TPageReading> ReadPage(tesseract::TessBaseAPI& AEngine, Pix* APage,
+                                     TClock::time_point ADeadline) {
+    const auto Left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(ADeadline - TClock::now()).count();
+    if (Left <= 0) {
+        return std::nullopt;
+    }
+    tesseract::ETEXT_DESC Monitor;
+    Monitor.set_deadline_msecs(static_cast<int32_t>(Left));
     TPageReading Reading;
     AEngine.SetImage(APage);
-    if (AEngine.Recognize(nullptr) != 0) {
+    const bool Recognised = AEngine.Recognize(&Monitor) == 0;
+    if (Monitor.deadline_exceeded()) {
         AEngine.Clear();
-        return Reading;
+        return std::nullopt;
+    }
+    if (!Recognised) {
+        AEngine.Clear();
+        return Reading; // nothing the engine could read
     }
     Reading.Confidence = static_cast<float>(AEngine.MeanTextConf());
     const std::unique_ptr<tesseract::ResultIterator> Line(AEngine.GetIterator());
@@ -202,14 +221,22 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     // Every copy is read by every reader. The readings are shared out between this engine and
     // another one that is idle, if any: each takes the next reading as it finishes one.
     const size_t Readers = Engine.size();
+    const TClock::time_point Deadline =
+        TClock::now() + std::chrono::milliseconds(FSettings.DeadlineMs);
     std::vector<TPageReading> Readings(Pages.size() * Readers);
     std::atomic<size_t> Next{0};
+    std::atomic<bool> Failed{false};
     const auto Read = [&](TEngine& AEngine) {
         if (FSettings.SingleCore) {
             KeepRecognitionOnThisThread();
         }
-        for (size_t i = Next++; i < Readings.size(); i = Next++) {
-            Readings[i] = ReadPage(*AEngine[i % Readers], Pages[i / Readers].get());
+        for (size_t i = Next++; i < Readings.size() && !Failed; i = Next++) {
+            if (auto Reading =
+                    ReadPage(*AEngine[i % Readers], Pages[i / Readers].get(), Deadline)) {
+                Readings[i] = std::move(*Reading);
+            } else {
+                Failed = true;
+            }
         }
     };
     TEngine Helper = Readings.size() > 1 ? TryAcquireIdle() : TEngine();
@@ -228,6 +255,10 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     Release(std::move(Engine));
     if (!Helper.empty()) {
         Release(std::move(Helper));
+    }
+    // A page read in part would pass for the whole page.
+    if (Failed) {
+        return TStatus::TimedOut;
     }
     AText = TidyText(MergeReadings(Readings).c_str());
     return TStatus::Ok;

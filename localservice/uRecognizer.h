@@ -24,12 +24,15 @@ struct TRecognitionSettings {
     // Each request on one core. Off, Tesseract's OpenMP teams take both cores for one request
     // and spend most of it waiting (kept to measure against).
     bool SingleCore = true;
+    // All of a request's readings together. A picture that keeps the engines longer (noise
+    // read as thousands of characters) fails instead of holding them; pages take a second.
+    int DeadlineMs = 60'000;
     TPreparationSettings Preparation;
 };
 
 class TRecognizer {
 public:
-    enum class TStatus { Ok, Empty, Undecodable, TooLarge, Unavailable };
+    enum class TStatus { Ok, Empty, Undecodable, TooLarge, Unavailable, TimedOut };
 
     // At most AMaxEngines engines, each used by one request at a time.
     explicit TRecognizer(size_t AMaxEngines, TRecognitionSettings ASettings = {});
