@@ -56,8 +56,6 @@ QChar FoldConfusion(QChar APlain) {
     case 0x0263: // ɣ
     case 0x03B3: // γ
         return QChar(0x03B3);
-    case u'6': // "TG" read as "T6"
-        return u'g';
     // Kana and kanji that print alike
     case 0x3078:              // へ
         return QChar(0x30D8); // ヘ
@@ -132,7 +130,13 @@ TFoldedText FoldForMatching(QStringView AText) {
 
     const auto Append = [&](QChar AChar, qsizetype AStart, qsizetype AEnd) {
         const QChar Plain = PlainOf(AChar);
-        const QChar Folded = FoldConfusion(Plain);
+        QChar Folded = FoldConfusion(Plain);
+        // A 6 read for G ("T6" for TG), only right after a letter of the same word: a value
+        // must never start a name ("ALT 61 U/L" holds no "GLU").
+        if (Plain == u'6' && !Out.Plain.isEmpty() && IsAsciiLetter(Out.Plain.back()) &&
+            Out.End.back() == AStart) {
+            Folded = u'g';
+        }
         const bool Stroke = IsStroke(Plain);
         if (Folded == u'1' && (Stroke || PreviousIsStroke) && !Out.Folded.isEmpty() &&
             Out.Folded.back() == u'1' && Out.End.back() == AStart) {

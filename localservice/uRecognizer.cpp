@@ -202,62 +202,88 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     if (static_cast<long long>(Width) * Height > kMaxPixels) {
         return TStatus::TooLarge;
     }
-    TPixPtr Image(pixReadMem(Data, AImage.size()));
-    if (!Image) {
-        return TStatus::Undecodable;
-    }
-    std::vector<TPixPtr> Pages;
-    if (FSettings.Prepare) {
-        Pages = PreparePage(Image.get(), FSettings.Preparation);
-    }
-    if (Pages.empty()) {
-        Pages.push_back(std::move(Image));
-    }
-
+    // Decoding and preparing take memory and time in proportion to the picture, so they wait
+    // for an engine like the reading does: at most as many pictures at once as engines.
     TEngine Engine = Acquire();
     if (Engine.empty()) {
         return TStatus::Unavailable;
     }
-    // Every copy is read by every reader. The readings are shared out between this engine and
-    // another one that is idle, if any: each takes the next reading as it finishes one.
-    const size_t Readers = Engine.size();
+    TStatus Status = TStatus::TooLarge;
+    try {
+        Status = ReadWith(Engine, Data, AImage.size(), AText);
+    } catch (const std::bad_alloc&) {
+        AText.clear();
+    }
+    Release(std::move(Engine));
+    return Status;
+}
+
+TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char* AData,
+                                           size_t ASize, std::string& AText) {
+    std::vector<TPixPtr> Pages;
+    {
+        TPixPtr Image(pixReadMem(AData, ASize));
+        if (!Image) {
+            return TStatus::Undecodable;
+        }
+        if (FSettings.Prepare) {
+            Pages = PreparePage(Image.get(), FSettings.Preparation);
+        }
+        if (Pages.empty()) {
+            Pages.push_back(std::move(Image));
+        }
+    }
+
+    // Every copy is read by every reader. The copies are shared out between this engine and
+    // another one that is idle, if any: each takes the next copy as it finishes one, so that
+    // no copy is ever in two threads (Tesseract and Leptonica change a picture's reference
+    // count and, for some pictures, its pixels when they read it).
+    const size_t Readers = AEngine.size();
     const TClock::time_point Deadline =
         TClock::now() + std::chrono::milliseconds(FSettings.DeadlineMs);
     std::vector<TPageReading> Readings(Pages.size() * Readers);
     std::atomic<size_t> Next{0};
-    std::atomic<bool> Failed{false};
-    const auto Read = [&](TEngine& AEngine) {
+    std::atomic<bool> TimedOut{false};
+    std::atomic<bool> OutOfMemory{false};
+    const auto Read = [&](TEngine& AReaders) {
         if (FSettings.SingleCore) {
             KeepRecognitionOnThisThread();
         }
-        for (size_t i = Next++; i < Readings.size() && !Failed; i = Next++) {
-            if (auto Reading =
-                    ReadPage(*AEngine[i % Readers], Pages[i / Readers].get(), Deadline)) {
-                Readings[i] = std::move(*Reading);
-            } else {
-                Failed = true;
+        try {
+            for (size_t Page = Next++; Page < Pages.size() && !TimedOut; Page = Next++) {
+                for (size_t r = 0; r < Readers && !TimedOut; ++r) {
+                    if (auto Reading = ReadPage(*AReaders[r], Pages[Page].get(), Deadline)) {
+                        Readings[Page * Readers + r] = std::move(*Reading);
+                    } else {
+                        TimedOut = true;
+                    }
+                }
             }
+        } catch (const std::bad_alloc&) {
+            OutOfMemory = true;
+            TimedOut = true; // the other thread stops too
         }
     };
-    TEngine Helper = Readings.size() > 1 ? TryAcquireIdle() : TEngine();
-    std::thread HelperThread;
-    if (!Helper.empty()) {
-        try {
-            HelperThread = std::thread(Read, std::ref(Helper));
-        } catch (const std::system_error&) {
-            // No thread to be had: this one reads everything.
+    TEngine Helper = Pages.size() > 1 ? TryAcquireIdle() : TEngine();
+    {
+        std::jthread HelperThread;
+        if (!Helper.empty()) {
+            try {
+                HelperThread = std::jthread(Read, std::ref(Helper));
+            } catch (const std::system_error&) {
+                // No thread to be had: this one reads everything.
+            }
         }
+        Read(AEngine);
     }
-    Read(Engine);
-    if (HelperThread.joinable()) {
-        HelperThread.join();
-    }
-    Release(std::move(Engine));
     if (!Helper.empty()) {
         Release(std::move(Helper));
     }
+    if (OutOfMemory) {
+        return TStatus::TooLarge;
+    }
     // A page read in part would pass for the whole page.
-    if (Failed) {
+    if (TimedOut) {
         return TStatus::TimedOut;
     }
     AText = TidyText(MergeReadings(Readings).c_str());

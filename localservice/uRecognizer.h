@@ -42,8 +42,9 @@ public:
     // Leptonica reads). Blocks while every engine is busy.
     TStatus Recognize(std::string_view AImage, std::string& AText);
 
-    // Loads every engine on a thread of its own, so that no request waits for the language
-    // data; a request reads with a second engine too when one is idle.
+    // Loads every engine on a thread of its own, so that requests do not wait for the
+    // language data (one that comes meanwhile loads an engine itself); a request reads with a
+    // second engine too when one is idle.
     void Preload();
     void WaitForPreload();
 
@@ -56,6 +57,8 @@ private:
     using TEngine = std::vector<TReader>;
 
     TEngine Load() const;
+    TStatus ReadWith(TEngine& AEngine, const unsigned char* AData, size_t ASize,
+                     std::string& AText);
     TEngine Acquire();
     TEngine TryAcquireIdle();
     void Release(TEngine AEngine);

@@ -378,6 +378,9 @@ private slots:
                                          << QStringList{"MCH|30.1|pg", "MCHC|33.0|%"};
         QTest::newRow("CRP is not Cr")
             << QStringLiteral("CRP 0.12 mg/dL") << QStringList{"CRP|0.12|mg/dL"};
+        QTest::newRow("a value starting with 6 is not a name")
+            << QStringLiteral("ALT 61 U/L\nAST 61U/L\nCK 6lU/L")
+            << QStringList{"AST|61|U/L", "ALT|61|U/L", "CK|6|lU/L"};
         QTest::newRow("a 6 beside a name is a value")
             << QStringLiteral("TG6 mg/dL\nCr 6") << QStringList{"Cr|6|", "TG|6|mg/dL"};
         QTest::newRow("one-letter words are not a name")
