@@ -54,8 +54,7 @@ TPixPtr InkOf(Pix* AGrey) {
 // connected pieces, leaving out table rules. Kanji break into several pieces, so the median
 // would be too low; 0 when the page holds too few pieces to tell.
 float TextHeight(Pix* AInk) {
-    l_int32 Width = 0, Height = 0, Depth = 0;
-    pixGetDimensions(AInk, &Width, &Height, &Depth);
+    const l_int32 Height = pixGetHeight(AInk);
     TBoxaPtr Boxes(pixConnCompBB(AInk, 8));
     if (!Boxes) {
         return 0;
@@ -95,6 +94,15 @@ TPixPtr RulesOf(Pix* AGrey, int ALength) {
     }
     pixOpenBrick(Across.get(), Across.get(), ALength, 1);
     pixOpenBrick(Down.get(), Down.get(), 1, ALength);
+    // Rules are thin; a long dark band (a header printed white on black) is not one, and its
+    // text stays.
+    const int Thick = std::max(3, ALength / 32) | 1;
+    if (TPixPtr Bands{pixOpenBrick(nullptr, Across.get(), 1, Thick)}) {
+        pixSubtract(Across.get(), Across.get(), Bands.get());
+    }
+    if (TPixPtr Bands{pixOpenBrick(nullptr, Down.get(), Thick, 1)}) {
+        pixSubtract(Down.get(), Down.get(), Bands.get());
+    }
     pixOr(Across.get(), Across.get(), Down.get());
     pixDilateBrick(Across.get(), Across.get(), 5, 5);
     return Across;
@@ -111,21 +119,23 @@ std::vector<TPixPtr> PreparePage(Pix* APage, const TPreparationSettings& ASettin
         return Pages;
     }
 
-    // Scaled first, so that everything after works at the size the engine reads.
+    // Scaled first, so that everything after works at the size the engine reads; never past
+    // the size cap, whether or not the text could be measured.
+    const double Pixels = static_cast<double>(pixGetWidth(Page.get())) *
+                          static_cast<double>(pixGetHeight(Page.get()));
+    const float Largest = static_cast<float>(std::sqrt(kMaxPreparedPixels / Pixels));
+    float Scale = std::min(1.0f, Largest);
     if (TPixPtr Ink = InkOf(Page.get())) {
         if (const float Height = TextHeight(Ink.get()); Height > 0) {
-            const double Pixels = static_cast<double>(pixGetWidth(Page.get())) *
-                                  static_cast<double>(pixGetHeight(Page.get()));
-            const float Largest = static_cast<float>(std::sqrt(kMaxPreparedPixels / Pixels));
-            const float Scale = std::min(
+            Scale = std::min(
                 std::clamp(static_cast<float>(ASettings.TextHeight) / Height, kMinScale, kMaxScale),
                 Largest);
-            if (std::abs(Scale - 1) > kScaleTolerance) {
-                if (TPixPtr Scaled{pixScale(Page.get(), Scale, Scale)}) {
-                    Page = std::move(Scaled);
-                    Report.Scale = Scale;
-                }
-            }
+        }
+    }
+    if (std::abs(Scale - 1) > kScaleTolerance || Largest < 1) {
+        if (TPixPtr Scaled{pixScale(Page.get(), Scale, Scale)}) {
+            Page = std::move(Scaled);
+            Report.Scale = Scale;
         }
     }
 
