@@ -77,6 +77,9 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
     }
     const std::u32string P = Symbols(Pivot->Text);
     const size_t N = P.size();
+    if ((N + 1) * (N + 1) > kMostAlignmentCells) {
+        return Pivot->Text;
+    }
     using TBallot = std::map<std::u32string, float>;
     std::vector<TBallot> At(N);         // what stands at the pivot's character j
     std::vector<TBallot> Before(N + 1); // what is inserted before it (at N: after the last)
@@ -111,8 +114,11 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
             } else if (i > 0 && Cell(i, j) == Cell(i - 1, j) + 1) {
                 --i; // the candidate has nothing here
             } else {
-                Inserted[i].insert(Inserted[i].begin(), C[--j]);
+                Inserted[i] += C[--j]; // backwards; turned round below
             }
+        }
+        for (std::u32string& Run : Inserted) {
+            std::reverse(Run.begin(), Run.end());
         }
         for (size_t k = 0; k < N; ++k) {
             At[k][Here[k]] += Candidate->Confidence;

@@ -5,7 +5,7 @@
 //
 //   bench_recognition [--repeat N] [--text-height PX] [--contrasts G,G,...]
 //                     [--languages L,L,...] [--reference-languages L] [--save DIR]
-//                     [--only NAME-PART] [--no-reference]
+//                     [--only NAME-PART] [--no-reference] [--show-text]
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -50,7 +50,8 @@ std::string Joined(const std::vector<std::string>& AParts) {
     return Out;
 }
 
-TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARepeat) {
+TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARepeat,
+                    bool AShowText) {
     TPageResult Result;
     std::string Text;
     std::vector<double> Times;
@@ -86,14 +87,14 @@ TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARep
     Result.InstitutionRight =
         ComparableText(Extraction.Institution) == ComparableText(APage.Institution);
     Result.DateRight = Extraction.ExamDate == APage.ExamDate;
-    if (qEnvironmentVariableIsSet("BENCH_SHOW_TEXT")) {
+    if (AShowText) {
         std::printf("---- %s\n%s\n----\n", qPrintable(APage.Name), Text.c_str());
     }
     return Result;
 }
 
 TRun RunAll(const std::string& ATitle, const TRecognitionSettings& ASettings,
-            const std::vector<TReportPage>& APages, int ARepeat) {
+            const std::vector<TReportPage>& APages, int ARepeat, bool AShowText) {
     TRun Run;
     Run.Title = ATitle;
     // As scanlume-local has them: two engines, loaded before the first request.
@@ -107,7 +108,7 @@ TRun RunAll(const std::string& ATitle, const TRecognitionSettings& ASettings,
         {APages.front().Jpeg.constData(), static_cast<size_t>(APages.front().Jpeg.size())}, Text);
     Run.LoadMilliseconds = static_cast<double>(Timer.nsecsElapsed()) / 1e6;
     for (const TReportPage& Page : APages) {
-        Run.Pages.push_back(Measure(Recognizer, Page, ARepeat));
+        Run.Pages.push_back(Measure(Recognizer, Page, ARepeat, AShowText));
     }
     return Run;
 }
@@ -166,6 +167,7 @@ int main(int AArgc, char** AArgv) {
     QString SaveDir;
     QString Only;
     bool Reference = true;
+    bool ShowText = false;
     const QStringList Args = App.arguments();
     for (qsizetype i = 1; i < Args.size(); ++i) {
         const QString& A = Args[i];
@@ -188,6 +190,8 @@ int main(int AArgc, char** AArgv) {
             AsSent.Languages = {Args[++i].toStdString()};
         } else if (A == u"--only" && HasValue) {
             Only = Args[++i];
+        } else if (A == u"--show-text") {
+            ShowText = true;
         } else if (A == u"--no-reference") {
             Reference = false;
         } else if (A == u"--save" && HasValue) {
@@ -231,13 +235,13 @@ int main(int AArgc, char** AArgv) {
                 Pages.size(), Repeat);
     const TRun Before = Reference
                             ? RunAll("as sent (" + Joined(AsSent.Languages) + ", no preparation)",
-                                     AsSent, Pages, Repeat)
+                                     AsSent, Pages, Repeat, false)
                             : TRun{};
     if (Reference) {
         Print(Before, Pages);
     }
     const TRun After =
-        RunAll("prepared (" + Joined(Prepared.Languages) + ")", Prepared, Pages, Repeat);
+        RunAll("prepared (" + Joined(Prepared.Languages) + ")", Prepared, Pages, Repeat, ShowText);
     Print(After, Pages);
 
     std::printf("\n%-10s %-10s %8s %9s %9s %9s\n", "pages", "run", "chars", "items", "ms/page",
