@@ -156,7 +156,8 @@ private slots:
         QVERIFY2(Pixels <= 24.5e6, qPrintable(QString::number(Pixels)));
     }
 
-    // The table's rules are gone from the clean and the degraded photo alike; the text stays.
+    // The table's rules are gone from the clean and the degraded photo alike (that the text
+    // stays, the reports test shows: it reads every value of these pages).
     void rulesRemoved_data() {
         QTest::addColumn<QString>("page");
         QTest::newRow("clean") << QStringLiteral("table-sans-30px/clean");
