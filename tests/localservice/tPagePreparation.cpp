@@ -157,7 +157,7 @@ private slots:
     }
 
     // The table's rules are gone from the clean and the degraded photo alike (that the text
-    // stays, the reports test shows: it reads every value of these pages).
+    // stays, the reports test shows: it reads these pages' text and values).
     void rulesRemoved_data() {
         QTest::addColumn<QString>("page");
         QTest::newRow("clean") << QStringLiteral("table-sans-30px/clean");
