@@ -102,9 +102,7 @@ TRecognizer::TRecognizer(size_t AMaxEngines, TRecognitionSettings ASettings)
 }
 
 TRecognizer::~TRecognizer() {
-    if (FPreloading.joinable()) {
-        FPreloading.join();
-    }
+    WaitForPreload();
 }
 
 void TRecognizer::Preload() {

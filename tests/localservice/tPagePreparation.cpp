@@ -18,14 +18,6 @@ TPixPtr Decode(const QByteArray& AJpeg) {
         pixReadMem(reinterpret_cast<const l_uint8*>(AJpeg.constData()), size_t(AJpeg.size())));
 }
 
-QByteArray Jpeg(const QImage& AImage) {
-    QByteArray Bytes;
-    QBuffer Buffer(&Bytes);
-    Buffer.open(QIODevice::WriteOnly);
-    AImage.save(&Buffer, "JPG", 90);
-    return Bytes;
-}
-
 // The first of the prepared pages, or null.
 TPixPtr Prepared(Pix* APhoto, const TPreparationSettings& ASettings,
                  TPreparationReport* AReport = nullptr) {
@@ -47,7 +39,7 @@ QByteArray Transformed(const QByteArray& APage, double AScale, double ADegrees) 
     Painter.translate(-Page.width() / 2.0, -Page.height() / 2.0);
     Painter.drawImage(0, 0, Page);
     Painter.end();
-    return Jpeg(Out);
+    return EncodeJpeg(Out, 90);
 }
 
 // The longest run of dark pixels along any row, after preparation.
@@ -245,7 +237,7 @@ private slots:
             Painter.drawText(70, 170 + 50 * Line, QStringLiteral("AST 25 U/L 13-30"));
         }
         Painter.end();
-        TPixPtr Photo = Decode(Jpeg(Page));
+        TPixPtr Photo = Decode(EncodeJpeg(Page, 90));
         TPreparationSettings Settings;
         TPreparationReport Report;
         TPixPtr Ready = Prepared(Photo.get(), Settings, &Report);

@@ -7,7 +7,12 @@
 class TRecognizerTest : public QObject {
     Q_OBJECT
 
+private:
+    std::vector<TReportPage> FPages;
+
 private slots:
+    void initTestCase() { FPages = MakeReportPages(); }
+
     // A page read in time gives its text; a page the engines cannot finish in time gives
     // nothing rather than the part they read.
     void deadline_data() {
@@ -20,8 +25,7 @@ private slots:
     void deadline() {
         QFETCH(int, deadlineMs);
         QFETCH(bool, inTime);
-        const std::vector<TReportPage> Pages = MakeReportPages();
-        const QByteArray& Jpeg = Pages.front().Jpeg;
+        const QByteArray& Jpeg = FPages.front().Jpeg;
         TRecognitionSettings Settings;
         Settings.DeadlineMs = deadlineMs;
         TRecognizer Recognizer(2, Settings);

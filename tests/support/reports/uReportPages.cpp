@@ -281,6 +281,8 @@ QImage Degrade(const QImage& AClean, int APixelSize, unsigned ASeed) {
     return Photo;
 }
 
+} // namespace
+
 QByteArray EncodeJpeg(const QImage& AImage, int AQuality) {
     QByteArray Jpeg;
     QBuffer Buffer(&Jpeg);
@@ -288,8 +290,6 @@ QByteArray EncodeJpeg(const QImage& AImage, int AQuality) {
     AImage.save(&Buffer, "JPG", AQuality);
     return Jpeg;
 }
-
-} // namespace
 
 std::vector<TReportPage> MakeReportPages() {
     std::vector<TReportPage> Pages;

@@ -20,8 +20,12 @@ struct TReportPage {
     std::vector<std::pair<QString, QString>> Values;
 };
 
+class QImage;
+
 // Every layout, clean then degraded.
 std::vector<TReportPage> MakeReportPages();
+
+QByteArray EncodeJpeg(const QImage& AImage, int AQuality);
 
 // The text compared as a reader would: NFKC, every blank removed.
 QString ComparableText(const QString& AText);
