@@ -63,6 +63,44 @@ std::string Utf8(const std::u32string& ASymbols) {
     return QString::fromStdU32String(Text).toStdString();
 }
 
+// A letter that the engine reads for a digit, standing in a field that is otherwise a number
+// ("12S", "S.8"), gives way to the digit that other readings saw at that place: a value is
+// worth more than a letter that no item name or unit puts there. Without such a reading the
+// letter stays, and extraction refuses the field rather than taking a number cut short.
+void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APivotColumn,
+                           const std::vector<std::map<std::u32string, float>>& AAt) {
+    const auto IsDigit = [](char32_t C) { return C >= U'0' && C <= U'9'; };
+    const auto IsBlank = [](char32_t C) { return C == U' ' || C == kColumnGap; };
+    static const std::u32string DigitLike = U"SsOoDQlIi|BZzGbgqT";
+    for (size_t i = 0; i < AOut.size(); ++i) {
+        if (DigitLike.find(AOut[i]) == std::u32string::npos || APivotColumn[i] >= AAt.size()) {
+            continue;
+        }
+        size_t Start = i, End = i + 1;
+        while (Start > 0 && !IsBlank(AOut[Start - 1])) {
+            --Start;
+        }
+        while (End < AOut.size() && !IsBlank(AOut[End])) {
+            ++End;
+        }
+        bool Number = true, HasDigit = false;
+        for (size_t j = Start; j < End && Number; ++j) {
+            HasDigit = HasDigit || IsDigit(AOut[j]);
+            Number = j == i || IsDigit(AOut[j]) || AOut[j] == U'.' || AOut[j] == U',';
+        }
+        if (!Number || !HasDigit) {
+            continue;
+        }
+        float BestVotes = 0;
+        for (const auto& [Option, Votes] : AAt[APivotColumn[i]]) {
+            if (Option.size() == 1 && IsDigit(Option.front()) && Votes > BestVotes) {
+                AOut[i] = Option.front();
+                BestVotes = Votes;
+            }
+        }
+    }
+}
+
 // The characters the readings of one line agree on. The surest reading is the pivot; every
 // other one is aligned to it (fewest edits), and at each of the pivot's characters and in each
 // gap between them the readings vote for what stands there, each with its confidence. So two
@@ -140,15 +178,20 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
         return *Best;
     };
     std::u32string Out;
+    std::vector<size_t> PivotColumn; // for each character of Out: its pivot character, or N
     for (size_t k = 0; k <= N; ++k) {
-        Out += Winner(Before[k], {});
+        const std::u32string Inserted = Winner(Before[k], {});
+        Out += Inserted;
+        PivotColumn.insert(PivotColumn.end(), Inserted.size(), N);
         if (k < N) {
-            Out += Winner(At[k], std::u32string(1, P[k]));
+            const std::u32string Here = Winner(At[k], std::u32string(1, P[k]));
+            Out += Here;
+            PivotColumn.insert(PivotColumn.end(), Here.size(), k);
         }
     }
+    PreferDigitsInNumbers(Out, PivotColumn, At);
     return Utf8(Out);
 }
-
 } // namespace
 
 std::string MergeReadings(const std::vector<TPageReading>& AReadings) {

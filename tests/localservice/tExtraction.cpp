@@ -246,6 +246,10 @@ private slots:
         QTest::newRow("flag and unit attached to the value")
             << false << QStringLiteral("AST 35H U/L 13-30\n血糖 98mg/dL (73-109)")
             << QStringList{"AST|35|U/L|13-30|H", "BS|98|mg/dL|73-109|"};
+        QTest::newRow("a digit misread as a letter leaves no value")
+            << false
+            << QStringLiteral("LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nBS 9l\nAST 35H U/L")
+            << QStringList{"AST|35|U/L||H"};
         QTest::newRow("flag attached to the range")
             << false << QStringLiteral("HbA1c 6.4% 4.9-6.0H\nAST 10 U/L 13-30L")
             << QStringList{"AST|10|U/L|13-30|L", "HbA1c|6.4|%|4.9-6.0|H"};
@@ -352,6 +356,8 @@ private slots:
         QTest::newRow("kanji for katakana")
             << QStringLiteral("クレアチ二ン 0.84 mg/dL\nト口ポニン 0.01")
             << QStringList{"Cr|0.84|mg/dL"};
+        QTest::newRow("kanji misread for 糖")
+            << QStringLiteral("血精 112 mg/dL\n尿縛 (-)") << QStringList{"BS|112|mg/dL", "尿糖|(-)|"};
         QTest::newRow("misread names on one line")
             << QStringLiteral("AST 24 U/L  AIT 31 U/L  y-GTP 88 U/L")
             << QStringList{"AST|24|U/L", "ALT|31|U/L", "γ-GTP|88|U/L"};
@@ -383,6 +389,8 @@ private slots:
             << QStringList{"AST|61|U/L", "ALT|61|U/L", "CK|6|lU/L"};
         QTest::newRow("a 6 beside a name is a value")
             << QStringLiteral("TG6 mg/dL\nCr 6") << QStringList{"Cr|6|", "TG|6|mg/dL"};
+        QTest::newRow("血清 is not 血糖")
+            << QStringLiteral("血清 112 mg/dL\n血清鉄 80 μg/dL") << QStringList{"血清鉄|80|μg/dL"};
         QTest::newRow("one-letter words are not a name")
             << QStringLiteral("T B 0.8\nB S 98") << QStringList{};
         QTest::newRow("a misread letter does not end a name early")

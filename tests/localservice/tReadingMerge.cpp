@@ -41,6 +41,20 @@ private slots:
                                          {{Line("HbAlc 5.6 %", 80, 0)}, 80},
                                          {{Line("HbA1c 5.6 。%", 70, 0)}, 70}}
             << QStringLiteral("HbA1c 5.6 %\n");
+        QTest::newRow("a digit another reading saw beats a letter inside a number")
+            << std::vector<TPageReading>{{{Line("LDL 12S mg/dL S.8", 90, 0)}, 90},
+                                         {{Line("LDL 12S mg/dL S.8", 85, 0)}, 85},
+                                         {{Line("LDL 128 mg/dL 5.8", 40, 0)}, 40}}
+            << QStringLiteral("LDL 128 mg/dL 5.8\n");
+        QTest::newRow("letters of names and units stay")
+            << std::vector<TPageReading>{{{Line("TSH 2.5 IU/L 5O", 90, 0)}, 90},
+                                         {{Line("TSH 2.5 IU/L 5O", 85, 0)}, 85},
+                                         {{Line("T5H 2.5 1U/L 50", 40, 0)}, 40}}
+            << QStringLiteral("TSH 2.5 IU/L 50\n");
+        QTest::newRow("without a digit read there the letter stays")
+            << std::vector<TPageReading>{{{Line("LDL 12S", 90, 0)}, 90},
+                                         {{Line("LDL 12", 85, 0)}, 85}}
+            << QStringLiteral("LDL 12S\n");
         QTest::newRow("column gaps and Japanese")
             << std::vector<TPageReading>{{{Line("血糖      112  mg/dL", 80, 0)}, 80},
                                          {{Line("血精 112 mg/dL", 85, 0)}, 85},
