@@ -9,6 +9,7 @@
 
 #include "uExtraction.h"
 #include "uMultipart.h"
+#include "uNameCorrection.h"
 
 namespace {
 
@@ -588,6 +589,9 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
         ReplyDetail(ARes, 503,
                     "文字認識を使えません（tesseract の jpn と eng の言語データがありません）");
         return;
+    }
+    if (Mode == nullptr || Mode->Data.empty()) { // a lab report, not a prescription
+        Text = CorrectItemNames(QString::fromStdString(Text), FItems.Items(AAccount)).toStdString();
     }
     if (Notify) {
         FQueues.Push(AAccount, {kTextFilename, kTextContentType, Text});

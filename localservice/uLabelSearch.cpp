@@ -188,22 +188,26 @@ TLabelIndex::TLabelIndex(const std::vector<TExtractItem>& AItems) {
         for (const auto& Alias : AItems[i].Aliases) {
             Names << QString::fromStdString(Alias);
         }
-        for (const QString& Name : Names) {
+        for (qsizetype n = 0; n < Names.size(); ++n) {
+            const QString& Name = Names[n];
             // Separators are left out of labels; the search steps over a few in the text.
-            QString Label;
-            for (const QChar C : FoldForMatching(Name).Folded) {
-                if (!IsSeparator(C)) {
-                    Label.append(C);
+            const TFoldedText Folded = FoldForMatching(Name);
+            QString Label, Plain;
+            for (qsizetype k = 0; k < Folded.Folded.size(); ++k) {
+                if (!IsSeparator(Folded.Folded[k])) {
+                    Label.append(Folded.Folded[k]);
+                    Plain.append(Folded.Plain[k]);
                 }
             }
             if (!Label.isEmpty()) {
-                Add(Label, i);
+                Add(Label, Name, Plain, n == 0, i);
             }
         }
     }
 }
 
-void TLabelIndex::Add(const QString& AFolded, size_t AItem) {
+void TLabelIndex::Add(const QString& AFolded, const QString& ASpelling, const QString& APlain,
+                      bool AIsName, size_t AItem) {
     qint32 Node = 0;
     for (const QChar C : AFolded) {
         const quint64 Key = EdgeKey(Node, C);
@@ -218,6 +222,20 @@ void TLabelIndex::Add(const QString& AFolded, size_t AItem) {
     if (Label < 0) {
         Label = static_cast<qint32>(FItems.size());
         FItems.emplace_back();
+        FSpellings.emplace_back();
+        FPlainSpellings.emplace_back();
+        FNamed.push_back(false);
+    }
+    QStringList& Spellings = FSpellings[static_cast<size_t>(Label)];
+    if (AIsName && !FNamed[static_cast<size_t>(Label)]) {
+        FNamed[static_cast<size_t>(Label)] = true;
+        Spellings = QStringList{ASpelling};
+    } else if (!FNamed[static_cast<size_t>(Label)] && !Spellings.contains(ASpelling)) {
+        Spellings << ASpelling;
+    }
+    if (QStringList& Plains = FPlainSpellings[static_cast<size_t>(Label)];
+        !Plains.contains(APlain)) {
+        Plains << APlain;
     }
     std::vector<size_t>& Items = FItems[static_cast<size_t>(Label)];
     if (Items.empty() || Items.back() != AItem) {
@@ -271,13 +289,38 @@ qsizetype TLabelIndex::LongestAt(const TFoldedText& ALine, qsizetype APos, size_
     return Best;
 }
 
+bool TLabelIndex::LettersAsSpelled(const TFoldedText& ALine, qsizetype APos, qsizetype ALen,
+                                   size_t ALabel) const {
+    QString Read;
+    for (qsizetype k = APos; k < APos + ALen; ++k) {
+        if (!IsSeparator(ALine.Folded[k])) {
+            Read.append(ALine.Plain[k]);
+        }
+    }
+    for (const QString& Plain : FPlainSpellings[ALabel]) {
+        bool Same = Plain.size() == Read.size();
+        for (qsizetype k = 0; Same && k < Read.size(); ++k) {
+            Same = Read[k] == Plain[k] || !IsAsciiLetter(Read[k]) || !IsAsciiLetter(Plain[k]);
+        }
+        if (Same) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<TLabelMatch> TLabelIndex::Find(QStringView ALine) const {
     const TFoldedText Text = FoldForMatching(ALine);
     std::vector<TLabelMatch> Matches;
     qsizetype Pos = 0;
     while (Pos < Text.Folded.size()) {
         size_t Label = 0;
-        const qsizetype Len = MayStartAt(Text, Pos) ? LongestAt(Text, Pos, Label) : 0;
+        qsizetype Len = MayStartAt(Text, Pos) ? LongestAt(Text, Pos, Label) : 0;
+        // In two characters one misread letter makes another word ("ID" is not "LD"); a
+        // digit read for a letter ("T6") makes none.
+        if (Len > 0 && Len <= 2 && !LettersAsSpelled(Text, Pos, Len, Label)) {
+            Len = 0;
+        }
         if (Len > 0) {
             Matches.push_back({Text.Start[static_cast<size_t>(Pos)],
                                Text.End[static_cast<size_t>(Pos + Len - 1)], Label});

@@ -5,6 +5,7 @@
 // differences; positions are mapped back so that values are read from the text as printed.
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <vector>
@@ -43,6 +44,10 @@ public:
 
     // The items of a label, in their own order.
     const std::vector<size_t>& Items(size_t ALabel) const { return FItems[ALabel]; }
+    // The names and aliases that fold to a label, as the items spell them; an item's name
+    // comes first, and only that, where one folds to the label: its aliases include
+    // misreadings ("y-GTP").
+    const QStringList& Spellings(size_t ALabel) const { return FSpellings[ALabel]; }
     size_t Count() const { return FItems.size(); }
 
     // Leftmost, then longest, non-overlapping occurrences in a line that stand as words of
@@ -54,11 +59,18 @@ private:
     static quint64 EdgeKey(qint32 ANode, QChar AChar) {
         return (static_cast<quint64>(ANode) << 16) | AChar.unicode();
     }
-    void Add(const QString& AFolded, size_t AItem);
+    void Add(const QString& AFolded, const QString& ASpelling, const QString& APlain, bool AIsName,
+             size_t AItem);
+    // Whether the letters of a two-character match are those of one of its label's spellings.
+    bool LettersAsSpelled(const TFoldedText& ALine, qsizetype APos, qsizetype ALen,
+                          size_t ALabel) const;
     // The folded length of the longest label at APos that ends where a word may end, or 0.
     qsizetype LongestAt(const TFoldedText& ALine, qsizetype APos, size_t& ALabel) const;
 
     QHash<quint64, qint32> FEdges; // (node, character) to the next node
     std::vector<qint32> FLabelAt;  // per node: the label that ends there, or -1
     std::vector<std::vector<size_t>> FItems;
+    std::vector<QStringList> FSpellings;
+    std::vector<bool> FNamed;                 // per label: whether an item's name folds to it
+    std::vector<QStringList> FPlainSpellings; // the same, unfolded, without separators
 };

@@ -21,6 +21,7 @@
 
 #include "uCatalog.h"
 #include "uExtraction.h"
+#include "uNameCorrection.h"
 #include "uRecognizer.h"
 #include "uReportPages.h"
 
@@ -68,7 +69,8 @@ TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARep
     std::sort(Times.begin(), Times.end());
     Result.Milliseconds = Times[Times.size() / 2];
 
-    const QString Recognised = QString::fromStdString(Text);
+    // As the service answers a lab report's upload.
+    const QString Recognised = CorrectItemNames(QString::fromStdString(Text), DefaultItems());
     Result.Accuracy = CharacterAccuracy(APage.Text, Recognised);
     const TExtraction Extraction = ExtractLabValues(Recognised, DefaultItems());
     for (const auto& [Item, Value] : APage.Values) {
@@ -88,7 +90,7 @@ TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARep
         ComparableText(Extraction.Institution) == ComparableText(APage.Institution);
     Result.DateRight = Extraction.ExamDate == APage.ExamDate;
     if (AShowText) {
-        std::printf("---- %s\n%s\n----\n", qPrintable(APage.Name), Text.c_str());
+        std::printf("---- %s\n%s\n----\n", qPrintable(APage.Name), qPrintable(Recognised));
     }
     return Result;
 }

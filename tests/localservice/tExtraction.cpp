@@ -356,8 +356,8 @@ private slots:
         QTest::newRow("kanji for katakana")
             << QStringLiteral("クレアチ二ン 0.84 mg/dL\nト口ポニン 0.01")
             << QStringList{"Cr|0.84|mg/dL"};
-        QTest::newRow("kanji misread for 糖")
-            << QStringLiteral("血精 112 mg/dL\n尿縛 (-)") << QStringList{"BS|112|mg/dL", "尿糖|(-)|"};
+        QTest::newRow("kanji misread for 糖") << QStringLiteral("血精 112 mg/dL\n尿縛 (-)")
+                                              << QStringList{"BS|112|mg/dL", "尿糖|(-)|"};
         QTest::newRow("misread names on one line")
             << QStringLiteral("AST 24 U/L  AIT 31 U/L  y-GTP 88 U/L")
             << QStringList{"AST|24|U/L", "ALT|31|U/L", "γ-GTP|88|U/L"};
@@ -391,6 +391,8 @@ private slots:
             << QStringLiteral("TG6 mg/dL\nCr 6") << QStringList{"Cr|6|", "TG|6|mg/dL"};
         QTest::newRow("血清 is not 血糖")
             << QStringLiteral("血清 112 mg/dL\n血清鉄 80 μg/dL") << QStringList{"血清鉄|80|μg/dL"};
+        QTest::newRow("ID is not LD")
+            << QStringLiteral("患者ID 0123\nID: 4567\nLD 180") << QStringList{"LD|180|"};
         QTest::newRow("one-letter words are not a name")
             << QStringLiteral("T B 0.8\nB S 98") << QStringList{};
         QTest::newRow("a misread letter does not end a name early")

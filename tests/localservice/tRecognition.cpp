@@ -33,7 +33,8 @@ QByteArray RenderJpeg(const QStringList& ALines) {
     return Jpeg;
 }
 
-QByteArray UploadForm(const QByteArray& AJpeg, bool ANotify, const QByteArray& ABoundary) {
+QByteArray UploadForm(const QByteArray& AJpeg, bool ANotify, const QByteArray& ABoundary,
+                      const QByteArray& AMode = "prescription") {
     return "--" + ABoundary +
            "\r\n"
            "Content-Disposition: form-data; name=\"file\"; filename=\"region.jpg\"\r\n"
@@ -53,7 +54,9 @@ QByteArray UploadForm(const QByteArray& AJpeg, bool ANotify, const QByteArray& A
            "--" +
            ABoundary +
            "\r\n"
-           "Content-Disposition: form-data; name=\"mode\"\r\n\r\nprescription\r\n"
+           "Content-Disposition: form-data; name=\"mode\"\r\n\r\n" +
+           AMode +
+           "\r\n"
            "--" +
            ABoundary + "--\r\n";
 }
@@ -98,6 +101,33 @@ private slots:
         QCOMPARE(Item.Status, 200);
         QCOMPARE(Item.Header("X-Image-Filename"), QByteArray("result.txt"));
         QCOMPARE(QString::fromUtf8(Item.Body), Text);
+    }
+
+    // A lab report's text names its tests as the items spell them, whatever the engine read; a
+    // prescription's text stays as read.
+    void itemNamesOfLabReports_data() {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lab report") << QByteArray() << QStringLiteral("γ-GTP88U/L");
+        QTest::newRow("prescription") << QByteArray("prescription") << QStringLiteral("y-GTP88U/L");
+    }
+
+    void itemNamesOfLabReports() {
+        QFETCH(QByteArray, mode);
+        QFETCH(QString, expected);
+        const QByteArray Boundary = "----pictoport4567";
+        const auto Reply = FService.Call(
+            "POST", QStringLiteral("/api/image-jobs/upload"),
+            {{"Authorization", "Bearer " + FService.Token(kUser).toUtf8()},
+             {"Content-Type", "multipart/form-data; boundary=" + Boundary}},
+            UploadForm(RenderJpeg({QStringLiteral("y-GTP 88 U/L")}), false, Boundary, mode), 60000);
+        if (Reply.Status == 503) {
+            QSKIP("Tesseract language data jpn and eng is not installed");
+        }
+        QCOMPARE(Reply.Status, 200);
+        const QString Text =
+            QJsonDocument::fromJson(Reply.Body).object().value("extracted_text").toString();
+        QCOMPARE(WithoutBlanks(Text), expected);
     }
 };
 
