@@ -57,22 +57,22 @@ private slots:
     }
 
     // Per page: share of characters read right, default items found with their printed value,
-    // and whether the institution and the exam date must come out right. No value may come
-    // out wrong where the page reads clean.
+    // and whether the institution and the exam date must come out right. No value may ever
+    // come out wrong: a missing one is noticed, a wrong one goes into the chart.
     void readsReports_data() {
         QTest::addColumn<QString>("page");
         QTest::addColumn<double>("minAccuracy");
         QTest::addColumn<int>("minItems");
         QTest::addColumn<bool>("headerRight");
 
-        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.98 << 7 << true;
-        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.98 << 8 << true;
-        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.97 << 8 << true;
-        QTest::newRow("plain, clean") << "plain-sans-26px/clean" << 0.98 << 8 << true;
-        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.96 << 7 << true;
-        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.85 << 6 << false;
-        QTest::newRow("columns, degraded") << "columns-mono-48px/degraded" << 0.95 << 8 << true;
-        QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0.97 << 8 << true;
+        QTest::newRow("table, clean") << "table-sans-30px/clean" << 0.99 << 8 << true;
+        QTest::newRow("list, clean") << "list-serif-22px/clean" << 0.99 << 8 << true;
+        QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0.99 << 8 << true;
+        QTest::newRow("plain, clean") << "plain-sans-26px/clean" << 0.99 << 8 << true;
+        QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0.98 << 8 << true;
+        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0.88 << 8 << false;
+        QTest::newRow("columns, degraded") << "columns-mono-48px/degraded" << 0.97 << 8 << true;
+        QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0.98 << 8 << true;
     }
 
     void readsReports() {
@@ -106,7 +106,8 @@ private slots:
                 if (R.value("value").toString() == Printed) {
                     ++Found;
                 } else {
-                    QVERIFY2(Page->Degraded, qPrintable(Item + u'=' + R.value("value").toString()));
+                    QFAIL(qPrintable(QStringLiteral("wrong value ") + Item + u'=' +
+                                     R.value("value").toString()));
                 }
             }
         }
