@@ -149,10 +149,10 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
                 continue;
             }
             if (const auto M = ValuePrefixRe().match(Token); M.hasMatch()) {
-                // "12S" or "1O0" is a number with a digit misread as a letter, not 12 or 1 in
+                // "12S", "1O0" or "3]" is a number with a digit misread as a letter, not 12 or 1 in
                 // a unit: no value beats a wrong one.
                 static const QRegularExpression MisreadDigits(
-                    QStringLiteral("^[SOBZIl|][0-9SOBZIl|.,]*$"));
+                    QStringLiteral(R"(^[SOBZIl|!\]][0-9SOBZIl|!\].,]*$)"));
                 const QString Rest = M.captured(2);
                 if (MisreadDigits.match(Rest).hasMatch()) {
                     return std::nullopt;

@@ -71,7 +71,7 @@ void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APiv
                            const std::vector<std::map<std::u32string, float>>& AAt) {
     const auto IsDigit = [](char32_t C) { return C >= U'0' && C <= U'9'; };
     const auto IsBlank = [](char32_t C) { return C == U' ' || C == kColumnGap; };
-    static const std::u32string DigitLike = U"SsOoDQlIi|BZzGbgqT";
+    static const std::u32string DigitLike = U"SsOoDQlIi|!]BZzGbgqT";
     for (size_t i = 0; i < AOut.size(); ++i) {
         if (DigitLike.find(AOut[i]) == std::u32string::npos || APivotColumn[i] >= AAt.size()) {
             continue;

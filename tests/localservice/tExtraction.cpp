@@ -248,7 +248,8 @@ private slots:
             << QStringList{"AST|35|U/L|13-30|H", "BS|98|mg/dL|73-109|"};
         QTest::newRow("a digit misread as a letter leaves no value")
             << false
-            << QStringLiteral("LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nBS 9l\nAST 35H U/L")
+            << QStringLiteral(
+                   "LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nBS 9l\nALT 3] U/L\nAST 35H U/L")
             << QStringList{"AST|35|U/L||H"};
         QTest::newRow("flag attached to the range")
             << false << QStringLiteral("HbA1c 6.4% 4.9-6.0H\nAST 10 U/L 13-30L")

@@ -42,10 +42,10 @@ private slots:
                                          {{Line("HbA1c 5.6 。%", 70, 0)}, 70}}
             << QStringLiteral("HbA1c 5.6 %\n");
         QTest::newRow("a digit another reading saw beats a letter inside a number")
-            << std::vector<TPageReading>{{{Line("LDL 12S mg/dL S.8", 90, 0)}, 90},
-                                         {{Line("LDL 12S mg/dL S.8", 85, 0)}, 85},
-                                         {{Line("LDL 128 mg/dL 5.8", 40, 0)}, 40}}
-            << QStringLiteral("LDL 128 mg/dL 5.8\n");
+            << std::vector<TPageReading>{{{Line("LDL 12S mg/dL S.8 3]", 90, 0)}, 90},
+                                         {{Line("LDL 12S mg/dL S.8 3]", 85, 0)}, 85},
+                                         {{Line("LDL 128 mg/dL 5.8 31", 40, 0)}, 40}}
+            << QStringLiteral("LDL 128 mg/dL 5.8 31\n");
         QTest::newRow("letters of names and units stay")
             << std::vector<TPageReading>{{{Line("TSH 2.5 IU/L 5O", 90, 0)}, 90},
                                          {{Line("TSH 2.5 IU/L 5O", 85, 0)}, 85},
