@@ -120,7 +120,19 @@ QStringList Tokenize(const QString& ASegment) {
     return Tokens;
 }
 
+// What follows the digits of "12S", "1O0" or "3]5": a digit misread as a letter or a stroke,
+// so the number is not 12, 1 or 3 in some unit, and no value beats a wrong one. A stroke at
+// the end ("12|") is a table rule beside the number, which stands.
+bool IsMisreadNumber(const QString& ARest) {
+    static const QRegularExpression LookAlikes(
+        QStringLiteral(R"(^[SOBZlI|!\]][0-9SOBZlI|!\].,]*$)"));
+    static const QRegularExpression DigitOrLetter(QStringLiteral("[0-9SOBZ]"));
+    return LookAlikes.match(ARest).hasMatch() &&
+           (QStringLiteral("SOBZ").contains(ARest.front()) || ARest.contains(DigitOrLetter));
+}
+
 // The text after a label: value, unit, reference range and flag, in whatever column order.
+// Engaged with an empty value when the label's value is there but misread.
 std::optional<TLabResult> ParseValueColumns(QString ASegment) {
     // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
     // Needs a letter, so that "(-)" and "(+)" stay values.
@@ -149,13 +161,9 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
                 continue;
             }
             if (const auto M = ValuePrefixRe().match(Token); M.hasMatch()) {
-                // "12S", "1O0" or "3]" is a number with a digit misread as a letter, not 12 or 1 in
-                // a unit: no value beats a wrong one.
-                static const QRegularExpression MisreadDigits(
-                    QStringLiteral(R"(^[SOBZIl|!\]][0-9SOBZIl|!\].,]*$)"));
                 const QString Rest = M.captured(2);
-                if (MisreadDigits.match(Rest).hasMatch()) {
-                    return std::nullopt;
+                if (IsMisreadNumber(Rest)) {
+                    return TLabResult{}; // the label's value, unreadable
                 }
                 R.Value = M.captured(1);
                 if (!FlagOf(Rest).isEmpty()) {
@@ -378,7 +386,12 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             if (LabelDone[Matches[m].Label]) {
                 continue;
             }
+            // A misread value is this label's too: a later line ("前回 AST 40") must not stand
+            // in for it.
             LabelDone[Matches[m].Label] = true;
+            if (Result->Value.isEmpty()) {
+                continue;
+            }
             // Items that share a name or alias each take the same value.
             for (const size_t Item : Labels.Items(Matches[m].Label)) {
                 if (Found.count(Item) == 0) {

@@ -91,6 +91,19 @@ QChar FoldConfusion(QChar APlain) {
     }
 }
 
+// The character at AFolded's k-th place as the text has it, ASCII letters in their own case.
+QChar CasedAt(QStringView AText, const TFoldedText& AFolded, qsizetype k) {
+    const QChar Plain = AFolded.Plain[k];
+    if (!IsAsciiLetter(Plain)) {
+        return Plain;
+    }
+    QChar C = AText[AFolded.Start[static_cast<size_t>(k)]];
+    if (C.unicode() >= 0xFF21 && C.unicode() <= 0xFF5A) { // full-width Ａ to ｚ
+        C = QChar(static_cast<char16_t>(C.unicode() - 0xFEE0));
+    }
+    return IsAsciiLetter(C) ? C : Plain;
+}
+
 bool IsSeparator(QChar AFolded) {
     return AFolded == u' ' || AFolded == u'-';
 }
@@ -196,7 +209,7 @@ TLabelIndex::TLabelIndex(const std::vector<TExtractItem>& AItems) {
             for (qsizetype k = 0; k < Folded.Folded.size(); ++k) {
                 if (!IsSeparator(Folded.Folded[k])) {
                     Label.append(Folded.Folded[k]);
-                    Plain.append(Folded.Plain[k]);
+                    Plain.append(CasedAt(Name, Folded, k));
                 }
             }
             if (!Label.isEmpty()) {
@@ -264,9 +277,10 @@ qsizetype TLabelIndex::LongestAt(const TFoldedText& ALine, qsizetype APos, size_
             continue;
         }
         if (Gap > 0) {
-            // Past a separator comes the value, not the rest of a name: "LD 12" is not "LDL" 2.
+            // Past a blank comes the value, not the rest of a name: "LD 12" is not "LDL" 2. Past
+            // a dash, a name may go on in digits ("CA19-9"), where one does.
             if ((!GapHasDash && Matched < 2 && FirstIsAsciiLetter) ||
-                IsAsciiDigit(ALine.Plain[k])) {
+                (!GapHasDash && IsAsciiDigit(ALine.Plain[k]))) {
                 break;
             }
             Gap = 0;
@@ -289,18 +303,25 @@ qsizetype TLabelIndex::LongestAt(const TFoldedText& ALine, qsizetype APos, size_
     return Best;
 }
 
-bool TLabelIndex::LettersAsSpelled(const TFoldedText& ALine, qsizetype APos, qsizetype ALen,
-                                   size_t ALabel) const {
+bool TLabelIndex::LettersAsSpelled(QStringView AText, const TFoldedText& ALine, qsizetype APos,
+                                   qsizetype ALen, size_t ALabel) const {
     QString Read;
     for (qsizetype k = APos; k < APos + ALen; ++k) {
         if (!IsSeparator(ALine.Folded[k])) {
-            Read.append(ALine.Plain[k]);
+            Read.append(CasedAt(AText, ALine, k));
         }
     }
-    for (const QString& Plain : FPlainSpellings[ALabel]) {
-        bool Same = Plain.size() == Read.size();
+    // Letters match in either case, and a small l and a capital I print alike ("CI" is Cl);
+    // a capital L does not pass for an I.
+    const auto Alike = [](QChar ARead, QChar ASpelled) {
+        return !IsAsciiLetter(ARead) || !IsAsciiLetter(ASpelled) ||
+               ARead.toLower() == ASpelled.toLower() || (ARead == u'I' && ASpelled == u'l') ||
+               (ARead == u'l' && ASpelled == u'I');
+    };
+    for (const QString& Spelled : FPlainSpellings[ALabel]) {
+        bool Same = Spelled.size() == Read.size();
         for (qsizetype k = 0; Same && k < Read.size(); ++k) {
-            Same = Read[k] == Plain[k] || !IsAsciiLetter(Read[k]) || !IsAsciiLetter(Plain[k]);
+            Same = Alike(Read[k], Spelled[k]);
         }
         if (Same) {
             return true;
@@ -318,7 +339,8 @@ std::vector<TLabelMatch> TLabelIndex::Find(QStringView ALine) const {
         qsizetype Len = MayStartAt(Text, Pos) ? LongestAt(Text, Pos, Label) : 0;
         // In two characters one misread letter makes another word ("ID" is not "LD"); a
         // digit read for a letter ("T6") makes none.
-        if (Len > 0 && Len <= 2 && !LettersAsSpelled(Text, Pos, Len, Label)) {
+        if (Len > 0 && FPlainSpellings[Label].front().size() <= 2 &&
+            !LettersAsSpelled(ALine, Text, Pos, Len, Label)) {
             Len = 0;
         }
         if (Len > 0) {

@@ -61,9 +61,9 @@ private:
     }
     void Add(const QString& AFolded, const QString& ASpelling, const QString& APlain, bool AIsName,
              size_t AItem);
-    // Whether the letters of a two-character match are those of one of its label's spellings.
-    bool LettersAsSpelled(const TFoldedText& ALine, qsizetype APos, qsizetype ALen,
-                          size_t ALabel) const;
+    // Whether the letters of a match are those of one of its label's spellings.
+    bool LettersAsSpelled(QStringView AText, const TFoldedText& ALine, qsizetype APos,
+                          qsizetype ALen, size_t ALabel) const;
     // The folded length of the longest label at APos that ends where a word may end, or 0.
     qsizetype LongestAt(const TFoldedText& ALine, qsizetype APos, size_t& ALabel) const;
 
@@ -72,5 +72,5 @@ private:
     std::vector<std::vector<size_t>> FItems;
     std::vector<QStringList> FSpellings;
     std::vector<bool> FNamed;                 // per label: whether an item's name folds to it
-    std::vector<QStringList> FPlainSpellings; // the same, unfolded, without separators
+    std::vector<QStringList> FPlainSpellings; // the same, unfolded, without separators, cased
 };

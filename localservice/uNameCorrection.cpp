@@ -24,6 +24,23 @@ qsizetype EditDistance(QStringView A, QStringView B) {
     return Row.back();
 }
 
+// Whether a match is a word of its own, to be put right: nothing of a longer word follows it
+// ("血精液症" is no misread 血糖), and it neither starts nor ends inside a character that
+// stands for several ("㏀" is no K).
+bool StandsAlone(QStringView ALine, const TLabelMatch& AMatch) {
+    if (AMatch.End < ALine.size() && ALine[AMatch.End].isLetter()) {
+        return false;
+    }
+    const auto Single = [](QStringView AChar) {
+        return AChar.toString().normalized(QString::NormalizationForm_KC).size() == AChar.size();
+    };
+    const QStringView Read = ALine.mid(AMatch.Start, AMatch.End - AMatch.Start);
+    const qsizetype FirstSize = Read.front().isHighSurrogate() ? 2 : 1;
+    const qsizetype LastSize = Read.back().isLowSurrogate() ? 2 : 1;
+    return Read.size() >= FirstSize && Single(Read.first(FirstSize)) && Read.size() >= LastSize &&
+           Single(Read.last(LastSize));
+}
+
 } // namespace
 
 QString CorrectItemNames(const QString& AText, const std::vector<TExtractItem>& AItems) {
@@ -42,13 +59,20 @@ QString CorrectItemNames(const QString& AText, const std::vector<TExtractItem>& 
         qsizetype Copied = 0;
         for (const TLabelMatch& Match : Index.Find(Line)) {
             const QStringView Read = Line.mid(Match.Start, Match.End - Match.Start);
+            if (!StandsAlone(Line, Match)) {
+                continue;
+            }
             const QStringList& Spellings = Index.Spellings(Match.Label);
             const auto Nearest = std::min_element(
                 Spellings.cbegin(), Spellings.cend(), [&](const QString& A, const QString& B) {
                     return EditDistance(Read, A) < EditDistance(Read, B);
                 });
+            // Only the case apart is no misreading: "NA" (not available), "CA" of CA19-9.
+            if (Nearest == Spellings.cend() || Read.compare(*Nearest, Qt::CaseInsensitive) == 0) {
+                continue;
+            }
             Out += Line.mid(Copied, Match.Start - Copied);
-            Out += Nearest != Spellings.cend() ? QStringView(*Nearest) : Read;
+            Out += *Nearest;
             Copied = Match.End;
         }
         Out += Line.mid(Copied);

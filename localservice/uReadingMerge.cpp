@@ -33,6 +33,9 @@ constexpr char32_t kColumnGap = U'\t';
 // below this; a "line" of thousands of characters read from noise is not voted on.
 constexpr size_t kMostAlignmentCells = 1'000'000;
 
+// What the readings have at one place of the pivot, and their votes for each.
+using TBallot = std::map<std::u32string, float>;
+
 std::u32string Symbols(const std::string& AText) {
     const std::u32string Text = QString::fromStdString(AText).toStdU32String();
     std::u32string Out;
@@ -64,16 +67,22 @@ std::string Utf8(const std::u32string& ASymbols) {
 }
 
 // A letter that the engine reads for a digit, standing in a field that is otherwise a number
-// ("12S", "S.8"), gives way to the digit that other readings saw at that place: a value is
-// worth more than a letter that no item name or unit puts there. Without such a reading the
-// letter stays, and extraction refuses the field rather than taking a number cut short.
+// ("12S", "S.8"), gives way to a digit that other readings saw at that place with at least a
+// quarter of its votes (one stray reading does not make "B12" 812): a value is worth more than
+// a letter that no item name or unit puts there.
+// Strokes (l, I, |, ], !) only inside a number: at its edge a stroke may be a table rule, and
+// "35|" must not become 351. Without such a reading the letter stays, and extraction refuses
+// the field rather than taking a number cut short.
 void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APivotColumn,
-                           const std::vector<std::map<std::u32string, float>>& AAt) {
+                           const std::vector<TBallot>& AAt) {
     const auto IsDigit = [](char32_t C) { return C >= U'0' && C <= U'9'; };
     const auto IsBlank = [](char32_t C) { return C == U' ' || C == kColumnGap; };
-    static const std::u32string DigitLike = U"SsOoDQlIi|!]BZzGbgqT";
+    static const std::u32string Letters = U"SOBZ";
+    static const std::u32string Strokes = U"lI|]!";
     for (size_t i = 0; i < AOut.size(); ++i) {
-        if (DigitLike.find(AOut[i]) == std::u32string::npos || APivotColumn[i] >= AAt.size()) {
+        const bool Letter = Letters.find(AOut[i]) != std::u32string::npos;
+        const bool Stroke = Strokes.find(AOut[i]) != std::u32string::npos;
+        if ((!Letter && !Stroke) || APivotColumn[i] >= AAt.size()) {
             continue;
         }
         size_t Start = i, End = i + 1;
@@ -83,6 +92,9 @@ void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APiv
         while (End < AOut.size() && !IsBlank(AOut[End])) {
             ++End;
         }
+        if (Stroke && (i == Start || i + 1 == End)) {
+            continue;
+        }
         bool Number = true, HasDigit = false;
         for (size_t j = Start; j < End && Number; ++j) {
             HasDigit = HasDigit || IsDigit(AOut[j]);
@@ -91,9 +103,11 @@ void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APiv
         if (!Number || !HasDigit) {
             continue;
         }
-        float BestVotes = 0;
-        for (const auto& [Option, Votes] : AAt[APivotColumn[i]]) {
-            if (Option.size() == 1 && IsDigit(Option.front()) && Votes > BestVotes) {
+        const TBallot& Ballot = AAt[APivotColumn[i]];
+        const auto Read = Ballot.find(std::u32string(1, AOut[i]));
+        float BestVotes = (Read != Ballot.end() ? Read->second : 0) / 4;
+        for (const auto& [Option, Votes] : Ballot) {
+            if (Option.size() == 1 && IsDigit(Option.front()) && Votes >= BestVotes) {
                 AOut[i] = Option.front();
                 BestVotes = Votes;
             }
@@ -118,7 +132,6 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
     if ((N + 1) * (N + 1) > kMostAlignmentCells) {
         return Pivot->Text;
     }
-    using TBallot = std::map<std::u32string, float>;
     std::vector<TBallot> At(N);         // what stands at the pivot's character j
     std::vector<TBallot> Before(N + 1); // what is inserted before it (at N: after the last)
 

@@ -249,8 +249,11 @@ private slots:
         QTest::newRow("a digit misread as a letter leaves no value")
             << false
             << QStringLiteral(
-                   "LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nBS 9l\nALT 3] U/L\nAST 35H U/L")
+                   "LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nALT 3]5 U/L\nAST 35H U/L\n"
+                   "前回 LDL-C 140 ALT 40 TG 120")
             << QStringList{"AST|35|U/L||H"};
+        QTest::newRow("a table rule beside a value")
+            << false << QStringLiteral("AST 12| U/L") << QStringList{"AST|12|U/L||"};
         QTest::newRow("flag attached to the range")
             << false << QStringLiteral("HbA1c 6.4% 4.9-6.0H\nAST 10 U/L 13-30L")
             << QStringList{"AST|10|U/L|13-30|L", "HbA1c|6.4|%|4.9-6.0|H"};
@@ -383,6 +386,9 @@ private slots:
             << QStringLiteral("LD150 U/L") << QStringList{"LD|150|U/L"};
         QTest::newRow("MCH is not MCHC") << QStringLiteral("MCHC 33.0 %\nMCH 30.1 pg")
                                          << QStringList{"MCH|30.1|pg", "MCHC|33.0|%"};
+        QTest::newRow("CA19-9 and CA125 are not Ca")
+            << QStringLiteral("CA19-9 12.0 U/mL\nCA125 8 U/mL\nCa 9.2 mg/dL")
+            << QStringList{"カルシウム|9.2|mg/dL", "CA19-9|12.0|U/mL", "CA125|8|U/mL"};
         QTest::newRow("CRP is not Cr")
             << QStringLiteral("CRP 0.12 mg/dL") << QStringList{"CRP|0.12|mg/dL"};
         QTest::newRow("a value starting with 6 is not a name")
@@ -393,7 +399,10 @@ private slots:
         QTest::newRow("血清 is not 血糖")
             << QStringLiteral("血清 112 mg/dL\n血清鉄 80 μg/dL") << QStringList{"血清鉄|80|μg/dL"};
         QTest::newRow("ID is not LD")
-            << QStringLiteral("患者ID 0123\nID: 4567\nLD 180") << QStringList{"LD|180|"};
+            << QStringLiteral("患者ID 0123\nID: 4567\nI-D 33\nＩＤ 89\nLD 180")
+            << QStringList{"LD|180|"};
+        QTest::newRow("I for l in a two-letter name")
+            << QStringLiteral("CI 102 mmol/L\nＣＩ 103") << QStringList{"クロール|102|mmol/L"};
         QTest::newRow("one-letter words are not a name")
             << QStringLiteral("T B 0.8\nB S 98") << QStringList{};
         QTest::newRow("a misread letter does not end a name early")

@@ -19,8 +19,8 @@ private slots:
             << QStringList{} << QStringLiteral("へモグロビンAlc 5.8    %\n血精    112 mg/dL")
             << QStringLiteral("ヘモグロビンA1c 5.8    %\n血糖    112 mg/dL");
         QTest::newRow("an alias keeps its own spelling")
-            << QStringList{} << QStringLiteral("AST(GOT) 25\nCRE 0.8\nCre 0.8\ncre 0.8")
-            << QStringLiteral("AST(GOT) 25\nCRE 0.8\nCre 0.8\nCre 0.8");
+            << QStringList{} << QStringLiteral("AST(GOT) 25\nCRE 0.8\nCre 0.8\nG0T 25")
+            << QStringLiteral("AST(GOT) 25\nCRE 0.8\nCre 0.8\nGOT 25");
         QTest::newRow("the account's own items")
             << QStringList{QStringLiteral("ペプシノゲンI")} << QStringLiteral("ぺプシノゲンl 30")
             << QStringLiteral("ペプシノゲンI 30");
@@ -28,6 +28,16 @@ private slots:
             << QStringList{}
             << QStringLiteral("患者ID 0123\nALT 61 U/L\n血清 80\nHbA 6.4\nTEL 03-1234-5678")
             << QStringLiteral("患者ID 0123\nALT 61 U/L\n血清 80\nHbA 6.4\nTEL 03-1234-5678");
+        QTest::newRow("full width") << QStringList{} << QStringLiteral("ＨｂＡｌｃ　６．４")
+                                    << QStringLiteral("HbA1c　６．４");
+        QTest::newRow("case alone is no misreading")
+            << QStringList{} << QStringLiteral("NA 140\nCA19-9 12.0\n12 k/μL\nHBA1C 6.4")
+            << QStringLiteral("NA 140\nCA19-9 12.0\n12 k/μL\nHBA1C 6.4");
+        QTest::newRow("inside a longer word")
+            << QStringList{} << QStringLiteral("血精液症 なし") << QStringLiteral("血精液症 なし");
+        QTest::newRow("a character that stands for several")
+            << QStringList{} << QStringLiteral("㏀ 3\n㎁ 2\n⒦ 1")
+            << QStringLiteral("㏀ 3\n㎁ 2\n⒦ 1");
         QTest::newRow("blank lines, the last break and characters outside the BMP")
             << QStringList{} << QStringLiteral("\n𠮷田 血精\n\n")
             << QStringLiteral("\n𠮷田 血糖\n\n");

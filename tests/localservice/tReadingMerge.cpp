@@ -41,15 +41,24 @@ private slots:
                                          {{Line("HbAlc 5.6 %", 80, 0)}, 80},
                                          {{Line("HbA1c 5.6 。%", 70, 0)}, 70}}
             << QStringLiteral("HbA1c 5.6 %\n");
-        QTest::newRow("a digit another reading saw beats a letter inside a number")
-            << std::vector<TPageReading>{{{Line("LDL 12S mg/dL S.8 3]", 90, 0)}, 90},
-                                         {{Line("LDL 12S mg/dL S.8 3]", 85, 0)}, 85},
-                                         {{Line("LDL 128 mg/dL 5.8 31", 40, 0)}, 40}}
-            << QStringLiteral("LDL 128 mg/dL 5.8 31\n");
+        QTest::newRow("a digit other readings saw beats a letter inside a number")
+            << std::vector<TPageReading>{{{Line("LDL 12S mg/dL S.8 3]5", 87, 0)}, 87},
+                                         {{Line("LDL iCS mg/dL S.8 3]5", 73, 0)}, 73},
+                                         {{Line("LDL 128 mg/dL 5.8 315", 88, 0)}, 60}}
+            << QStringLiteral("LDL 128 mg/dL 5.8 315\n");
+        QTest::newRow("one unsure reading of a digit does not turn a letter")
+            << std::vector<TPageReading>{{{Line("B12 400 PT 11.5s", 90, 0)}, 90},
+                                         {{Line("B12 400 PT 11.5s", 85, 0)}, 85},
+                                         {{Line("812 400 PT 11.55", 30, 0)}, 30}}
+            << QStringLiteral("B12 400 PT 11.5s\n");
+        QTest::newRow("a stroke at a number's edge may be a table rule")
+            << std::vector<TPageReading>{{{Line("AST |35| U/L", 90, 0)}, 90},
+                                         {{Line("AST 1351 U/L", 85, 0)}, 40}}
+            << QStringLiteral("AST |35| U/L\n");
         QTest::newRow("letters of names and units stay")
             << std::vector<TPageReading>{{{Line("TSH 2.5 IU/L 5O", 90, 0)}, 90},
                                          {{Line("TSH 2.5 IU/L 5O", 85, 0)}, 85},
-                                         {{Line("T5H 2.5 1U/L 50", 40, 0)}, 40}}
+                                         {{Line("T5H 2.5 1U/L 50", 60, 0)}, 60}}
             << QStringLiteral("TSH 2.5 IU/L 50\n");
         QTest::newRow("without a digit read there the letter stays")
             << std::vector<TPageReading>{{{Line("LDL 12S", 90, 0)}, 90},
