@@ -120,6 +120,17 @@ QStringList Tokenize(const QString& ASegment) {
     return Tokens;
 }
 
+// A test whose range is printed with decimals ("0.46-0.79") is printed with them too; a whole
+// number five times past the upper end ("112" there) is "1.12" with its point lost, not a
+// result to chart. A whole number near the range stands ("1" for Cr).
+bool LostDecimalPoint(const QString& AValue, const QString& AReference) {
+    static const QRegularExpression Whole(QStringLiteral(R"(^\d+$)"));
+    static const QRegularExpression DecimalRange(QStringLiteral(R"(^\d+\.\d+-(\d+\.\d+)$)"));
+    const auto Range = DecimalRange.match(AReference);
+    return Whole.match(AValue).hasMatch() && Range.hasMatch() &&
+           AValue.toDouble() > 5 * Range.captured(1).toDouble();
+}
+
 // What follows the digits of "12S", "1O0" or "3]5": a digit misread as a letter or a stroke,
 // so the number is not 12, 1 or 3 in some unit, and no value beats a wrong one. A stroke at
 // the end ("12|") is a table rule beside the number, which stands.
@@ -206,6 +217,9 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
     }
     if (R.Value.isEmpty()) {
         return std::nullopt;
+    }
+    if (LostDecimalPoint(R.Value, R.Reference)) {
+        return TLabResult{}; // the label's value, unreadable
     }
     return R;
 }
@@ -386,12 +400,9 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             if (LabelDone[Matches[m].Label]) {
                 continue;
             }
-            // A misread value is this label's too: a later line ("前回 AST 40") must not stand
-            // in for it.
+            // A misread value is the item's too: a later line ("前回 AST 40") must not stand in
+            // for it. It stays in Found, empty, and is left out of the results.
             LabelDone[Matches[m].Label] = true;
-            if (Result->Value.isEmpty()) {
-                continue;
-            }
             // Items that share a name or alias each take the same value.
             for (const size_t Item : Labels.Items(Matches[m].Label)) {
                 if (Found.count(Item) == 0) {
@@ -404,7 +415,9 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
 
     TExtraction Extraction;
     for (auto& Entry : Found) {
-        Extraction.Results.push_back(std::move(Entry.second));
+        if (!Entry.second.Value.isEmpty()) {
+            Extraction.Results.push_back(std::move(Entry.second));
+        }
     }
     Extraction.ExamDate = FindExamDate(Lines);
     Extraction.Institution = FindInstitution(Lines, IsTestLine);

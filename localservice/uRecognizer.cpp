@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -44,6 +45,20 @@ void KeepRecognitionOnThisThread() {
 }
 
 using TClock = std::chrono::steady_clock;
+
+// Upright pages of print read with a mean confidence of 70 and more, even dim and noisy ones;
+// a page on its side or upside down reads below 50.
+constexpr float kDoubtfulConfidence = 60;
+// How much surer a turned copy must read to be taken for the upright one.
+constexpr float kTurnMargin = 10;
+
+float Surest(const std::vector<TPageReading>& AReadings) {
+    float Surest = 0;
+    for (const TPageReading& Reading : AReadings) {
+        Surest = std::max(Surest, Reading.Confidence);
+    }
+    return Surest;
+}
 
 // The page's lines with where they are and how sure the engine is of each. Null when the
 // engine did not finish by ADeadline.
@@ -216,30 +231,34 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     return Status;
 }
 
-TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char* AData,
-                                           size_t ASize, std::string& AText) {
+std::vector<TPixPtr> TRecognizer::PrepareCopies(const unsigned char* AData, size_t ASize,
+                                                int AQuarterTurns) const {
     std::vector<TPixPtr> Pages;
-    {
-        TPixPtr Image(pixReadMem(AData, ASize));
-        if (!Image) {
-            return TStatus::Undecodable;
-        }
-        if (FSettings.Prepare) {
-            Pages = PreparePage(Image.get(), FSettings.Preparation);
-        }
-        if (Pages.empty()) {
-            Pages.push_back(std::move(Image));
-        }
+    TPixPtr Image(pixReadMem(AData, ASize));
+    if (Image && AQuarterTurns != 0) {
+        Image.reset(pixRotateOrth(Image.get(), AQuarterTurns));
     }
+    if (!Image) {
+        return Pages;
+    }
+    if (FSettings.Prepare) {
+        Pages = PreparePage(Image.get(), FSettings.Preparation);
+    }
+    if (Pages.empty()) {
+        Pages.push_back(std::move(Image));
+    }
+    return Pages;
+}
 
+TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixPtr>& APages,
+                                             TClock::time_point ADeadline,
+                                             std::vector<TPageReading>& AReadings) {
     // Every copy is read by every reader. The copies are shared out between this engine and
     // another one that is idle, if any: each takes the next copy as it finishes one, so that
     // no copy is ever in two threads (Tesseract and Leptonica change a picture's reference
     // count and, for some pictures, its pixels when they read it).
     const size_t Readers = AEngine.size();
-    const TClock::time_point Deadline =
-        TClock::now() + std::chrono::milliseconds(FSettings.DeadlineMs);
-    std::vector<TPageReading> Readings(Pages.size() * Readers);
+    AReadings.assign(APages.size() * Readers, {});
     std::atomic<size_t> Next{0};
     std::atomic<bool> TimedOut{false};
     std::atomic<bool> OutOfMemory{false};
@@ -248,10 +267,10 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
             KeepRecognitionOnThisThread();
         }
         try {
-            for (size_t Page = Next++; Page < Pages.size() && !TimedOut; Page = Next++) {
+            for (size_t Page = Next++; Page < APages.size() && !TimedOut; Page = Next++) {
                 for (size_t r = 0; r < Readers && !TimedOut; ++r) {
-                    if (auto Reading = ReadPage(*AReaders[r], Pages[Page].get(), Deadline)) {
-                        Readings[Page * Readers + r] = std::move(*Reading);
+                    if (auto Reading = ReadPage(*AReaders[r], APages[Page].get(), ADeadline)) {
+                        AReadings[Page * Readers + r] = std::move(*Reading);
                     } else {
                         TimedOut = true;
                     }
@@ -262,7 +281,7 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
             TimedOut = true; // the other thread stops too
         }
     };
-    TEngine Helper = Pages.size() > 1 ? TryAcquireIdle() : TEngine();
+    TEngine Helper = APages.size() > 1 ? TryAcquireIdle() : TEngine();
     {
         std::jthread HelperThread;
         if (!Helper.empty()) {
@@ -281,8 +300,70 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
         return TStatus::TooLarge;
     }
     // A page read in part would pass for the whole page.
-    if (TimedOut) {
-        return TStatus::TimedOut;
+    return TimedOut ? TStatus::TimedOut : TStatus::Ok;
+}
+
+std::optional<int> TRecognizer::UprightTurn(tesseract::TessBaseAPI& AReader, Pix* ACopy,
+                                            float AAsItLies, TClock::time_point ADeadline) const {
+    if (FSettings.SingleCore) {
+        KeepRecognitionOnThisThread();
+    }
+    int Best = 0;
+    float BestConfidence = AAsItLies + kTurnMargin;
+    for (int Turn = 1; Turn <= 3; ++Turn) {
+        const TPixPtr Turned(pixRotateOrth(ACopy, Turn));
+        if (!Turned) {
+            continue;
+        }
+        const auto Reading = ReadPage(AReader, Turned.get(), ADeadline);
+        if (!Reading) {
+            return std::nullopt;
+        }
+        if (Reading->Confidence > BestConfidence) {
+            Best = Turn;
+            BestConfidence = Reading->Confidence;
+        }
+    }
+    return Best;
+}
+
+TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char* AData,
+                                           size_t ASize, std::string& AText) {
+    const TClock::time_point Deadline =
+        TClock::now() + std::chrono::milliseconds(FSettings.DeadlineMs);
+    std::vector<TPageReading> Readings;
+    {
+        std::vector<TPixPtr> Pages = PrepareCopies(AData, ASize, 0);
+        if (Pages.empty()) {
+            return TStatus::Undecodable;
+        }
+        if (const TStatus Status = ReadCopies(AEngine, Pages, Deadline, Readings);
+            Status != TStatus::Ok) {
+            return Status;
+        }
+
+        // A page lying on its side or upside down reads as noise, with little confidence. The
+        // first reader tries the first copy turned each other way; where one reads far surer,
+        // the picture is turned so, prepared and read again, and kept if it reads surer.
+        if (FSettings.Prepare && Surest(Readings) < kDoubtfulConfidence) {
+            const auto Turn = UprightTurn(*AEngine.front(), Pages.front().get(),
+                                          Readings.front().Confidence, Deadline);
+            if (!Turn) {
+                return TStatus::TimedOut;
+            }
+            Pages.clear();
+            if (*Turn != 0) {
+                std::vector<TPixPtr> Turned = PrepareCopies(AData, ASize, *Turn);
+                std::vector<TPageReading> TurnedReadings;
+                if (const TStatus Status = ReadCopies(AEngine, Turned, Deadline, TurnedReadings);
+                    Status != TStatus::Ok) {
+                    return Status;
+                }
+                if (Surest(TurnedReadings) > Surest(Readings)) {
+                    Readings = std::move(TurnedReadings);
+                }
+            }
+        }
     }
     AText = TidyText(MergeReadings(Readings).c_str());
     return TStatus::Ok;

@@ -1,14 +1,17 @@
 #pragma once
 // Text recognition with Tesseract: a few engines, each used by one request at a time.
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "uPagePreparation.h"
+#include "uReadingMerge.h"
 
 namespace tesseract {
 class TessBaseAPI;
@@ -56,9 +59,22 @@ private:
     // One reader per entry of the languages; empty when one could not be loaded.
     using TEngine = std::vector<TReader>;
 
+    using TClock = std::chrono::steady_clock;
+
     TEngine Load() const;
     TStatus ReadWith(TEngine& AEngine, const unsigned char* AData, size_t ASize,
                      std::string& AText);
+    // The picture decoded, turned clockwise by AQuarterTurns and prepared: one copy per
+    // contrast curve, or the picture itself; none when it cannot be decoded.
+    std::vector<TPixPtr> PrepareCopies(const unsigned char* AData, size_t ASize,
+                                       int AQuarterTurns) const;
+    // Every copy read by every reader of AEngine and of an idle engine, if there is one.
+    TStatus ReadCopies(TEngine& AEngine, std::vector<TPixPtr>& APages, TClock::time_point ADeadline,
+                       std::vector<TPageReading>& AReadings);
+    // The quarter turns clockwise after which ACopy reads far surer than AAsItLies, or 0;
+    // none when the deadline passed.
+    std::optional<int> UprightTurn(tesseract::TessBaseAPI& AReader, Pix* ACopy, float AAsItLies,
+                                   TClock::time_point ADeadline) const;
     TEngine Acquire();
     TEngine TryAcquireIdle();
     void Release(TEngine AEngine);

@@ -5,12 +5,17 @@
 //
 //   bench_recognition [--repeat N] [--text-height PX] [--contrasts G,G,...]
 //                     [--languages L,L,...] [--reference-languages L] [--save DIR]
-//                     [--only NAME-PART] [--no-reference] [--show-text]
+//                     [--only NAME-PART] [--turn QUARTERS] [--no-reference] [--show-text]
+//
+// --turn sends every photo turned clockwise by that many quarter turns, as a phone held
+// sideways takes it.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
+#include <QTransform>
 
 #include <leptonica/allheaders.h>
 
@@ -170,6 +175,7 @@ int main(int AArgc, char** AArgv) {
     QString Only;
     bool Reference = true;
     bool ShowText = false;
+    int Turn = 0;
     const QStringList Args = App.arguments();
     for (qsizetype i = 1; i < Args.size(); ++i) {
         const QString& A = Args[i];
@@ -192,6 +198,8 @@ int main(int AArgc, char** AArgv) {
             AsSent.Languages = {Args[++i].toStdString()};
         } else if (A == u"--only" && HasValue) {
             Only = Args[++i];
+        } else if (A == u"--turn" && HasValue) {
+            Turn = Args[++i].toInt();
         } else if (A == u"--show-text") {
             ShowText = true;
         } else if (A == u"--no-reference") {
@@ -206,6 +214,12 @@ int main(int AArgc, char** AArgv) {
 
     std::vector<TReportPage> Pages = MakeReportPages();
     std::erase_if(Pages, [&](const TReportPage& APage) { return !APage.Name.contains(Only); });
+    if (Turn % 4 != 0) {
+        for (TReportPage& Page : Pages) {
+            const QImage Photo = QImage::fromData(Page.Jpeg);
+            Page.Jpeg = EncodeJpeg(Photo.transformed(QTransform().rotate(90.0 * Turn)), 95);
+        }
+    }
     if (!SaveDir.isEmpty()) {
         QDir().mkpath(SaveDir);
         for (const TReportPage& Page : Pages) {

@@ -252,6 +252,14 @@ private slots:
                    "LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nALT 3]5 U/L\nAST 35H U/L\n"
                    "前回 LDL-C 140 ALT 40 TG 120")
             << QStringList{"AST|35|U/L||H"};
+        QTest::newRow("a decimal point lost")
+            << false
+            << QStringLiteral("クレアチニン 112 mg/dL (0.46-0.79) H\nHbA1c 58 % 4.6-6.2\n"
+                              "AST 35 U/L 13-30\n前回 Cr 0.52 HbA1c 5.6")
+            << QStringList{"AST|35|U/L|13-30|"};
+        QTest::newRow("a whole number near a range with decimals")
+            << false << QStringLiteral("Cr 1 mg/dL 0.46-0.79\nHbA1c 15 % 4.6-6.2")
+            << QStringList{"Cr|1|mg/dL|0.46-0.79|", "HbA1c|15|%|4.6-6.2|"};
         QTest::newRow("a table rule beside a value")
             << false << QStringLiteral("AST 12| U/L") << QStringList{"AST|12|U/L||"};
         QTest::newRow("flag attached to the range")
