@@ -46,19 +46,16 @@ void KeepRecognitionOnThisThread() {
 
 using TClock = std::chrono::steady_clock;
 
-// Upright pages of print read with a mean confidence of 70 and more, even dim and noisy ones;
-// a page on its side or upside down reads below 50.
+// Upright pages of print read with a mean confidence of 65 and more, even dim and noisy ones;
+// a page on its side or upside down reads below 55.
 constexpr float kDoubtfulConfidence = 60;
 // How much surer a turned copy must read to be taken for the upright one.
 constexpr float kTurnMargin = 10;
 
-float Surest(const std::vector<TPageReading>& AReadings) {
-    float Surest = 0;
-    for (const TPageReading& Reading : AReadings) {
-        Surest = std::max(Surest, Reading.Confidence);
-    }
-    return Surest;
-}
+struct TBoxDeleter {
+    void operator()(Box* ABox) const { boxDestroy(&ABox); }
+};
+using TBoxPtr = std::unique_ptr<Box, TBoxDeleter>;
 
 // The page's lines with where they are and how sure the engine is of each. Null when the
 // engine did not finish by ADeadline.
@@ -252,7 +249,8 @@ std::vector<TPixPtr> TRecognizer::PrepareCopies(const unsigned char* AData, size
 
 TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixPtr>& APages,
                                              TClock::time_point ADeadline,
-                                             std::vector<TPageReading>& AReadings) {
+                                             std::vector<TPageReading>& AReadings,
+                                             bool* ADoubtful) {
     // Every copy is read by every reader. The copies are shared out between this engine and
     // another one that is idle, if any: each takes the next copy as it finishes one, so that
     // no copy is ever in two threads (Tesseract and Leptonica change a picture's reference
@@ -260,25 +258,33 @@ TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixP
     const size_t Readers = AEngine.size();
     AReadings.assign(APages.size() * Readers, {});
     std::atomic<size_t> Next{0};
+    std::atomic<bool> Stop{false};
     std::atomic<bool> TimedOut{false};
     std::atomic<bool> OutOfMemory{false};
+    std::atomic<bool> Doubtful{false};
     const auto Read = [&](TEngine& AReaders) {
         if (FSettings.SingleCore) {
             KeepRecognitionOnThisThread();
         }
         try {
-            for (size_t Page = Next++; Page < APages.size() && !TimedOut; Page = Next++) {
-                for (size_t r = 0; r < Readers && !TimedOut; ++r) {
-                    if (auto Reading = ReadPage(*AReaders[r], APages[Page].get(), ADeadline)) {
-                        AReadings[Page * Readers + r] = std::move(*Reading);
-                    } else {
-                        TimedOut = true;
+            for (size_t Page = Next++; Page < APages.size() && !Stop; Page = Next++) {
+                for (size_t r = 0; r < Readers && !Stop; ++r) {
+                    auto Reading = ReadPage(*AReaders[r], APages[Page].get(), ADeadline);
+                    if (!Reading) {
+                        TimedOut = Stop = true;
+                        break;
                     }
+                    // The first reading tells a page that does not lie upright; the others
+                    // would only read its noise.
+                    if (ADoubtful != nullptr && Page == 0 && r == 0 &&
+                        Reading->Confidence < kDoubtfulConfidence) {
+                        Doubtful = Stop = true;
+                    }
+                    AReadings[Page * Readers + r] = std::move(*Reading);
                 }
             }
         } catch (const std::bad_alloc&) {
-            OutOfMemory = true;
-            TimedOut = true; // the other thread stops too
+            OutOfMemory = Stop = true; // the other thread stops too
         }
     };
     TEngine Helper = APages.size() > 1 ? TryAcquireIdle() : TEngine();
@@ -300,7 +306,13 @@ TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixP
         return TStatus::TooLarge;
     }
     // A page read in part would pass for the whole page.
-    return TimedOut ? TStatus::TimedOut : TStatus::Ok;
+    if (TimedOut) {
+        return TStatus::TimedOut;
+    }
+    if (ADoubtful != nullptr) {
+        *ADoubtful = Doubtful;
+    }
+    return TStatus::Ok;
 }
 
 std::optional<int> TRecognizer::UprightTurn(tesseract::TessBaseAPI& AReader, Pix* ACopy,
@@ -308,10 +320,21 @@ std::optional<int> TRecognizer::UprightTurn(tesseract::TessBaseAPI& AReader, Pix
     if (FSettings.SingleCore) {
         KeepRecognitionOnThisThread();
     }
+    // The middle of the page is enough to tell, and reads in half the time.
+    const l_int32 Width = pixGetWidth(ACopy), Height = pixGetHeight(ACopy);
+    TBoxPtr Middle(boxCreate(Width * 3 / 20, Height * 3 / 20, Width * 7 / 10, Height * 7 / 10));
+    TPixPtr Probe(Middle ? pixClipRectangle(ACopy, Middle.get(), nullptr) : nullptr);
+    if (!Probe) {
+        Probe.reset(pixClone(ACopy));
+    }
+    const auto AsItLies = ReadPage(AReader, Probe.get(), ADeadline);
+    if (!AsItLies) {
+        return std::nullopt;
+    }
     int Best = 0;
-    float BestConfidence = AAsItLies + kTurnMargin;
+    float BestConfidence = std::max(AAsItLies, AsItLies->Confidence) + kTurnMargin;
     for (int Turn = 1; Turn <= 3; ++Turn) {
-        const TPixPtr Turned(pixRotateOrth(ACopy, Turn));
+        const TPixPtr Turned(pixRotateOrth(Probe.get(), Turn));
         if (!Turned) {
             continue;
         }
@@ -331,38 +354,37 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
                                            size_t ASize, std::string& AText) {
     const TClock::time_point Deadline =
         TClock::now() + std::chrono::milliseconds(FSettings.DeadlineMs);
+    std::vector<TPixPtr> Pages = PrepareCopies(AData, ASize, 0);
+    if (Pages.empty()) {
+        return TStatus::Undecodable;
+    }
     std::vector<TPageReading> Readings;
-    {
-        std::vector<TPixPtr> Pages = PrepareCopies(AData, ASize, 0);
-        if (Pages.empty()) {
-            return TStatus::Undecodable;
+    bool Doubtful = false;
+    if (const TStatus Status =
+            ReadCopies(AEngine, Pages, Deadline, Readings, FSettings.Prepare ? &Doubtful : nullptr);
+        Status != TStatus::Ok) {
+        return Status;
+    }
+
+    // A page lying on its side or upside down reads as noise, with little confidence. The
+    // first reader tries the middle of the first copy turned each way; where one reads far
+    // surer, the picture is turned so and prepared again. Otherwise the page is read as it is.
+    if (Doubtful) {
+        const auto Turn = UprightTurn(*AEngine.front(), Pages.front().get(),
+                                      Readings.front().Confidence, Deadline);
+        if (!Turn) {
+            return TStatus::TimedOut;
         }
-        if (const TStatus Status = ReadCopies(AEngine, Pages, Deadline, Readings);
+        if (*Turn != 0) {
+            Pages.clear();
+            Pages = PrepareCopies(AData, ASize, *Turn);
+            if (Pages.empty()) {
+                return TStatus::Undecodable;
+            }
+        }
+        if (const TStatus Status = ReadCopies(AEngine, Pages, Deadline, Readings, nullptr);
             Status != TStatus::Ok) {
             return Status;
-        }
-
-        // A page lying on its side or upside down reads as noise, with little confidence. The
-        // first reader tries the first copy turned each other way; where one reads far surer,
-        // the picture is turned so, prepared and read again, and kept if it reads surer.
-        if (FSettings.Prepare && Surest(Readings) < kDoubtfulConfidence) {
-            const auto Turn = UprightTurn(*AEngine.front(), Pages.front().get(),
-                                          Readings.front().Confidence, Deadline);
-            if (!Turn) {
-                return TStatus::TimedOut;
-            }
-            Pages.clear();
-            if (*Turn != 0) {
-                std::vector<TPixPtr> Turned = PrepareCopies(AData, ASize, *Turn);
-                std::vector<TPageReading> TurnedReadings;
-                if (const TStatus Status = ReadCopies(AEngine, Turned, Deadline, TurnedReadings);
-                    Status != TStatus::Ok) {
-                    return Status;
-                }
-                if (Surest(TurnedReadings) > Surest(Readings)) {
-                    Readings = std::move(TurnedReadings);
-                }
-            }
         }
     }
     AText = TidyText(MergeReadings(Readings).c_str());

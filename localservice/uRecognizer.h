@@ -68,11 +68,13 @@ private:
     // contrast curve, or the picture itself; none when it cannot be decoded.
     std::vector<TPixPtr> PrepareCopies(const unsigned char* AData, size_t ASize,
                                        int AQuarterTurns) const;
-    // Every copy read by every reader of AEngine and of an idle engine, if there is one.
+    // Every copy read by every reader of AEngine and of an idle engine, if there is one. With
+    // ADoubtful, reading stops, and it is set, when the first reading is too unsure for a page
+    // lying upright.
     TStatus ReadCopies(TEngine& AEngine, std::vector<TPixPtr>& APages, TClock::time_point ADeadline,
-                       std::vector<TPageReading>& AReadings);
-    // The quarter turns clockwise after which ACopy reads far surer than AAsItLies, or 0;
-    // none when the deadline passed.
+                       std::vector<TPageReading>& AReadings, bool* ADoubtful);
+    // The quarter turns clockwise after which the middle of ACopy reads far surer than as it
+    // lies (AAsItLies for the whole copy), or 0; none when the deadline passed.
     std::optional<int> UprightTurn(tesseract::TessBaseAPI& AReader, Pix* ACopy, float AAsItLies,
                                    TClock::time_point ADeadline) const;
     TEngine Acquire();
