@@ -10,6 +10,7 @@
 #include "uExtraction.h"
 #include "uMultipart.h"
 #include "uNameCorrection.h"
+#include "uUnitCorrection.h"
 
 namespace {
 
@@ -591,7 +592,8 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
         return;
     }
     if (Mode == nullptr || Mode->Data.empty()) { // a lab report, not a prescription
-        Text = CorrectItemNames(QString::fromStdString(Text), FItems.Items(AAccount)).toStdString();
+        Text = CorrectUnits(CorrectItemNames(QString::fromStdString(Text), FItems.Items(AAccount)))
+                   .toStdString();
     }
     if (Notify) {
         FQueues.Push(AAccount, {kTextFilename, kTextContentType, Text});

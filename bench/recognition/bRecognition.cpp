@@ -29,6 +29,7 @@
 #include "uNameCorrection.h"
 #include "uRecognizer.h"
 #include "uReportPages.h"
+#include "uUnitCorrection.h"
 
 namespace {
 
@@ -75,7 +76,8 @@ TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARep
     Result.Milliseconds = Times[Times.size() / 2];
 
     // As the service answers a lab report's upload.
-    const QString Recognised = CorrectItemNames(QString::fromStdString(Text), DefaultItems());
+    const QString Recognised =
+        CorrectUnits(CorrectItemNames(QString::fromStdString(Text), DefaultItems()));
     Result.Accuracy = CharacterAccuracy(APage.Text, Recognised);
     const TExtraction Extraction = ExtractLabValues(Recognised, DefaultItems());
     for (const auto& [Item, Value] : APage.Values) {

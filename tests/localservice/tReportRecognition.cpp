@@ -77,8 +77,8 @@ private slots:
         QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0 << 0.98 << 8 << true;
         QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0 << 0.88 << 8 << false;
         QTest::newRow("columns, degraded")
-            << "columns-mono-48px/degraded" << 0 << 0.97 << 8 << true;
-        QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0 << 0.98 << 8 << true;
+            << "columns-mono-48px/degraded" << 0 << 0.99 << 8 << true;
+        QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0 << 0.99 << 8 << true;
         QTest::newRow("plain, clean, on its side")
             << "plain-sans-26px/clean" << 1 << 0.98 << 8 << true;
         QTest::newRow("table, degraded, upside down")
