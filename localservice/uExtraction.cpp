@@ -121,25 +121,25 @@ QStringList Tokenize(const QString& ASegment) {
 }
 
 // A test whose range is printed with decimals ("0.46-0.79") is printed with them too; a whole
-// number five times past the upper end ("112" there) is "1.12" with its point lost, not a
-// result to chart. A whole number near the range stands ("1" for Cr).
+// number three times past the upper end ("112" there, "25" beside "4.1-5.1") is one with its
+// point lost, not a result to chart. A whole number near the range stands ("1" for Cr).
 bool LostDecimalPoint(const QString& AValue, const QString& AReference) {
     static const QRegularExpression Whole(QStringLiteral(R"(^\d+$)"));
     static const QRegularExpression DecimalRange(QStringLiteral(R"(^\d+\.\d+-(\d+\.\d+)$)"));
     const auto Range = DecimalRange.match(AReference);
     return Whole.match(AValue).hasMatch() && Range.hasMatch() &&
-           AValue.toDouble() > 5 * Range.captured(1).toDouble();
+           AValue.toDouble() > 3 * Range.captured(1).toDouble();
 }
 
-// What follows the digits of "12S", "1O0" or "3]5": a digit misread as a letter or a stroke,
-// so the number is not 12, 1 or 3 in some unit, and no value beats a wrong one. A stroke at
-// the end ("12|") is a table rule beside the number, which stands.
+// What follows the digits of "12S", "1O0", "3]", "6,5OO" or "9l": a digit misread as a letter
+// or a stroke, so the number is not 12, 1, 3, 6 or 9 in some unit, and no value beats a wrong
+// one. A bar alone at the end ("12|") is a table rule beside the number, which stands.
 bool IsMisreadNumber(const QString& ARest) {
-    static const QRegularExpression LookAlikes(
-        QStringLiteral(R"(^[SOBZlI|!\]][0-9SOBZlI|!\].,]*$)"));
-    static const QRegularExpression DigitOrLetter(QStringLiteral("[0-9SOBZ]"));
-    return LookAlikes.match(ARest).hasMatch() &&
-           (QStringLiteral("SOBZ").contains(ARest.front()) || ARest.contains(DigitOrLetter));
+    static const QRegularExpression LookAlikes(QStringLiteral(R"(^[0-9.,SOBZlI|!\]]*$)"));
+    static const QRegularExpression LookAlike(QStringLiteral(R"([SOBZlI|!\]])"));
+    static const QRegularExpression Rule(QStringLiteral(R"(^\|+$)"));
+    return LookAlikes.match(ARest).hasMatch() && ARest.contains(LookAlike) &&
+           !Rule.match(ARest).hasMatch();
 }
 
 // The text after a label: value, unit, reference range and flag, in whatever column order.

@@ -277,10 +277,10 @@ qsizetype TLabelIndex::LongestAt(const TFoldedText& ALine, qsizetype APos, size_
             continue;
         }
         if (Gap > 0) {
-            // Past a blank comes the value, not the rest of a name: "LD 12" is not "LDL" 2. Past
-            // a dash, a name may go on in digits ("CA19-9"), where one does.
-            if ((!GapHasDash && Matched < 2 && FirstIsAsciiLetter) ||
-                (!GapHasDash && IsAsciiDigit(ALine.Plain[k]))) {
+            // Two one-letter words are no name ("T B"). Past a blank or a dash a name may go on
+            // in digits where one does ("CA 19-9", "CA125"); where none does, the digits are
+            // the value.
+            if (!GapHasDash && Matched < 2 && FirstIsAsciiLetter) {
                 break;
             }
             Gap = 0;
@@ -311,12 +311,12 @@ bool TLabelIndex::LettersAsSpelled(QStringView AText, const TFoldedText& ALine, 
             Read.append(CasedAt(AText, ALine, k));
         }
     }
-    // Letters match in either case, and a small l and a capital I print alike ("CI" is Cl);
-    // a capital L does not pass for an I.
+    // Letters match in their own case: in two letters a case is a word ("NA" is not available,
+    // "CA" starts a tumour marker, neither is Na or Ca). A small l and a capital I print alike
+    // ("CI" is Cl); a capital L does not pass for an I.
     const auto Alike = [](QChar ARead, QChar ASpelled) {
-        return !IsAsciiLetter(ARead) || !IsAsciiLetter(ASpelled) ||
-               ARead.toLower() == ASpelled.toLower() || (ARead == u'I' && ASpelled == u'l') ||
-               (ARead == u'l' && ASpelled == u'I');
+        return !IsAsciiLetter(ARead) || !IsAsciiLetter(ASpelled) || ARead == ASpelled ||
+               (ARead == u'I' && ASpelled == u'l') || (ARead == u'l' && ASpelled == u'I');
     };
     for (const QString& Spelled : FPlainSpellings[ALabel]) {
         bool Same = Spelled.size() == Read.size();

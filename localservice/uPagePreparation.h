@@ -1,8 +1,8 @@
 #pragma once
 // Turning a photographed page into what the recognition engine reads best, with Leptonica:
 // grey, text scaled to the height the engine reads best, background evened out, straightened,
-// table rules lifted out and faint ink darkened. Quarter turns are the sender's: the receiver
-// shows the picture and its user turns it upright before sending it.
+// table rules lifted out and faint ink darkened. Quarter turns are the recogniser's, which
+// tells them by reading.
 #include <memory>
 #include <vector>
 

@@ -46,9 +46,9 @@ void KeepRecognitionOnThisThread() {
 
 using TClock = std::chrono::steady_clock;
 
-// Upright pages of print read with a mean confidence of 65 and more, even dim and noisy ones;
-// a page on its side or upside down reads below 55.
-constexpr float kDoubtfulConfidence = 60;
+// The first reading of an upright page of print, even a dim and noisy one, is at least 62 sure
+// in the generated report photos; of a page on its side or upside down, at most 46.
+constexpr float kDoubtfulConfidence = 54;
 // How much surer a turned copy must read to be taken for the upright one.
 constexpr float kTurnMargin = 10;
 
@@ -250,13 +250,16 @@ std::vector<TPixPtr> TRecognizer::PrepareCopies(const unsigned char* AData, size
 TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixPtr>& APages,
                                              TClock::time_point ADeadline,
                                              std::vector<TPageReading>& AReadings,
-                                             bool* ADoubtful) {
+                                             std::vector<char>& ADone, bool* ADoubtful) {
     // Every copy is read by every reader. The copies are shared out between this engine and
     // another one that is idle, if any: each takes the next copy as it finishes one, so that
     // no copy is ever in two threads (Tesseract and Leptonica change a picture's reference
     // count and, for some pictures, its pixels when they read it).
     const size_t Readers = AEngine.size();
-    AReadings.assign(APages.size() * Readers, {});
+    if (AReadings.size() != APages.size() * Readers || ADone.size() != AReadings.size()) {
+        AReadings.assign(APages.size() * Readers, {});
+        ADone.assign(AReadings.size(), false);
+    }
     std::atomic<size_t> Next{0};
     std::atomic<bool> Stop{false};
     std::atomic<bool> TimedOut{false};
@@ -269,6 +272,9 @@ TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixP
         try {
             for (size_t Page = Next++; Page < APages.size() && !Stop; Page = Next++) {
                 for (size_t r = 0; r < Readers && !Stop; ++r) {
+                    if (ADone[Page * Readers + r]) {
+                        continue; // read before a stop
+                    }
                     auto Reading = ReadPage(*AReaders[r], APages[Page].get(), ADeadline);
                     if (!Reading) {
                         TimedOut = Stop = true;
@@ -281,6 +287,7 @@ TRecognizer::TStatus TRecognizer::ReadCopies(TEngine& AEngine, std::vector<TPixP
                         Doubtful = Stop = true;
                     }
                     AReadings[Page * Readers + r] = std::move(*Reading);
+                    ADone[Page * Readers + r] = true;
                 }
             }
         } catch (const std::bad_alloc&) {
@@ -359,16 +366,18 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
         return TStatus::Undecodable;
     }
     std::vector<TPageReading> Readings;
+    std::vector<char> Done;
     bool Doubtful = false;
-    if (const TStatus Status =
-            ReadCopies(AEngine, Pages, Deadline, Readings, FSettings.Prepare ? &Doubtful : nullptr);
+    if (const TStatus Status = ReadCopies(AEngine, Pages, Deadline, Readings, Done,
+                                          FSettings.Prepare ? &Doubtful : nullptr);
         Status != TStatus::Ok) {
         return Status;
     }
 
     // A page lying on its side or upside down reads as noise, with little confidence. The
     // first reader tries the middle of the first copy turned each way; where one reads far
-    // surer, the picture is turned so and prepared again. Otherwise the page is read as it is.
+    // surer, the picture is turned so, prepared again and read. Otherwise the readings of the
+    // page as it lies go on where they stopped.
     if (Doubtful) {
         const auto Turn = UprightTurn(*AEngine.front(), Pages.front().get(),
                                       Readings.front().Confidence, Deadline);
@@ -377,12 +386,14 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
         }
         if (*Turn != 0) {
             Pages.clear();
+            Readings.clear();
+            // Decoded once already: what fails now is memory.
             Pages = PrepareCopies(AData, ASize, *Turn);
             if (Pages.empty()) {
-                return TStatus::Undecodable;
+                return TStatus::TooLarge;
             }
         }
-        if (const TStatus Status = ReadCopies(AEngine, Pages, Deadline, Readings, nullptr);
+        if (const TStatus Status = ReadCopies(AEngine, Pages, Deadline, Readings, Done, nullptr);
             Status != TStatus::Ok) {
             return Status;
         }

@@ -68,11 +68,13 @@ private:
     // contrast curve, or the picture itself; none when it cannot be decoded.
     std::vector<TPixPtr> PrepareCopies(const unsigned char* AData, size_t ASize,
                                        int AQuarterTurns) const;
-    // Every copy read by every reader of AEngine and of an idle engine, if there is one. With
+    // Every copy read by every reader of AEngine and of an idle engine, if there is one, but
+    // those ADone marks as read (sized anew, all unread, when they do not fit APages). With
     // ADoubtful, reading stops, and it is set, when the first reading is too unsure for a page
     // lying upright.
     TStatus ReadCopies(TEngine& AEngine, std::vector<TPixPtr>& APages, TClock::time_point ADeadline,
-                       std::vector<TPageReading>& AReadings, bool* ADoubtful);
+                       std::vector<TPageReading>& AReadings, std::vector<char>& ADone,
+                       bool* ADoubtful);
     // The quarter turns clockwise after which the middle of ACopy reads far surer than as it
     // lies (AAsItLies for the whole copy), or 0; none when the deadline passed.
     std::optional<int> UprightTurn(tesseract::TessBaseAPI& AReader, Pix* ACopy, float AAsItLies,

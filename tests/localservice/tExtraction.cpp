@@ -250,18 +250,21 @@ private slots:
             << false
             << QStringLiteral(
                    "LDL-C 12S mg/dL\nHbA1c S.8 %\nTG 1O0 mg/dL\nALT 3]5 U/L\nAST 35H U/L\n"
-                   "前回 LDL-C 140 ALT 40 TG 120")
+                   "BS 9l\nCK 12I U/L\nLD 3] U/L\nHDL-C 4! mg/dL\nCr 1,2S\n"
+                   "白血球数 6,5OO /μL\n前回 LDL-C 140 ALT 40 TG 120")
             << QStringList{"AST|35|U/L||H"};
         QTest::newRow("a decimal point lost")
-            << false
-            << QStringLiteral("クレアチニン 112 mg/dL (0.46-0.79) H\nHbA1c 58 % 4.6-6.2\n"
-                              "AST 35 U/L 13-30\n前回 Cr 0.52 HbA1c 5.6")
+            << true
+            << QStringLiteral(
+                   "クレアチニン 112 mg/dL (0.46-0.79) H\nHbA1c 58 % 4.6-6.2\n"
+                   "アルブミン 25 g/dL 4.1-5.1\nAST 35 U/L 13-30\n前回 Cr 0.52 HbA1c 5.6")
             << QStringList{"AST|35|U/L|13-30|"};
         QTest::newRow("a whole number near a range with decimals")
             << false << QStringLiteral("Cr 1 mg/dL 0.46-0.79\nHbA1c 15 % 4.6-6.2")
             << QStringList{"Cr|1|mg/dL|0.46-0.79|", "HbA1c|15|%|4.6-6.2|"};
         QTest::newRow("a table rule beside a value")
-            << false << QStringLiteral("AST 12| U/L") << QStringList{"AST|12|U/L||"};
+            << false << QStringLiteral("AST 12| U/L\nALT 15|| U/L")
+            << QStringList{"AST|12|U/L||", "ALT|15|U/L||"};
         QTest::newRow("flag attached to the range")
             << false << QStringLiteral("HbA1c 6.4% 4.9-6.0H\nAST 10 U/L 13-30L")
             << QStringList{"AST|10|U/L|13-30|L", "HbA1c|6.4|%|4.9-6.0|H"};
@@ -394,9 +397,13 @@ private slots:
             << QStringLiteral("LD150 U/L") << QStringList{"LD|150|U/L"};
         QTest::newRow("MCH is not MCHC") << QStringLiteral("MCHC 33.0 %\nMCH 30.1 pg")
                                          << QStringList{"MCH|30.1|pg", "MCHC|33.0|%"};
-        QTest::newRow("CA19-9 and CA125 are not Ca")
-            << QStringLiteral("CA19-9 12.0 U/mL\nCA125 8 U/mL\nCa 9.2 mg/dL")
-            << QStringList{"カルシウム|9.2|mg/dL", "CA19-9|12.0|U/mL", "CA125|8|U/mL"};
+        QTest::newRow("tumour markers are not Ca")
+            << QStringLiteral("CA 19-9 12.0 U/mL\nCA 125 8 U/mL\nCA15-3 9 U/mL\nCA 72-4 3.1 U/mL\n"
+                              "CA 1.5\nCa 9.2 mg/dL")
+            << QStringList{"カルシウム|9.2|mg/dL", "CA19-9|12.0|U/mL", "CA125|8|U/mL",
+                           "CA15-3|9|U/mL", "CA72-4|3.1|U/mL"};
+        QTest::newRow("NA is not Na")
+            << QStringLiteral("NA 140\nNa 141") << QStringList{"ナトリウム|141|"};
         QTest::newRow("CRP is not Cr")
             << QStringLiteral("CRP 0.12 mg/dL") << QStringList{"CRP|0.12|mg/dL"};
         QTest::newRow("a value starting with 6 is not a name")
