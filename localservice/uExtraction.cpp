@@ -122,13 +122,22 @@ QStringList Tokenize(const QString& ASegment) {
 
 // A test whose range is printed with decimals ("0.46-0.79") is printed with them too; a whole
 // number three times past the upper end ("112" there, "25" beside "4.1-5.1") is one with its
-// point lost, not a result to chart. A whole number near the range stands ("1" for Cr).
-bool LostDecimalPoint(const QString& AValue, const QString& AReference) {
+// point lost, not a result to chart. A whole number near the range stands ("1" for Cr). The
+// range's upper end is looked for in every token of the line, so that one misread in its lower
+// end ("(0.4G-0.79)") still tells.
+bool LostDecimalPoint(const QString& AValue, const QStringList& ATokens) {
     static const QRegularExpression Whole(QStringLiteral(R"(^\d+$)"));
-    static const QRegularExpression DecimalRange(QStringLiteral(R"(^\d+\.\d+-(\d+\.\d+)$)"));
-    const auto Range = DecimalRange.match(AReference);
-    return Whole.match(AValue).hasMatch() && Range.hasMatch() &&
-           AValue.toDouble() > 3 * Range.captured(1).toDouble();
+    static const QRegularExpression DecimalUpperEnd(QStringLiteral(R"([-~〜](\d+\.\d+)[)\]]?$)"));
+    if (!Whole.match(AValue).hasMatch()) {
+        return false;
+    }
+    for (const QString& Token : ATokens) {
+        if (const auto M = DecimalUpperEnd.match(Token);
+            M.hasMatch() && AValue.toDouble() > 3 * M.captured(1).toDouble()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // What follows the digits of "12S", "1O0", "3]", "6,5OO" or "9l": a digit misread as a letter
@@ -156,7 +165,8 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
     }
 
     TLabResult R;
-    for (const QString& Token : Tokenize(ASegment)) {
+    const QStringList Tokens = Tokenize(ASegment);
+    for (const QString& Token : Tokens) {
         const QString Flag = FlagOf(Token);
         if (!Flag.isEmpty()) {
             if (R.Flag.isEmpty()) {
@@ -218,7 +228,7 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
     if (R.Value.isEmpty()) {
         return std::nullopt;
     }
-    if (LostDecimalPoint(R.Value, R.Reference)) {
+    if (LostDecimalPoint(R.Value, Tokens)) {
         return TLabResult{}; // the label's value, unreadable
     }
     return R;

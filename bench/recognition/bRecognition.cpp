@@ -57,7 +57,7 @@ std::string Joined(const std::vector<std::string>& AParts) {
     return Out;
 }
 
-TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARepeat,
+TPageResult Measure(TRecognizer& ARecognizer, bool ACorrect, const TReportPage& APage, int ARepeat,
                     bool AShowText) {
     TPageResult Result;
     std::string Text;
@@ -75,9 +75,10 @@ TPageResult Measure(TRecognizer& ARecognizer, const TReportPage& APage, int ARep
     std::sort(Times.begin(), Times.end());
     Result.Milliseconds = Times[Times.size() / 2];
 
-    // As the service answers a lab report's upload.
+    // As the service answers a lab report's upload; the old path gave the text as read.
     const QString Recognised =
-        CorrectUnits(CorrectItemNames(QString::fromStdString(Text), DefaultItems()));
+        ACorrect ? CorrectUnits(CorrectItemNames(QString::fromStdString(Text), DefaultItems()))
+                 : QString::fromStdString(Text);
     Result.Accuracy = CharacterAccuracy(APage.Text, Recognised);
     const TExtraction Extraction = ExtractLabValues(Recognised, DefaultItems());
     for (const auto& [Item, Value] : APage.Values) {
@@ -117,7 +118,7 @@ TRun RunAll(const std::string& ATitle, const TRecognitionSettings& ASettings,
         {APages.front().Jpeg.constData(), static_cast<size_t>(APages.front().Jpeg.size())}, Text);
     Run.LoadMilliseconds = static_cast<double>(Timer.nsecsElapsed()) / 1e6;
     for (const TReportPage& Page : APages) {
-        Run.Pages.push_back(Measure(Recognizer, Page, ARepeat, AShowText));
+        Run.Pages.push_back(Measure(Recognizer, ASettings.Prepare, Page, ARepeat, AShowText));
     }
     return Run;
 }

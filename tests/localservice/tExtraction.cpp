@@ -257,7 +257,8 @@ private slots:
             << true
             << QStringLiteral(
                    "クレアチニン 112 mg/dL (0.46-0.79) H\nHbA1c 58 % 4.6-6.2\n"
-                   "アルブミン 25 g/dL 4.1-5.1\nAST 35 U/L 13-30\n前回 Cr 0.52 HbA1c 5.6")
+                   "アルブミン 25 g/dL 4.1-5.1\nカリウム 21 mmol/L (3.G-4.8)\nAST 35 U/L 13-30\n"
+                   "前回 Cr 0.52 HbA1c 5.6")
             << QStringList{"AST|35|U/L|13-30|"};
         QTest::newRow("a whole number near a range with decimals")
             << false << QStringLiteral("Cr 1 mg/dL 0.46-0.79\nHbA1c 15 % 4.6-6.2")
