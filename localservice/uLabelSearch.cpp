@@ -77,8 +77,9 @@ QChar FoldConfusion(QChar APlain) {
         return QChar(0x30BF); // タ
     case 0x535C:              // 卜
         return QChar(0x30C8); // ト
-    case 0x7CBE:              // 精 and 縛, which small or blurred print of 糖 reads as
+    case 0x7CBE:              // 精, 縛 and 柄, which small or blurred print of 糖 reads as
     case 0x7E1B:
+    case 0x67C4:
         return QChar(0x7CD6); // 糖 (never 清: 血清 is serum)
     case 0x4E00:              // 一, the long vowel mark's twin
     case 0x2500:              // a box-drawing rule read for a dash

@@ -374,6 +374,7 @@ private slots:
             << QStringList{"Cr|0.84|mg/dL"};
         QTest::newRow("kanji misread for 糖") << QStringLiteral("血精 112 mg/dL\n尿縛 (-)")
                                               << QStringList{"BS|112|mg/dL", "尿糖|(-)|"};
+        QTest::newRow("柄 for 糖") << QStringLiteral("血柄 98 mg/dL") << QStringList{"BS|98|mg/dL"};
         QTest::newRow("misread names on one line")
             << QStringLiteral("AST 24 U/L  AIT 31 U/L  y-GTP 88 U/L")
             << QStringList{"AST|24|U/L", "ALT|31|U/L", "γ-GTP|88|U/L"};
