@@ -2,6 +2,8 @@
 
 #include "uLabelSearch.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <numeric>
 #include <vector>
@@ -47,39 +49,36 @@ QString CorrectItemNames(const QString& AText, const std::vector<TExtractItem>& 
     std::vector<TExtractItem> Known = AItems;
     Known.insert(Known.end(), CatalogItems().begin(), CatalogItems().end());
     const TLabelIndex Index(Known);
-    QString Out;
-    Out.reserve(AText.size());
-    qsizetype LineStart = 0;
-    while (LineStart <= AText.size()) {
-        qsizetype LineEnd = AText.indexOf(u'\n', LineStart);
-        if (LineEnd < 0) {
-            LineEnd = AText.size();
-        }
-        const QStringView Line = QStringView(AText).mid(LineStart, LineEnd - LineStart);
+    QStringList Lines = AText.split(u'\n');
+    for (QString& Line : Lines) {
+        QString Out;
         qsizetype Copied = 0;
         for (const TLabelMatch& Match : Index.Find(Line)) {
-            const QStringView Read = Line.mid(Match.Start, Match.End - Match.Start);
             if (!StandsAlone(Line, Match)) {
                 continue;
             }
-            const QStringList& Spellings = Index.Spellings(Match.Label);
-            const auto Nearest = std::min_element(
-                Spellings.cbegin(), Spellings.cend(), [&](const QString& A, const QString& B) {
-                    return EditDistance(Read, A) < EditDistance(Read, B);
-                });
+            const QStringView Read = QStringView(Line).mid(Match.Start, Match.End - Match.Start);
+            const QString* Nearest = nullptr;
+            qsizetype NearestDistance = 0;
+            for (const QString& Spelling : Index.Spellings(Match.Label)) {
+                if (const qsizetype D = EditDistance(Read, Spelling);
+                    Nearest == nullptr || D < NearestDistance) {
+                    Nearest = &Spelling;
+                    NearestDistance = D;
+                }
+            }
             // Only the case apart is no misreading: "NA" (not available), "CA" of CA19-9.
-            if (Nearest == Spellings.cend() || Read.compare(*Nearest, Qt::CaseInsensitive) == 0) {
+            if (Nearest == nullptr || Read.compare(*Nearest, Qt::CaseInsensitive) == 0) {
                 continue;
             }
-            Out += Line.mid(Copied, Match.Start - Copied);
+            Out += QStringView(Line).mid(Copied, Match.Start - Copied);
             Out += *Nearest;
             Copied = Match.End;
         }
-        Out += Line.mid(Copied);
-        if (LineEnd < AText.size()) {
-            Out += u'\n';
+        if (Copied > 0) {
+            Out += QStringView(Line).mid(Copied);
+            Line = Out;
         }
-        LineStart = LineEnd + 1;
     }
-    return Out;
+    return Lines.join(u'\n');
 }

@@ -387,6 +387,7 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
         if (*Turn != 0) {
             Pages.clear();
             Readings.clear();
+            Done.clear();
             // Decoded once already: what fails now is memory.
             Pages = PrepareCopies(AData, ASize, *Turn);
             if (Pages.empty()) {
