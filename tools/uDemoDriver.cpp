@@ -4,9 +4,9 @@
 // saved lab table.
 //   pictoport-demo [--shots DIR] [--quit]
 // --quit closes everything once the table is printed (the demo without a display).
-#include "app/uAppSetup.h"
 #include "platform/uSingleInstance.h"
 #include "ui/fmMain.h"
+#include "ui/uApplication.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uExtractUI.h"
 #include "ui/uRecognitionActions.h"

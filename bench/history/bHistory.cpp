@@ -11,9 +11,9 @@
 // all figures are the time the user waits. The command's own CPU time (user and system)
 // is shown as a counter beside it.
 
+#include "files/uHistoryScan.h"
 #include "uBenchCommand.h"
 #include "uBenchRatios.h"
-#include "ui/uHistoryScan.h"
 #include "ui/uHistoryUI.h"
 
 #include <QAbstractItemModel>

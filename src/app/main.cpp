@@ -1,6 +1,6 @@
-#include "app/uAppSetup.h"
 #include "platform/uSingleInstance.h"
 #include "ui/fmMain.h"
+#include "ui/uApplication.h"
 #include "worker/uPollThread.h"
 
 #include <QApplication>

@@ -5,8 +5,6 @@
 // autostart entry ScanlumeReceiver.desktop elsewhere. Returns false when it could
 // not be written or removed.
 bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath);
-// Whether the entry is there (for tests and diagnostics).
-bool IsRunAtStartupSet();
 QString AutostartEntryPath();
 // The check box's caption: it names Windows only where the sign-in is a Windows one.
 QString RunAtStartupCaption();

@@ -48,10 +48,6 @@ bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
     return file.commit();
 }
 
-bool IsRunAtStartupSet() {
-    return QFile::exists(AutostartEntryPath());
-}
-
 QString RunAtStartupCaption() {
     return QStringLiteral("サインイン時にアプリを起動する");
 }

@@ -8,10 +8,6 @@ bool SetRunAtStartup(bool AEnable, const QString& AExecutablePath) {
                                     QDir::toNativeSeparators(AExecutablePath).toStdWString());
 }
 
-bool IsRunAtStartupSet() {
-    return WinRegistry::HasRunValue();
-}
-
 QString AutostartEntryPath() {
     return QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\"
                           "ScanlumeReceiver");

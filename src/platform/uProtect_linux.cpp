@@ -13,12 +13,12 @@ constexpr char BlobVersion = 1;
 constexpr int HeaderSize = 1 + crypto_secretbox_NONCEBYTES;
 } // namespace
 
-std::optional<QByteArray> PlatformProtect(const QByteArray& APlain) {
+std::optional<QByteArray> PlatformProtect(const QByteArray& APlain, const QString& AKeyFolder) {
     if (sodium_init() < 0)
         return std::nullopt;
     QByteArray key;
     try {
-        key = UserKey::FindOrCreate();
+        key = UserKey::FindOrCreate(AKeyFolder);
     } catch (const TAppError&) {
         return std::nullopt;
     }
@@ -33,11 +33,11 @@ std::optional<QByteArray> PlatformProtect(const QByteArray& APlain) {
     return blob;
 }
 
-void PlatformPrepareKey(QObject* AContext, std::function<void()> ADone) {
-    UserKey::Prepare(AContext, std::move(ADone));
+void PlatformPrepareKey(const QString& AKeyFolder, QObject* AContext, std::function<void()> ADone) {
+    UserKey::Prepare(AKeyFolder, AContext, std::move(ADone));
 }
 
-std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob) {
+std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob, const QString& AKeyFolder) {
     if (sodium_init() < 0)
         return std::nullopt;
     if (ABlob.size() < HeaderSize + static_cast<int>(crypto_secretbox_MACBYTES) ||
@@ -47,7 +47,7 @@ std::optional<QByteArray> PlatformUnprotect(const QByteArray& ABlob) {
     const qsizetype cipherSize = ABlob.size() - HeaderSize;
     QByteArray plain(cipherSize - crypto_secretbox_MACBYTES, Qt::Uninitialized);
     bool opened = false;
-    for (QByteArray& key : UserKey::FindAll()) {
+    for (QByteArray& key : UserKey::FindAll(AKeyFolder)) {
         opened = opened || crypto_secretbox_open_easy(
                                reinterpret_cast<unsigned char*>(plain.data()), in + HeaderSize,
                                static_cast<unsigned long long>(cipherSize), in + 1,

@@ -1,7 +1,6 @@
 #include "platform/uUserKey.h"
 
 #include "common/uErrors.h"
-#include "settings/uPaths.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -20,8 +19,8 @@ namespace {
 const QString KeyringService = QStringLiteral("ScanlumeReceiver");
 const QString KeyringKey = QStringLiteral("password-key");
 
-QString KeyFilePath() {
-    return JoinPath(ConfigDir(), QStringLiteral("password.key"));
+QString KeyFilePath(const QString& AFolder) {
+    return QDir(AFolder).filePath(QStringLiteral("password.key"));
 }
 
 enum class TKeyringState { Unknown, Found, Missing, Unavailable };
@@ -112,13 +111,13 @@ bool WriteKeyring(const QByteArray& AKey) {
 
 // A key file is trusted only when it is a regular file of this user that nobody
 // else can read or write, and has the right size.
-std::optional<QByteArray> ReadKeyFile() {
-    const QByteArray path = QFile::encodeName(KeyFilePath());
+std::optional<QByteArray> ReadKeyFile(const QString& AFolder) {
+    const QByteArray path = QFile::encodeName(KeyFilePath(AFolder));
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid() ||
         (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         return std::nullopt;
-    QFile file(KeyFilePath());
+    QFile file(KeyFilePath(AFolder));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray key = file.read(KeySize + 1);
@@ -127,9 +126,9 @@ std::optional<QByteArray> ReadKeyFile() {
     return key;
 }
 
-bool WriteKeyFile(const QByteArray& AKey) {
-    QDir().mkpath(ConfigDir());
-    QSaveFile file(KeyFilePath());
+bool WriteKeyFile(const QString& AFolder, const QByteArray& AKey) {
+    QDir().mkpath(AFolder);
+    QSaveFile file(KeyFilePath(AFolder));
     if (!file.open(QIODevice::WriteOnly))
         return false;
     // Permissions before the first byte, so the key is never readable by others.
@@ -150,17 +149,17 @@ QByteArray NewKey() {
 
 } // namespace
 
-QList<QByteArray> FindAll() {
+QList<QByteArray> FindAll(const QString& AKeyFolder) {
     QList<QByteArray> keys;
     QByteArray key;
     if (ReadKeyring(key) == TKeyringState::Found && key.size() == KeySize)
         keys.append(key);
-    if (auto fileKey = ReadKeyFile(); fileKey && !keys.contains(*fileKey))
+    if (auto fileKey = ReadKeyFile(AKeyFolder); fileKey && !keys.contains(*fileKey))
         keys.append(*fileKey);
     return keys;
 }
 
-void Prepare(QObject* AContext, std::function<void()> ADone) {
+void Prepare(const QString& AKeyFolder, QObject* AContext, std::function<void()> ADone) {
     TKeyringMemory& memory = Memory();
     if (KeyringDisabled() || memory.State != TKeyringState::Unknown || memory.Asking) {
         QTimer::singleShot(0, AContext, std::move(ADone));
@@ -175,8 +174,8 @@ void Prepare(QObject* AContext, std::function<void()> ADone) {
         RememberRead(*read);
         Memory().Asking = false;
     });
-    QObject::connect(read, &QKeychain::Job::finished, AContext, [AContext, ADone] {
-        if (Memory().State != TKeyringState::Missing || ReadKeyFile()) {
+    QObject::connect(read, &QKeychain::Job::finished, AContext, [AKeyFolder, AContext, ADone] {
+        if (Memory().State != TKeyringState::Missing || ReadKeyFile(AKeyFolder)) {
             ADone();
             return;
         }
@@ -203,19 +202,19 @@ void Prepare(QObject* AContext, std::function<void()> ADone) {
     read->start();
 }
 
-QByteArray FindOrCreate() {
+QByteArray FindOrCreate(const QString& AKeyFolder) {
     QByteArray key;
     const TKeyringState state = ReadKeyring(key);
     if (state == TKeyringState::Found && key.size() == KeySize)
         return key;
     if (state != TKeyringState::Found) {
-        if (auto fileKey = ReadKeyFile())
+        if (auto fileKey = ReadKeyFile(AKeyFolder))
             return *fileKey;
     }
     key = NewKey();
     if (state != TKeyringState::Unavailable && WriteKeyring(key))
         return key;
-    if (WriteKeyFile(key))
+    if (WriteKeyFile(AKeyFolder, key))
         return key;
     throw TAppError(QStringLiteral("no place to keep the password key"));
 }

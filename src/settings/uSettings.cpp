@@ -1,8 +1,8 @@
 #include "settings/uSettings.h"
 
 #include "common/uErrors.h"
-#include "settings/uDpapi.h"
 #include "settings/uIniFile.h"
+#include "settings/uPasswordProtection.h"
 #include "settings/uPaths.h"
 
 #include <QDir>

@@ -1,37 +1,32 @@
 #pragma once
 #include "imaging/uBitmap.h"
-#include "settings/uSettings.h"
+#include "items/uReceivedItem.h"
+#include "ui/uConnectionArea.h"
 #include "ui/uItemListView.h"
 #include "ui/uPreviewPane.h"
-#include "ui/uReceivedItem.h"
-#include "ui/uScale.h"
+#include "ui/uToolPanel.h"
 #include "worker/uPollThread.h"
 
 #include <QList>
 #include <QWidget>
+#include <memory>
 
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
-class QPushButton;
 class QSplitter;
 class QSystemTrayIcon;
-class QTreeWidget;
-class TElidedLabel;
 class TFileCommands;
+class TFormLayout;
+class TItemListArea;
 class TNotifier;
 class TPreviewWidget;
-class TReceivingSession;
 class TRecognitionActions;
 class TSelectionOverlay;
 
-// The main window: builds the controls and wires the areas that own the work: the
-// receiving session, the list of received items, the preview pane with its selection,
-// and the recognition commands. UpdateButtons is the one place that decides which
-// commands apply.
+// The main window: builds its areas and wires them. The connection area (settings,
+// start and stop, status line), the list of received items, the tool panel, the preview
+// pane, the recognition commands and the file commands each own their state;
+// UpdateButtons is the one place that decides which commands apply.
 class TFormMain : public QWidget {
     Q_OBJECT
 public:
@@ -40,16 +35,12 @@ public:
     explicit TFormMain(QWidget* AParent = nullptr, int AFontPixelSize = 12);
     ~TFormMain() override;
 
-    // 96-DPI design length scaled by a factor in whole percent: V × K / 100, halves away
-    // from zero. Qt's own high-DPI scaling works in device-independent pixels, so the
-    // window's factor is 100 and the display's scale comes on top.
-    static int ScalePx(int AValue, int AScalePercent) { return ::ScalePx(AValue, AScalePercent); }
-    int ScalePx(int AValue) const { return ::ScalePx(AValue, FScalePercent); }
     int TextWidthOf(const QString& AText) const;
     int LineHeight() const;
 
-    void StartReceiving();
-    void StopReceiving();
+    void StartReceiving() { FConnection->StartReceiving(); }
+    void StopReceiving() { FConnection->StopReceiving(); }
+    bool IsReceiving() const { return FConnection->IsReceiving(); }
     void SetStatus(const QString& AMessage, bool AConnected);
     void ShowFromTray();
     void ExitFromTray();
@@ -59,25 +50,22 @@ public:
                       const QByteArray& AData);
     void AddReceivedText(const QString& AName, const QByteArray& ABytes);
     void AddTextItem(const QString& AName, const QString& AText);
-    // An entry made from a file on disk or from the clipboard: listed and shown.
     void AddOpenedItem(const TReceivedImage& AItem);
-
     void ShowItem(int AIndex);
     void UpdateButtons();
 
     // Tests shorten the worker's pauses.
-    void SetPollTimings(const TPollTimings& ATimings);
+    void SetPollTimings(const TPollTimings& ATimings) { FConnection->SetPollTimings(ATimings); }
 
     // For tests and the demo.
-    const QList<TReceivedImage>& Items() const { return FImages; }
+    const QList<TReceivedImage>& Items() const;
     const TBitmap24* CurrentBitmap() const { return pnlPreview->CurrentBitmap(); }
-    bool IsReceiving() const;
     TNotifier* Notifier() const { return FNotifier; }
     TPreviewPane* Preview() const { return pnlPreview; }
     TRecognitionActions* Recognition() const { return FRecognition; }
     TFileCommands* FileCommands() const { return FFileCommands; }
 
-    // Controls, named as they are laid out.
+    // Controls, named as they are laid out; each belongs to the area that built it.
     QGroupBox* grpSettings = nullptr;
     QLineEdit* edtUrl = nullptr;
     QLineEdit* edtEmail = nullptr;
@@ -111,7 +99,7 @@ public:
     QPushButton* btnOpenFolder = nullptr;
     QPushButton* btnHistory = nullptr;
     QSystemTrayIcon* TrayIcon = nullptr;
-    QWidget* pnlTool = nullptr;
+    TToolPanel* pnlTool = nullptr;
     QSplitter* splBody = nullptr;
 
     // Metrics of the layout, in device-independent pixels.
@@ -121,6 +109,7 @@ public:
     int FBtnH = 0;
 
 protected:
+    void changeEvent(QEvent* AEvent) override;
     void closeEvent(QCloseEvent* AEvent) override;
     void resizeEvent(QResizeEvent* AEvent) override;
 
@@ -128,38 +117,18 @@ private:
     void FormCreate();
     void FormCloseQuery();
     void BuildLayout();
-    QPushButton* AddButton(QWidget* AParent, const QString& ACaption, int& AX, int& AY,
-                           int AMinWidth);
-    QCheckBox* AddCheckBox(QWidget* AParent, const QString& ACaption, int AX, int AY);
-    QLineEdit* AddLabeledEdit(const QString& ACaption, int AY, bool AIsPassword);
-    void NextButtonRow(int& AX, int& AY) const;
+    void BuildBody(const TFormLayout& ALayout);
+    void BuildTray();
+    void WireCommands();
+    void ShowStatus(const QString& AText, const QColor& AColor, const QString& AToolTip);
     void LayoutDocked();
 
-    void SettingsToControls();
-    void ControlsToSettings();
-    void SaveSettings();
-    void PasswordOpened(const TOpenedPassword& AResult);
-    void AutoConnect();
-    void ShowStopped();
-    void UpdateRunAtStartup(bool AEnable);
-    void SetRunningState(bool ARunning);
-    void SetStatusText(const QString& AText, const QColor& AColor);
-    void InsertItem(const TReceivedImage& AItem);
-    void lvImagesSelectItem();
-    void WireCommands();
-
-    TAppSettings FSettings;
-    TReceivingSession* FSession = nullptr;
+    TConnectionArea* FConnection = nullptr;
+    TItemListArea* FItemList = nullptr;
     TRecognitionActions* FRecognition = nullptr;
     TFileCommands* FFileCommands = nullptr;
-    QList<TReceivedImage> FImages;
-    bool FClosing = false;
-
-    int FScalePercent = 100;
-    int FFontPixelSize = 12;
-    int FGroupHeight = 0;
-    int FControlHeight = 0;
-    int FStatusRightGap = 0;
-    QMenu* FTrayMenu = nullptr;
     TNotifier* FNotifier = nullptr;
+    QMenu* FTrayMenu = nullptr;
+    int FFontPixelSize = 12;
+    bool FClosing = false;
 };

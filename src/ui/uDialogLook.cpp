@@ -2,8 +2,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QHeaderView>
 #include <QPainter>
 #include <QScreen>
+#include <QTreeView>
 #include <algorithm>
 
 void PlaceOverOwner(QWidget* AWindow, QWidget* AOwner) {
@@ -54,4 +56,20 @@ void TGridDelegate::paint(QPainter* APainter, const QStyleOptionViewItem& AOptio
     APainter->drawLine(r.topRight(), r.bottomRight());
     APainter->drawLine(r.bottomLeft(), r.bottomRight());
     APainter->restore();
+}
+
+void SetUpReportTable(QTreeView* AView) {
+    AView->setRootIsDecorated(false);
+    AView->setItemsExpandable(false);
+    AView->setUniformRowHeights(true);
+    AView->setSortingEnabled(false);
+    AView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    AView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    AView->setSelectionMode(QAbstractItemView::SingleSelection);
+    AView->setAllColumnsShowFocus(true);
+    AView->setItemDelegate(new TGridDelegate(AView));
+    AView->header()->setStretchLastSection(false);
+    AView->header()->setSectionsClickable(false);
+    AView->header()->setSectionsMovable(false);
+    KeepSelectionVisible(AView);
 }

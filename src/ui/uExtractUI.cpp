@@ -1,12 +1,11 @@
 #include "ui/uExtractUI.h"
 
 #include "common/uTextRules.h"
+#include "files/uLabTable.h"
 #include "ui/uClipboard.h"
 #include "ui/uDialogLook.h"
 #include "ui/uDialogs.h"
-#include "ui/uLabTable.h"
 #include "ui/uMessages.h"
-#include "ui/uScale.h"
 #include "ui/uWindowFont.h"
 
 #include <QApplication>
@@ -20,14 +19,7 @@
 #include <algorithm>
 #include <memory>
 
-namespace {
-
-// Qt high-DPI scaling already covers the display's scale: a window's factor is 100 %.
-int S(int AValue) {
-    return ScalePx(AValue, 100);
-}
-
-} // namespace
+namespace {} // namespace
 
 TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResults,
                                  const QString& AExamDate, const QString& AInstitution)
@@ -36,9 +28,9 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     setFont(WindowFont());
     const QFontMetrics fm(font());
     const int h = fm.height(); // the height of "Ag"
-    const int rowH = h + S(13);
-    const int clientW = S(440);
-    const int clientH = S(520);
+    const int rowH = h + 13;
+    const int clientW = 440;
+    const int clientH = 520;
 
     // Placement and size; the border stays resizable.
     resize(clientW, clientH);
@@ -46,7 +38,7 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
 
     // Top band: exam date and institution. Plain text, so that markup in a name from the
     // service is shown as written rather than interpreted.
-    FTopHeight = 2 * h + S(18);
+    FTopHeight = 2 * h + 18;
     pnlTop = new QWidget(this);
     pnlTop->setGeometry(0, 0, clientW, FTopHeight);
     lblExamDate = new QLabel(pnlTop);
@@ -57,25 +49,25 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     lblExamDate->setText(QStringLiteral("検査実施日　　： ") + FExamDate);
     lblInstitution->setText(QStringLiteral("検査医療機関： ") + FInstitution);
     lblExamDate->adjustSize();
-    lblExamDate->move(S(12), S(5));
+    lblExamDate->move(12, 5);
     lblInstitution->adjustSize();
-    lblInstitution->move(S(12), lblExamDate->y() + h + S(4));
+    lblInstitution->move(12, lblExamDate->y() + h + 4);
 
     // Bottom band: copy, and close anchored to the right edge.
-    FBottomHeight = rowH + S(18);
+    FBottomHeight = rowH + 18;
     pnlBottom = new QWidget(this);
     pnlBottom->setGeometry(0, clientH - FBottomHeight, clientW, FBottomHeight);
-    int x = S(12);
+    int x = 12;
     const auto addButton = [&](const QString& ACaption, int AMinWidth) {
-        const int w = std::max(fm.horizontalAdvance(ACaption) + S(24), S(AMinWidth));
+        const int w = std::max(fm.horizontalAdvance(ACaption) + 24, AMinWidth);
         auto* button = new QPushButton(ACaption, pnlBottom);
-        button->setGeometry(x, S(9), w, rowH);
-        x += w + S(8);
+        button->setGeometry(x, 9, w, rowH);
+        x += w + 8;
         return button;
     };
     btnCopy = addButton(QStringLiteral("📋 表をコピー(TSV)"), 160);
     btnClose = addButton(QStringLiteral("閉じる"), 90);
-    FCloseRightGap = S(12);
+    FCloseRightGap = 12;
     btnClose->move(pnlBottom->width() - btnClose->width() - FCloseRightGap, btnClose->y());
     connect(btnCopy, &QPushButton::clicked, this, &TLabResultsForm::CopyClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
@@ -85,21 +77,10 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     FLV->setColumnCount(3);
     FLV->setHeaderLabels(
         {QStringLiteral("項目"), QStringLiteral("検査値"), QStringLiteral("単位")});
-    FLV->setRootIsDecorated(false);
-    FLV->setItemsExpandable(false);
-    FLV->setUniformRowHeights(true);
-    FLV->setSortingEnabled(false);
-    FLV->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FLV->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FLV->setSelectionMode(QAbstractItemView::SingleSelection);
-    FLV->setAllColumnsShowFocus(true);
-    FLV->setItemDelegate(new TGridDelegate(FLV));
-    FLV->header()->setStretchLastSection(false);
-    FLV->header()->setSectionsClickable(false);
-    FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(20));
-    FLV->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("0000.00")) + S(24));
-    FLV->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("mg/dL")) + S(24));
-    KeepSelectionVisible(FLV); // also when the table loses the focus
+    SetUpReportTable(FLV);
+    FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + 20);
+    FLV->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("0000.00")) + 24);
+    FLV->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("mg/dL")) + 24);
     LayoutDocked();
 
     // Rows, exactly as received.

@@ -3,6 +3,9 @@
 #include "common/uClock.h"
 #include "common/uErrors.h"
 #include "common/uTextRules.h"
+#include "files/uSavedFiles.h"
+#include "items/uPastFile.h"
+#include "recognition/uRecognitionJob.h"
 #include "service/uApiClient.h"
 #include "settings/uPaths.h"
 #include "ui/uBusyCursor.h"
@@ -10,61 +13,44 @@
 #include "ui/uDesktop.h"
 #include "ui/uDialogs.h"
 #include "ui/uHistoryUI.h"
+#include "ui/uItemListArea.h"
 #include "ui/uItemManagerUI.h"
 #include "ui/uMessages.h"
-#include "ui/uPastFile.h"
 #include "ui/uPreviewPane.h"
-#include "ui/uRecognitionJob.h"
-#include "ui/uSavedFiles.h"
 #include "ui/uStatusLine.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextCursor>
-#include <QTextDocumentFragment>
-#include <QTreeWidget>
 
-TFileCommands::TFileCommands(QObject* AParent, const TFileCommandFields& AFields)
-    : QObject(AParent), FFields(AFields) {}
+TFileCommands::TFileCommands(QObject* AParent, TFileCommandContext AContext)
+    : QObject(AParent), FContext(std::move(AContext)) {}
 
 void TFileCommands::SetStatus(const QString& AText, const QColor& AColor, const QString& AToolTip) {
-    StatusLine::Set(FFields.Status, AText, AColor);
-    FFields.Status->setToolTip(AToolTip);
+    Q_EMIT StatusChanged(AText, AColor, AToolTip);
 }
 
 void TFileCommands::btnCopyTextClick() {
-    QPlainTextEdit* memo = FFields.Preview->memoText;
-    if (memo->isHidden() || TextRules::Trim(memo->toPlainText()).isEmpty()) {
-        Messages::Show(FFields.Window, QStringLiteral("コピーするテキストがありません。"));
+    const QString text = FContext.Preview->TextToCopy();
+    if (TextRules::Trim(text).isEmpty()) {
+        Messages::Show(FContext.Window, QStringLiteral("コピーするテキストがありません。"));
         return;
     }
-    const QTextCursor cursor = memo->textCursor();
-    const QString text =
-        cursor.hasSelection() ? cursor.selection().toPlainText() : memo->toPlainText();
     if (!CopyToClipboard(SavedFiles::NormaliseLineBreaks(text))) {
-        Messages::Show(FFields.Window, QStringLiteral("クリップボードへのコピーに失敗しました。"));
+        Messages::Show(FContext.Window, QStringLiteral("クリップボードへのコピーに失敗しました。"));
         return;
     }
-    StatusLine::Set(FFields.Status, QStringLiteral("クリップボードにコピーしました。"),
-                    StatusLine::Green);
+    SetStatus(QStringLiteral("クリップボードにコピーしました。"), StatusLine::Green);
 }
 
 void TFileCommands::btnSaveAsClick() {
-    const QList<TReceivedImage>& items = *FFields.Items;
-    int i = -1;
-    if (QTreeWidgetItem* current = FFields.List->currentItem(); current && current->isSelected())
-        i = FFields.List->indexOfTopLevelItem(current);
-    if (i < 0 && !items.isEmpty())
-        i = 0; // the newest entry
-    if (i < 0 || i >= items.size())
+    const TReceivedItems& items = FContext.List->Items();
+    const int i = FContext.List->ChosenIndex();
+    if (i < 0 || i >= items.Count())
         return;
-    const TReceivedImage& item = items.at(i);
+    const TReceivedImage& item = items.At(i);
 
-    QFileDialog dialog(FFields.Window);
+    QFileDialog dialog(FContext.Window);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(
@@ -83,30 +69,30 @@ void TFileCommands::btnSaveAsClick() {
     QString error;
     if (item.IsText) {
         bytes = SavedFiles::TextFileBytes(item.Text);
-    } else if (!ItemBytes(item, bytes, error)) {
-        Messages::Show(FFields.Window,
+    } else if (!items.Bytes(i, bytes, error)) {
+        Messages::Show(FContext.Window,
                        QStringLiteral("画像ファイルを読み込めませんでした:\r\n") + error);
         return;
     }
     if (!SavedFiles::WriteFileAtomically(path, bytes, error)) {
-        Messages::Show(FFields.Window, error);
+        Messages::Show(FContext.Window, error);
         return;
     }
     SetStatus(QStringLiteral("保存しました: ") + path, StatusLine::Green, path);
 }
 
 void TFileCommands::btnBrowseClick() {
-    QFileDialog dialog(FFields.Window, QStringLiteral("保存フォルダを選択してください"),
-                       TextRules::Trim(FFields.Folder->text()));
+    QFileDialog dialog(FContext.Window, QStringLiteral("保存フォルダを選択してください"),
+                       TextRules::Trim(FContext.Folder()));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     if (Dialogs::RunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    FFields.Folder->setText(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+    FContext.SetFolder(QDir::toNativeSeparators(dialog.selectedFiles().first()));
 }
 
 void TFileCommands::btnOpenFolderClick() {
-    const QString folder = SavedFiles::AbsoluteFolder(FFields.Folder->text());
+    const QString folder = SavedFiles::AbsoluteFolder(FContext.Folder());
     if (folder.isEmpty())
         return;
     QDir().mkpath(folder);
@@ -115,23 +101,21 @@ void TFileCommands::btnOpenFolderClick() {
 
 bool TFileCommands::EnsureSignedIn(QString& AError) {
     AError.clear();
-    const QString url = TextRules::Trim(FFields.Url->text());
-    const QString email = TextRules::Trim(FFields.Email->text());
-    const QString pwd = FFields.Password->text();
-    if (url.isEmpty() || email.isEmpty() || pwd.isEmpty()) {
+    const TAccount account = FContext.Account();
+    if (!account.IsComplete()) {
         AError = QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。");
         return false;
     }
-    FFields.Job->EnsureClient(url);
+    FContext.Job->EnsureClient(account.Url);
     // The client is shared with the recognition task; never both at once.
-    TApiClient* api = FFields.Job->IdleClient();
+    TApiClient* api = FContext.Job->IdleClient();
     if (api == nullptr) {
         AError = QStringLiteral("解析中です。完了までお待ちください。");
         return false;
     }
     if (!api->Token().isEmpty())
         return true;
-    const bool ok = api->Login(email, pwd, AError);
+    const bool ok = api->Login(account.Email, account.Password, AError);
     if (!ok && AError.isEmpty())
         AError = QStringLiteral("ログインに失敗しました。");
     return ok;
@@ -145,24 +129,24 @@ void TFileCommands::btnItemsClick() {
         ok = EnsureSignedIn(error);
     } catch (const std::exception& e) {
         // A network failure: the window stays usable and says why.
-        Messages::Show(FFields.Window, ErrorMessage(e));
+        Messages::Show(FContext.Window, ErrorMessage(e));
         return;
     }
     if (!ok) {
-        Messages::Show(FFields.Window, error);
+        Messages::Show(FContext.Window, error);
         return;
     }
-    ShowItemManager(FFields.Window, *FFields.Job->IdleClient());
+    ShowItemManager(FContext.Window, *FContext.Job->IdleClient());
 }
 
 QString TFileCommands::SaveFolderPath() const {
-    const QString folder = SavedFiles::AbsoluteFolder(FFields.Folder->text());
+    const QString folder = SavedFiles::AbsoluteFolder(FContext.Folder());
     return folder.isEmpty() ? FallbackTextFolder() : folder;
 }
 
 void TFileCommands::btnHistoryClick() {
     QString path;
-    if (ShowHistory(FFields.Window, SaveFolderPath(), path))
+    if (ShowHistory(FContext.Window, SaveFolderPath(), path))
         OpenPastFile(path);
 }
 
@@ -178,8 +162,8 @@ bool TFileCommands::OpenFile(const QString& APath, bool AMarkSaved) {
     if (!PastFile::Read(APath, item, error)) {
         SetStatus(QStringLiteral("ファイルを開けませんでした: ") + error, StatusLine::Maroon,
                   error);
-        Messages::Show(FFields.Window, QStringLiteral("ファイルを開けませんでした:\r\n") + APath +
-                                           QStringLiteral("\r\n") + error);
+        Messages::Show(FContext.Window, QStringLiteral("ファイルを開けませんでした:\r\n") + APath +
+                                            QStringLiteral("\r\n") + error);
         return false;
     }
     if (!AMarkSaved)
@@ -207,7 +191,7 @@ void TFileCommands::AddPastedImage(const QImage& AImage) {
     QBuffer buffer(&item.Data);
     buffer.open(QIODevice::WriteOnly);
     if (!AImage.save(&buffer, "PNG")) {
-        Messages::Show(FFields.Window, QStringLiteral("貼り付けた画像を読み込めませんでした。"));
+        Messages::Show(FContext.Window, QStringLiteral("貼り付けた画像を読み込めませんでした。"));
         return;
     }
     item.ReceivedAt = TClock::Now();

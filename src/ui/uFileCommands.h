@@ -1,30 +1,28 @@
 #pragma once
-#include "ui/uReceivedItem.h"
+#include "items/uReceivedItem.h"
+#include "service/uAccount.h"
 
+#include <QColor>
 #include <QImage>
-#include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
-class QLabel;
-class QLineEdit;
-class QTreeWidget;
 class QWidget;
+class TItemListArea;
 class TPreviewPane;
 class TRecognitionJob;
 
-// What the text and file commands read and write in the window.
-struct TFileCommandFields {
-    QWidget* Window = nullptr;
-    TPreviewPane* Preview = nullptr;
-    QTreeWidget* List = nullptr;
-    const QList<TReceivedImage>* Items = nullptr; // row i of List is entry i
-    QLineEdit* Folder = nullptr;
-    QLineEdit* Url = nullptr;
-    QLineEdit* Email = nullptr;
-    QLineEdit* Password = nullptr;
-    QLabel* Status = nullptr;
-    TRecognitionJob* Job = nullptr; // holds the shared service client
+// What the text and file commands work on: the areas they read, and what they read of
+// the settings at the moment of a press.
+struct TFileCommandContext {
+    QWidget* Window = nullptr; // owner of their dialogs and messages
+    const TItemListArea* List = nullptr;
+    const TPreviewPane* Preview = nullptr;
+    TRecognitionJob* Job = nullptr;                // holds the shared service client
+    std::function<QString()> Folder;               // the save folder box, as typed
+    std::function<void(const QString&)> SetFolder; // a folder chosen with 参照...
+    std::function<TAccount()> Account;
 };
 
 // Copy the shown text, save an entry under a chosen name, choose and open the save
@@ -33,7 +31,7 @@ struct TFileCommandFields {
 class TFileCommands : public QObject {
     Q_OBJECT
 public:
-    TFileCommands(QObject* AParent, const TFileCommandFields& AFields);
+    TFileCommands(QObject* AParent, TFileCommandContext AContext);
 
     void btnCopyTextClick();
     void btnSaveAsClick();
@@ -58,10 +56,11 @@ public:
 Q_SIGNALS:
     // A new entry for the top of the list, to be shown.
     void EntryOpened(const TReceivedImage& AItem);
+    void StatusChanged(const QString& AText, const QColor& AColor, const QString& AToolTip);
 
 private:
     bool OpenFile(const QString& APath, bool AMarkSaved);
     void SetStatus(const QString& AText, const QColor& AColor, const QString& AToolTip = QString());
 
-    TFileCommandFields FFields;
+    TFileCommandContext FContext;
 };

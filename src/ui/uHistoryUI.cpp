@@ -7,7 +7,6 @@
 #include "ui/uDialogs.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uMessages.h"
-#include "ui/uScale.h"
 #include "ui/uWindowFont.h"
 
 #include <QAbstractTableModel>
@@ -27,11 +26,6 @@
 #include <memory>
 
 namespace {
-
-// Qt high-DPI scaling already covers the display's scale: a window's factor is 100 %.
-int S(int AValue) {
-    return ScalePx(AValue, 100);
-}
 
 enum TColumn { colKarteNo, colModified, colKind, colName, colSize, colCount };
 
@@ -113,23 +107,23 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     setWindowTitle(QStringLiteral("過去のファイルを開く"));
     const QFontMetrics fm(font());
     const int h = fm.height(); // the height of "Ag"
-    const int rowH = h + S(13);
-    const int clientW = S(820);
-    const int clientH = S(560);
+    const int rowH = h + 13;
+    const int clientW = 820;
+    const int clientH = 560;
     resize(clientW, clientH);
     PlaceOverOwner(this, AOwner);
 
-    FBandHeight = rowH + S(18);
-    FRightGap = S(12);
-    int x = S(12);
+    FBandHeight = rowH + 18;
+    FRightGap = 12;
+    int x = 12;
     // Buttons never become the default: Enter in the search box must not press one.
     const auto addButton = [&](QWidget* ABand, const QString& ACaption, int AMinWidth) {
-        const int w = std::max(fm.horizontalAdvance(ACaption) + S(24), S(AMinWidth));
+        const int w = std::max(fm.horizontalAdvance(ACaption) + 24, AMinWidth);
         auto* button = new QPushButton(ACaption, ABand);
         button->setAutoDefault(false);
         button->setDefault(false);
-        button->setGeometry(x, S(9), w, rowH);
-        x += w + S(8);
+        button->setGeometry(x, 9, w, rowH);
+        x += w + 8;
         return button;
     };
 
@@ -138,11 +132,11 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     pnlTop->setGeometry(0, 0, clientW, FBandHeight);
     lblFind = new QLabel(QStringLiteral("カルテ番号／ファイル名で検索"), pnlTop);
     lblFind->adjustSize();
-    lblFind->move(x, S(9) + (rowH - h) / 2);
-    x += lblFind->width() + S(8);
+    lblFind->move(x, 9 + (rowH - h) / 2);
+    x += lblFind->width() + 8;
     FEdtFind = new QLineEdit(pnlTop);
-    FEdtFind->setGeometry(x, S(9) + (rowH - (h + S(9))) / 2, S(160), h + S(9));
-    x += S(160) + S(8);
+    FEdtFind->setGeometry(x, 9 + (rowH - (h + 9)) / 2, 160, h + 9);
+    x += 160 + 8;
     btnClear = addButton(pnlTop, QStringLiteral("クリア"), 70);
     btnReload = addButton(pnlTop, QStringLiteral("再読込"), 70);
     auto* count = new TElidedLabel(pnlTop);
@@ -152,14 +146,14 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
         pal.setColor(QPalette::WindowText, pal.color(QPalette::Disabled, QPalette::WindowText));
         count->setPalette(pal);
     }
-    count->setGeometry(x + S(6), S(9) + (rowH - h) / 2,
-                       std::max(0, pnlTop->width() - (x + S(6)) - FRightGap), h + S(2));
+    count->setGeometry(x + 6, 9 + (rowH - h) / 2,
+                       std::max(0, pnlTop->width() - (x + 6) - FRightGap), h + 2);
     FLblCount = count;
 
     // Bottom band: open, open folder, and close moved to the right edge.
     pnlBottom = new QWidget(this);
     pnlBottom->setGeometry(0, clientH - FBandHeight, clientW, FBandHeight);
-    x = S(12);
+    x = 12;
     btnOpen = addButton(pnlBottom, QStringLiteral("開く"), 90);
     btnOpenFolder = addButton(pnlBottom, QStringLiteral("フォルダを開く"), 120);
     btnClose = addButton(pnlBottom, QStringLiteral("閉じる"), 90);
@@ -168,27 +162,13 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     FModel = new THistoryModel(FShown, FFormat, this);
     FLV = new QTreeView(this);
     FLV->setModel(FModel);
-    FLV->setRootIsDecorated(false);
-    FLV->setItemsExpandable(false);
-    FLV->setUniformRowHeights(true);
-    FLV->setSortingEnabled(false);
-    FLV->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FLV->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FLV->setSelectionMode(QAbstractItemView::SingleSelection);
-    FLV->setAllColumnsShowFocus(true);
-    FLV->setItemDelegate(new TGridDelegate(FLV));
-    FLV->header()->setStretchLastSection(false);
-    FLV->header()->setSectionsClickable(false);
-    FLV->header()->setSectionsMovable(false);
-    FLV->setColumnWidth(colKarteNo, fm.horizontalAdvance(QStringLiteral("カルテ番号")) + S(24));
-    FLV->setColumnWidth(colModified,
-                        fm.horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + S(24));
-    FLV->setColumnWidth(colKind, fm.horizontalAdvance(QStringLiteral("テキスト")) + S(24));
+    SetUpReportTable(FLV);
+    FLV->setColumnWidth(colKarteNo, fm.horizontalAdvance(QStringLiteral("カルテ番号")) + 24);
+    FLV->setColumnWidth(colModified, fm.horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 24);
+    FLV->setColumnWidth(colKind, fm.horizontalAdvance(QStringLiteral("テキスト")) + 24);
     FLV->setColumnWidth(
-        colName,
-        fm.horizontalAdvance(QStringLiteral("pt00000_OCR_検査_00000000_000000.txt")) + S(24));
-    FLV->setColumnWidth(colSize, fm.horizontalAdvance(QStringLiteral("00,000 KB")) + S(24));
-    KeepSelectionVisible(FLV); // also when the table loses the focus
+        colName, fm.horizontalAdvance(QStringLiteral("pt00000_OCR_検査_00000000_000000.txt")) + 24);
+    FLV->setColumnWidth(colSize, fm.horizontalAdvance(QStringLiteral("00,000 KB")) + 24);
     FLV->installEventFilter(this);
     LayoutDocked();
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "ui/uHistoryScan.h"
+#include "files/uHistoryScan.h"
 
 #include <QDialog>
 #include <QList>

@@ -6,7 +6,6 @@
 #include "ui/uDialogLook.h"
 #include "ui/uDialogs.h"
 #include "ui/uMessages.h"
-#include "ui/uScale.h"
 #include "ui/uWindowFont.h"
 
 #include <QApplication>
@@ -24,11 +23,6 @@
 #include <memory>
 
 namespace {
-
-// Qt high-DPI scaling already covers the display's scale: a window's factor is 100 %.
-int S(int AValue) {
-    return ScalePx(AValue, 100);
-}
 
 // The eight items a reset restores, the same as a new account starts with.
 const QList<TExtractItem>& DefaultItems() {
@@ -60,18 +54,18 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     setFont(WindowFont());
     const QFontMetrics fm(font());
     const int h = fm.height(); // the height of "Ag"
-    const int rowH = h + S(13);
-    const int editH = h + S(9);
-    const int step = rowH + S(8);
-    const int clientW = S(760);
-    const int clientH = S(580);
+    const int rowH = h + 13;
+    const int editH = h + 9;
+    const int step = rowH + 8;
+    const int clientW = 760;
+    const int clientH = 580;
 
     setWindowTitle(QStringLiteral("抽出項目の設定"));
     resize(clientW, clientH);
     PlaceOverOwner(this, AOwner);
 
     // Bottom band: three rows placed left to right from font metrics.
-    FBottomHeight = 3 * step + S(20);
+    FBottomHeight = 3 * step + 20;
     pnlBottom = new QWidget(this);
     pnlBottom->setGeometry(0, clientH - FBottomHeight, clientW, FBottomHeight);
     int x = 0;
@@ -81,26 +75,26 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
         label->setTextFormat(Qt::PlainText);
         label->adjustSize();
         label->move(x, rowTop + (rowH - h) / 2);
-        x += label->width() + S(8);
+        x += label->width() + 8;
         return label;
     };
     const auto placeBox = [&](QWidget* ABox, int AWidth, int AGap) {
-        ABox->setGeometry(x, rowTop + (rowH - editH) / 2, S(AWidth), editH);
-        x += S(AWidth) + S(AGap);
+        ABox->setGeometry(x, rowTop + (rowH - editH) / 2, AWidth, editH);
+        x += AWidth + AGap;
     };
     const auto addButton = [&](const QString& ACaption, int AMinWidth) {
-        const int w = std::max(fm.horizontalAdvance(ACaption) + S(24), S(AMinWidth));
+        const int w = std::max(fm.horizontalAdvance(ACaption) + 24, AMinWidth);
         auto* button = new QPushButton(ACaption, pnlBottom);
         // Enter in a text box must not press anything.
         button->setAutoDefault(false);
         button->setDefault(false);
         button->setGeometry(x, rowTop, w, rowH);
-        x += w + S(8);
+        x += w + 8;
         return button;
     };
 
-    rowTop = S(8);
-    x = S(12);
+    rowTop = 8;
+    x = 12;
     lblName = addLabel(QStringLiteral("項目名"));
     FEdtName = new QLineEdit(pnlBottom);
     placeBox(FEdtName, 130, 14);
@@ -110,7 +104,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     btnAddUpdate = addButton(QStringLiteral("追加/更新"), 100);
 
     rowTop += step;
-    x = S(12);
+    x = 12;
     lblCatalog = addLabel(QStringLiteral("検査会社カタログ"));
     FCboCatalog = new QComboBox(pnlBottom);
     FCboCatalog->setEditable(false);
@@ -118,7 +112,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     btnAddCatalog = addButton(QStringLiteral("カタログから追加"), 130);
 
     rowTop += step;
-    x = S(12);
+    x = 12;
     btnDelete = addButton(QStringLiteral("選択した項目を削除"), 130);
     btnReset = addButton(QStringLiteral("初期状態(8項目)に戻す"), 150);
     btnSave = addButton(QStringLiteral("保存"), 90);
@@ -134,10 +128,10 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
         lblNote->setPalette(pal);
     }
     // Sized from the window's font, which the label takes on only once it is polished.
-    lblNote->setGeometry(x + S(6), rowTop + (rowH - h) / 2,
-                         fm.horizontalAdvance(lblNote->text()) + S(2), h + S(2));
+    lblNote->setGeometry(x + 6, rowTop + (rowH - h) / 2, fm.horizontalAdvance(lblNote->text()) + 2,
+                         h + 2);
     // The note ends its row; a window too narrow for it would cut off what it says.
-    if (const int needed = lblNote->geometry().right() + 1 + S(12); needed > width()) {
+    if (const int needed = lblNote->geometry().right() + 1 + 12; needed > width()) {
         resize(needed, height());
         PlaceOverOwner(this, AOwner);
     }
@@ -150,7 +144,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 
     // Header line; the two leading blanks are part of the text.
-    FHeaderHeight = h + S(8);
+    FHeaderHeight = h + 8;
     lblHeader = new QLabel(
         QStringLiteral(
             "  検査結果から抜き出す項目の一覧です。行を選ぶと下段で別名を編集できます。"),
@@ -162,20 +156,9 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     FLV = new QTreeWidget(this);
     FLV->setColumnCount(2);
     FLV->setHeaderLabels({QStringLiteral("項目名"), QStringLiteral("別名")});
-    FLV->setRootIsDecorated(false);
-    FLV->setItemsExpandable(false);
-    FLV->setUniformRowHeights(true);
-    FLV->setSortingEnabled(false);
-    FLV->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FLV->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FLV->setSelectionMode(QAbstractItemView::SingleSelection);
-    FLV->setAllColumnsShowFocus(true);
-    FLV->setItemDelegate(new TGridDelegate(FLV));
-    FLV->header()->setStretchLastSection(false);
-    FLV->header()->setSectionsClickable(false);
-    FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(24));
-    FLV->setColumnWidth(1, S(470));
-    KeepSelectionVisible(FLV); // also when the table loses the focus
+    SetUpReportTable(FLV);
+    FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + 24);
+    FLV->setColumnWidth(1, 470);
     connect(FLV->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& ASelected, const QItemSelection&) {
                 LVSelectionChanged(ASelected);

@@ -4,12 +4,14 @@
 #include "imaging/uCrop.h"
 #include "imaging/uImageDecode.h"
 #include "imaging/uRotate.h"
+#include "items/uTextBound.h"
+#include "recognition/uSelection.h"
 #include "ui/uPreviewWidget.h"
-#include "ui/uSelection.h"
 #include "ui/uSelectionOverlay.h"
-#include "ui/uTextBound.h"
 
 #include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <cmath>
 
 TPreviewPane::TPreviewPane(QWidget* AParent) : QWidget(AParent) {
@@ -102,6 +104,13 @@ bool TPreviewPane::TextShown() const {
 
 QString TPreviewPane::ShownText() const {
     return memoText->toPlainText();
+}
+
+QString TPreviewPane::TextToCopy() const {
+    if (!TextShown())
+        return QString();
+    const QTextCursor cursor = memoText->textCursor();
+    return cursor.hasSelection() ? cursor.selection().toPlainText() : memoText->toPlainText();
 }
 
 bool TPreviewPane::SelectionToImageRect(TRect& ARect) const {

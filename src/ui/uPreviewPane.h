@@ -28,6 +28,9 @@ public:
     bool ImageShown() const; // the picture is visible and holds a bitmap
     bool TextShown() const;  // the text box is visible and holds more than blanks
     QString ShownText() const;
+    // What 📋 copies: the selected part of the shown text, else all of it; empty when no
+    // text (or only blanks) is shown.
+    QString TextToCopy() const;
 
     const TBitmap24* CurrentBitmap() const { return FCurBmp ? &*FCurBmp : nullptr; }
     int CurImgW() const { return FCurImgW; }

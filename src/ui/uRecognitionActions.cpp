@@ -2,14 +2,12 @@
 
 #include "common/uClock.h"
 #include "common/uTextRules.h"
+#include "files/uLabTable.h"
+#include "files/uSavedFiles.h"
 #include "ui/uExtractUI.h"
-#include "ui/uLabTable.h"
 #include "ui/uMessages.h"
 #include "ui/uPreviewPane.h"
-#include "ui/uSavedFiles.h"
 #include "ui/uStatusLine.h"
-
-#include <QLineEdit>
 
 namespace {
 const QString NoImage = QStringLiteral("先に一覧から画像を選択してください。");
@@ -19,15 +17,15 @@ const QString MissingAccount =
 } // namespace
 
 TRecognitionActions::TRecognitionActions(QWidget* AWindow, TPreviewPane* APane,
-                                         const TRecognitionFields& AFields)
-    : QObject(AWindow), FWindow(AWindow), FPane(APane), FFields(AFields),
+                                         TRecognitionContext AContext)
+    : QObject(AWindow), FWindow(AWindow), FPane(APane), FContext(std::move(AContext)),
       FJob(new TRecognitionJob(this)) {
-    connect(FJob, &TRecognitionJob::OcrFinished, this, &TRecognitionActions::OcrFinished);
-    connect(FJob, &TRecognitionJob::ExtractFinished, this, &TRecognitionActions::ExtractFinished);
+    connect(FJob, &TRecognitionJob::OcrFinished, this, &TRecognitionActions::ShowOcrResult);
+    connect(FJob, &TRecognitionJob::ExtractFinished, this, &TRecognitionActions::ShowExtractResult);
 }
 
 void TRecognitionActions::SetStatus(const QString& AText, const QColor& AColor) {
-    StatusLine::Set(FFields.Status, AText, AColor);
+    Q_EMIT StatusChanged(AText, AColor, QString());
 }
 
 QByteArray TRecognitionActions::SelectionOrWholeJpeg() const {
@@ -82,16 +80,14 @@ void TRecognitionActions::btnExtractClick() {
     }
 }
 
-bool TRecognitionActions::ReadAccount(QString& AUrl, QString& AEmail, QString& APwd) {
-    AUrl = TextRules::Trim(FFields.Url->text());
-    AEmail = TextRules::Trim(FFields.Email->text());
-    APwd = FFields.Password->text();
-    if (AUrl.isEmpty() || AEmail.isEmpty() || APwd.isEmpty()) {
+bool TRecognitionActions::ReadAccount(TAccount& AAccount) {
+    AAccount = FContext.Account();
+    if (!AAccount.IsComplete()) {
         Messages::Show(FWindow, MissingAccount);
         return false;
     }
     // Made once, with the URL of this moment; later edits of the URL do not reach it.
-    FJob->EnsureClient(AUrl);
+    FJob->EnsureClient(AAccount.Url);
     return true;
 }
 
@@ -104,14 +100,16 @@ void TRecognitionActions::RunOcr(const QByteArray& AJpeg, bool ARx, bool AThenEx
         Messages::Show(FWindow, QStringLiteral("画像の切り出しに失敗しました。"));
         return;
     }
-    TOcrRequest request;
-    QString url;
-    if (!ReadAccount(url, request.Email, request.Pwd))
+    TAccount account;
+    if (!ReadAccount(account))
         return;
+    TOcrRequest request;
+    request.Email = account.Email;
+    request.Password = account.Password;
     request.Jpeg = AJpeg;
     request.Rx = ARx;
     request.ThenExtract = AThenExtract;
-    request.Pid = TextRules::Trim(FFields.PatientId->text());
+    request.PatientId = TextRules::Trim(FContext.PatientId());
     FJob->StartOcr(std::move(request));
     Q_EMIT BusyChanged();
     if (ARx)
@@ -124,52 +122,55 @@ void TRecognitionActions::RunOcr(const QByteArray& AJpeg, bool ARx, bool AThenEx
         SetStatus(QStringLiteral("選択範囲を解析中です..."), StatusLine::Navy);
 }
 
-void TRecognitionActions::RunExtract(const QString& ATxt) {
-    if (TextRules::Trim(ATxt).isEmpty())
+void TRecognitionActions::RunExtract(const QString& AText) {
+    if (TextRules::Trim(AText).isEmpty())
         return;
     // Both callers make sure no task runs; a third one must not share the client.
     if (FJob->IsBusy()) {
         Messages::Show(FWindow, Busy);
         return;
     }
-    TExtractRequest request;
-    QString url;
-    if (!ReadAccount(url, request.Email, request.Pwd))
+    TAccount account;
+    if (!ReadAccount(account))
         return;
-    request.Txt = ATxt;
+    TExtractRequest request;
+    request.Email = account.Email;
+    request.Password = account.Password;
+    request.Text = AText;
     FJob->StartExtract(std::move(request));
     Q_EMIT BusyChanged();
     SetStatus(QStringLiteral("検査項目を抽出中です..."), StatusLine::Navy);
 }
 
-void TRecognitionActions::OcrFinished(const TOcrResult& AResult) {
+void TRecognitionActions::ShowOcrResult(const TOcrResult& AResult) {
     Q_EMIT BusyChanged();
-    if (AResult.Ok && !TextRules::Trim(AResult.T).isEmpty()) {
-        SaveOcrText(AResult.Pid, AResult.Rx ? QStringLiteral("_処方") : QString(), AResult.T);
+    if (AResult.Ok && !TextRules::Trim(AResult.Text).isEmpty()) {
+        SaveOcrText(AResult.PatientId, AResult.Rx ? QStringLiteral("_処方") : QString(),
+                    AResult.Text);
         if (AResult.ThenExtract)
-            RunExtract(AResult.T);
+            RunExtract(AResult.Text);
     } else if (AResult.Ok) {
         SetStatus(QStringLiteral("文字を検出できませんでした。"), StatusLine::Maroon);
     } else {
-        SetStatus(QStringLiteral("解析に失敗しました: ") + AResult.E, StatusLine::Maroon);
+        SetStatus(QStringLiteral("解析に失敗しました: ") + AResult.Error, StatusLine::Maroon);
     }
 }
 
-void TRecognitionActions::ExtractFinished(const TExtractResult& AResult) {
+void TRecognitionActions::ShowExtractResult(const TExtractResult& AResult) {
     Q_EMIT BusyChanged();
     if (!AResult.Ok) {
-        SetStatus(QStringLiteral("抽出に失敗しました: ") + AResult.E, StatusLine::Maroon);
+        SetStatus(QStringLiteral("抽出に失敗しました: ") + AResult.Error, StatusLine::Maroon);
         return;
     }
-    const QString tsv = BuildLabTsv(AResult.Res, AResult.ExamDate, AResult.Institution);
+    const QString tsv = BuildLabTsv(AResult.Values, AResult.ExamDate, AResult.Institution);
     if (!tsv.isEmpty()) {
         // The patient number as it reads now, unlike a recognition result.
-        SaveOcrText(TextRules::Trim(FFields.PatientId->text()), QStringLiteral("_検査"), tsv);
+        SaveOcrText(TextRules::Trim(FContext.PatientId()), QStringLiteral("_検査"), tsv);
     } else {
         SetStatus(QStringLiteral("検査項目を抽出しましたが、値を検出できませんでした。"),
                   StatusLine::Maroon);
     }
-    ShowLabResults(FWindow, AResult.Res, AResult.ExamDate, AResult.Institution);
+    ShowLabResults(FWindow, AResult.Values, AResult.ExamDate, AResult.Institution);
 }
 
 void TRecognitionActions::SaveOcrText(const QString& APatientCode, const QString& AKind,

@@ -1,21 +1,19 @@
 #pragma once
-#include "ui/uRecognitionJob.h"
+#include "recognition/uRecognitionJob.h"
+#include "service/uAccount.h"
 
+#include <QColor>
 #include <QObject>
 #include <QString>
+#include <functional>
 
-class QLabel;
-class QLineEdit;
 class QWidget;
 class TPreviewPane;
 
-// The controls the recognition commands read when they start and write their status to.
-struct TRecognitionFields {
-    QLineEdit* Url = nullptr;
-    QLineEdit* Email = nullptr;
-    QLineEdit* Password = nullptr;
-    QLineEdit* PatientId = nullptr;
-    QLabel* Status = nullptr;
+// What the recognition commands read of the window at the moment of a press.
+struct TRecognitionContext {
+    std::function<TAccount()> Account;
+    std::function<QString()> PatientId; // the box, as typed
 };
 
 // The four commands that turn what is shown into text and lab values: recognise the
@@ -25,7 +23,7 @@ struct TRecognitionFields {
 class TRecognitionActions : public QObject {
     Q_OBJECT
 public:
-    TRecognitionActions(QWidget* AWindow, TPreviewPane* APane, const TRecognitionFields& AFields);
+    TRecognitionActions(QWidget* AWindow, TPreviewPane* APane, TRecognitionContext AContext);
 
     bool IsBusy() const { return FJob->IsBusy(); }
     TRecognitionJob& Job() { return *FJob; }
@@ -36,7 +34,7 @@ public:
     void btnExtractClick();
 
     void RunOcr(const QByteArray& AJpeg, bool ARx, bool AThenExtract);
-    void RunExtract(const QString& ATxt);
+    void RunExtract(const QString& AText);
     void SaveOcrText(const QString& APatientCode, const QString& AKind, const QString& AText);
 
 Q_SIGNALS:
@@ -44,18 +42,19 @@ Q_SIGNALS:
     void BusyChanged();
     // A result text to list, copy and save under AName.
     void TextProduced(const QString& AName, const QString& AText);
+    void StatusChanged(const QString& AText, const QColor& AColor, const QString& AToolTip);
 
 private:
-    void OcrFinished(const TOcrResult& AResult);
-    void ExtractFinished(const TExtractResult& AResult);
+    void ShowOcrResult(const TOcrResult& AResult);
+    void ShowExtractResult(const TExtractResult& AResult);
     // The selection when usable, else the whole image.
     QByteArray SelectionOrWholeJpeg() const;
     // Server URL, e-mail and password, or false after telling the user.
-    bool ReadAccount(QString& AUrl, QString& AEmail, QString& APwd);
+    bool ReadAccount(TAccount& AAccount);
     void SetStatus(const QString& AText, const QColor& AColor);
 
     QWidget* FWindow;
     TPreviewPane* FPane;
-    TRecognitionFields FFields;
+    TRecognitionContext FContext;
     TRecognitionJob* FJob; // child of this
 };

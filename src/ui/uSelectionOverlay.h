@@ -1,5 +1,5 @@
 #pragma once
-#include "ui/uSelection.h"
+#include "recognition/uSelection.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 // libFuzzer target for the history's name rules: any bytes, as the name of a file found
 // in the save folder (which anyone may have put there).
-#include "ui/uHistoryScan.h"
+#include "files/uHistoryScan.h"
 
 #include <cstddef>
 #include <cstdint>

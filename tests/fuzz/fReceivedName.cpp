@@ -3,8 +3,8 @@
 // item's bytes.
 #include "common/uErrors.h"
 #include "common/uTextRules.h"
+#include "files/uSavedFiles.h"
 #include "service/uApiClient.h"
-#include "ui/uSavedFiles.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 // Password protection with the key in a real Secret Service (gnome-keyring, started
 // by run-with-keyring.sh in a private session bus and HOME).
-#include "settings/uDpapi.h"
+#include "settings/uPasswordProtection.h"
 #include "settings/uPaths.h"
 #include "settings/uSettings.h"
 

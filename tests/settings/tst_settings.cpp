@@ -1,7 +1,7 @@
 // Settings file and password protection, against real files in a temporary HOME.
 // The key lives in a key file here: the test runs without a session bus.
-#include "settings/uDpapi.h"
 #include "settings/uIniFile.h"
+#include "settings/uPasswordProtection.h"
 #include "settings/uPaths.h"
 #include "settings/uSettings.h"
 

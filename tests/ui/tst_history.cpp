@@ -1,11 +1,10 @@
 // The saved-file history: the name rules, the scan of real folders, the texts of the
 // table, and the window on the offscreen platform with its modal run through the seams.
+#include "files/uHistoryScan.h"
 #include "ui/uDesktop.h"
 #include "ui/uDialogs.h"
-#include "ui/uHistoryScan.h"
 #include "ui/uHistoryUI.h"
 #include "ui/uMessages.h"
-#include "ui/uScale.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -991,7 +990,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = MakeExampleFolder(dir);
         THistoryForm form(nullptr, folder);
-        QCOMPARE(form.size(), QSize(ScalePx(820), ScalePx(560)));
+        QCOMPARE(form.size(), QSize(820, 560));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         for (const QSize size : {QSize(1000, 700), QSize(700, 400)}) {
@@ -1001,22 +1000,19 @@ private Q_SLOTS:
             QVERIFY(table.top() > form.FEdtFind->geometry().bottom());
             QVERIFY(table.bottom() < form.btnOpen->mapTo(&form, QPoint(0, 0)).y());
             const QRect close(form.btnClose->mapTo(&form, QPoint(0, 0)), form.btnClose->size());
-            QCOMPARE(close.right() + 1, size.width() - ScalePx(12));
+            QCOMPARE(close.right() + 1, size.width() - 12);
             const QRect count(form.FLblCount->mapTo(&form, QPoint(0, 0)), form.FLblCount->size());
-            QCOMPARE(count.right() + 1, size.width() - ScalePx(12));
-            QCOMPARE(count.left(),
-                     form.btnReload->geometry().right() + 1 + ScalePx(8) + ScalePx(6));
+            QCOMPARE(count.right() + 1, size.width() - 12);
+            QCOMPARE(count.left(), form.btnReload->geometry().right() + 1 + 8 + 6);
         }
     }
 
     void placedOverOwner_data() {
         QTest::addColumn<QRect>("owner");
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
-        QTest::newRow("centred") << QRect(avail.center() - QPoint(ScalePx(450), ScalePx(350)),
-                                          QSize(ScalePx(900), ScalePx(700)));
+        QTest::newRow("centred") << QRect(avail.center() - QPoint(450, 350), QSize(900, 700));
         QTest::newRow("owner hanging off the bottom right")
-            << QRect(avail.bottomRight() - QPoint(ScalePx(200), ScalePx(150)),
-                     QSize(ScalePx(900), ScalePx(700)));
+            << QRect(avail.bottomRight() - QPoint(200, 150), QSize(900, 700));
     }
     void placedOverOwner() {
         QFETCH(QRect, owner);

@@ -4,7 +4,6 @@
 #include "ui/uDialogs.h"
 #include "ui/uItemManagerUI.h"
 #include "ui/uMessages.h"
-#include "ui/uScale.h"
 
 #include "uLocalService.h"
 
@@ -65,10 +64,6 @@ const QByteArray DefaultBody = R"js({"items":[
 // The first rows of the service's catalogue, for expectations.
 const QStringList CatalogueHead{QStringLiteral("AST"), QStringLiteral("ALT"),
                                 QStringLiteral("γ-GTP"), QStringLiteral("ALP")};
-
-int S(int AValue) {
-    return ScalePx(AValue, 100);
-}
 
 QStringList RowTexts(const TItemManagerForm& AForm) {
     QStringList rows;
@@ -874,7 +869,7 @@ private Q_SLOTS:
     void showItemManagerRunsTheFormAndDestroysIt() {
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
         QWidget owner;
-        owner.setGeometry(QRect(avail.center() - QPoint(S(350), S(250)), QSize(S(700), S(500))));
+        owner.setGeometry(QRect(avail.center() - QPoint(350, 250), QSize(700, 500)));
         QPointer<TItemManagerForm> seen;
         QWidget* parent = nullptr;
         QStringList rows;
@@ -901,9 +896,9 @@ private Q_SLOTS:
         QVERIFY(owner.findChildren<QDialog*>().isEmpty());
         // Centred over the owner where the screen allows it; the title bar stays on it.
         // At least 760 wide, more when the note would not fit.
-        QVERIFY(placed.width() >= S(760));
-        const QRect centred(owner.frameGeometry().center() - QPoint(placed.width() / 2, S(290)),
-                            QSize(placed.width(), S(580)));
+        QVERIFY(placed.width() >= 760);
+        const QRect centred(owner.frameGeometry().center() - QPoint(placed.width() / 2, 290),
+                            QSize(placed.width(), 580));
         if (avail.contains(centred))
             QCOMPARE(placed, centred);
         else
@@ -947,55 +942,55 @@ private Q_SLOTS:
         const auto form = NewForm();
         const QFontMetrics fm(form->font());
         const int h = fm.height();
-        const int rowH = h + S(13);
-        const int editH = h + S(9);
-        const int step = rowH + S(8);
-        const int bandH = 3 * step + S(20);
-        const int headerH = h + S(8);
+        const int rowH = h + 13;
+        const int editH = h + 9;
+        const int step = rowH + 8;
+        const int bandH = 3 * step + 20;
+        const int headerH = h + 8;
         const auto buttonW = [&](const QPushButton* AButton, int AMin) {
-            return std::max(fm.horizontalAdvance(AButton->text()) + S(24), S(AMin));
+            return std::max(fm.horizontalAdvance(AButton->text()) + 24, AMin);
         };
         // 760 wide, or as wide as the note at the end of the last row needs.
-        const int w = std::max(S(760), form->lblNote->geometry().right() + 1 + S(12));
-        QCOMPARE(form->size(), QSize(w, S(580)));
+        const int w = std::max(760, form->lblNote->geometry().right() + 1 + 12);
+        QCOMPARE(form->size(), QSize(w, 580));
         QVERIFY(form->lblNote->geometry().right() < form->width());
 
         // Bottom band, row 1.
-        QCOMPARE(form->pnlBottom->geometry(), QRect(0, S(580) - bandH, w, bandH));
-        int top = S(8);
-        int x = S(12);
+        QCOMPARE(form->pnlBottom->geometry(), QRect(0, 580 - bandH, w, bandH));
+        int top = 8;
+        int x = 12;
         const int labelTop = (rowH - h) / 2;
         const int editTop = (rowH - editH) / 2;
         QCOMPARE(form->lblName->text(), QStringLiteral("項目名"));
         QCOMPARE(form->lblName->pos(), QPoint(x, top + labelTop));
         QVERIFY(form->lblName->width() >= fm.horizontalAdvance(form->lblName->text()));
-        x += form->lblName->width() + S(8);
-        QCOMPARE(form->FEdtName->geometry(), QRect(x, top + editTop, S(130), editH));
-        x += S(130) + S(14);
+        x += form->lblName->width() + 8;
+        QCOMPARE(form->FEdtName->geometry(), QRect(x, top + editTop, 130, editH));
+        x += 130 + 14;
         QCOMPARE(form->lblAliases->text(), QStringLiteral("別名(,区切り)"));
         QCOMPARE(form->lblAliases->pos(), QPoint(x, top + labelTop));
-        x += form->lblAliases->width() + S(8);
-        QCOMPARE(form->FEdtAliases->geometry(), QRect(x, top + editTop, S(270), editH));
-        x += S(270) + S(10);
+        x += form->lblAliases->width() + 8;
+        QCOMPARE(form->FEdtAliases->geometry(), QRect(x, top + editTop, 270, editH));
+        x += 270 + 10;
         QCOMPARE(form->btnAddUpdate->text(), QStringLiteral("追加/更新"));
         QCOMPARE(form->btnAddUpdate->geometry(),
                  QRect(x, top, buttonW(form->btnAddUpdate, 100), rowH));
 
         // Row 2.
         top += step;
-        x = S(12);
+        x = 12;
         QCOMPARE(form->lblCatalog->text(), QStringLiteral("検査会社カタログ"));
         QCOMPARE(form->lblCatalog->pos(), QPoint(x, top + labelTop));
-        x += form->lblCatalog->width() + S(8);
-        QCOMPARE(form->FCboCatalog->geometry(), QRect(x, top + editTop, S(330), editH));
-        x += S(330) + S(10);
+        x += form->lblCatalog->width() + 8;
+        QCOMPARE(form->FCboCatalog->geometry(), QRect(x, top + editTop, 330, editH));
+        x += 330 + 10;
         QCOMPARE(form->btnAddCatalog->text(), QStringLiteral("カタログから追加"));
         QCOMPARE(form->btnAddCatalog->geometry(),
                  QRect(x, top, buttonW(form->btnAddCatalog, 130), rowH));
 
         // Row 3 and the note after its buttons.
         top += step;
-        x = S(12);
+        x = 12;
         const QList<QPair<QPushButton*, QPair<QString, int>>> row3{
             {form->btnDelete, {QStringLiteral("選択した項目を削除"), 130}},
             {form->btnReset, {QStringLiteral("初期状態(8項目)に戻す"), 150}},
@@ -1005,11 +1000,11 @@ private Q_SLOTS:
             QCOMPARE(button->text(), caption.first);
             const int w = buttonW(button, caption.second);
             QCOMPARE(button->geometry(), QRect(x, top, w, rowH));
-            x += w + S(8);
+            x += w + 8;
         }
         QCOMPARE(form->lblNote->text(),
                  QStringLiteral("※「保存」を押すまでサーバーには反映されません。"));
-        QCOMPARE(form->lblNote->pos(), QPoint(x + S(6), top + labelTop));
+        QCOMPARE(form->lblNote->pos(), QPoint(x + 6, top + labelTop));
         QCOMPARE(form->lblNote->palette().color(QPalette::Active, QPalette::WindowText),
                  form->palette().color(QPalette::Disabled, QPalette::WindowText));
 
@@ -1018,13 +1013,13 @@ private Q_SLOTS:
                                                          "行を選ぶと下段で別名を編集できます。"));
         QCOMPARE(form->lblHeader->geometry(), QRect(0, 0, w, headerH));
         QVERIFY(form->lblHeader->alignment().testFlag(Qt::AlignVCenter));
-        QCOMPARE(form->FLV->geometry(), QRect(0, headerH, w, S(580) - headerH - bandH));
+        QCOMPARE(form->FLV->geometry(), QRect(0, headerH, w, 580 - headerH - bandH));
         QCOMPARE(form->FLV->headerItem()->text(0), QStringLiteral("項目名"));
         QCOMPARE(form->FLV->headerItem()->text(1), QStringLiteral("別名"));
         QCOMPARE(form->FLV->columnCount(), 2);
         QCOMPARE(form->FLV->columnWidth(0),
-                 fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(24));
-        QCOMPARE(form->FLV->columnWidth(1), S(470));
+                 fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + 24);
+        QCOMPARE(form->FLV->columnWidth(1), 470);
         QCOMPARE(form->FLV->selectionMode(), QAbstractItemView::SingleSelection);
         QVERIFY(!form->FLV->isSortingEnabled());
 
@@ -1032,11 +1027,11 @@ private Q_SLOTS:
         const QRect save = form->btnSave->geometry();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->resize(S(900), S(700));
-        QTRY_COMPARE(form->size(), QSize(S(900), S(700)));
-        QCOMPARE(form->pnlBottom->geometry(), QRect(0, S(700) - bandH, S(900), bandH));
-        QCOMPARE(form->lblHeader->geometry(), QRect(0, 0, S(900), headerH));
-        QCOMPARE(form->FLV->geometry(), QRect(0, headerH, S(900), S(700) - headerH - bandH));
+        form->resize(900, 700);
+        QTRY_COMPARE(form->size(), QSize(900, 700));
+        QCOMPARE(form->pnlBottom->geometry(), QRect(0, 700 - bandH, 900, bandH));
+        QCOMPARE(form->lblHeader->geometry(), QRect(0, 0, 900, headerH));
+        QCOMPARE(form->FLV->geometry(), QRect(0, headerH, 900, 700 - headerH - bandH));
         QCOMPARE(form->btnSave->geometry(), save);
     }
 };

@@ -2,8 +2,8 @@
 // run-with-keyring.sh): a password sealed under the keyring's key in another process is
 // opened without holding the window up, whether the keyring answers at once or waits
 // for an unlock prompt that nobody answers.
-#include "settings/uDpapi.h"
 #include "settings/uIniFile.h"
+#include "settings/uPasswordProtection.h"
 #include "settings/uPaths.h"
 #include "settings/uSettings.h"
 #include "ui/fmMain.h"

@@ -1,10 +1,9 @@
 // The lab table text, the lab results window on the offscreen platform with the real
 // clipboard, and its modal run through the dialog seam.
+#include "files/uLabTable.h"
 #include "ui/uDialogs.h"
 #include "ui/uExtractUI.h"
-#include "ui/uLabTable.h"
 #include "ui/uMessages.h"
-#include "ui/uScale.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -39,10 +38,6 @@ TLabRows Rows(std::initializer_list<TLabValue> AValues) {
 QString Head(const QString& AExamDate, const QString& AInstitution) {
     return QStringLiteral("検査実施日\t") + AExamDate + QStringLiteral("\r\n検査医療機関\t") +
            AInstitution + QStringLiteral("\r\n\r\n項目\t検査値\t単位\r\n");
-}
-
-int S(int AValue) {
-    return ScalePx(AValue, 100);
 }
 
 const QString NoValuesMessage =
@@ -350,53 +345,50 @@ private Q_SLOTS:
                              QStringLiteral("中央病院"));
         const QFontMetrics fm(form.font());
         const int h = fm.height();
-        const int rowH = h + S(13);
-        QCOMPARE(form.size(), QSize(S(440), S(520)));
+        const int rowH = h + 13;
+        QCOMPARE(form.size(), QSize(440, 520));
 
         // Top band.
         const QWidget* top = form.lblExamDate->parentWidget();
-        QCOMPARE(top->geometry(), QRect(0, 0, S(440), 2 * h + S(18)));
-        QCOMPARE(form.lblExamDate->pos(), QPoint(S(12), S(5)));
-        QCOMPARE(form.lblInstitution->pos(), QPoint(S(12), S(5) + h + S(4)));
+        QCOMPARE(top->geometry(), QRect(0, 0, 440, 2 * h + 18));
+        QCOMPARE(form.lblExamDate->pos(), QPoint(12, 5));
+        QCOMPARE(form.lblInstitution->pos(), QPoint(12, 5 + h + 4));
 
         // Bottom band and its buttons.
         const QWidget* bottom = form.btnCopy->parentWidget();
-        const int bottomH = rowH + S(18);
-        QCOMPARE(bottom->geometry(), QRect(0, S(520) - bottomH, S(440), bottomH));
+        const int bottomH = rowH + 18;
+        QCOMPARE(bottom->geometry(), QRect(0, 520 - bottomH, 440, bottomH));
         const int copyW =
-            std::max(fm.horizontalAdvance(QStringLiteral("📋 表をコピー(TSV)")) + S(24), S(160));
-        const int closeW = std::max(fm.horizontalAdvance(QStringLiteral("閉じる")) + S(24), S(90));
-        QCOMPARE(form.btnCopy->geometry(), QRect(S(12), S(9), copyW, rowH));
-        QCOMPARE(form.btnClose->geometry(), QRect(S(440) - closeW - S(12), S(9), closeW, rowH));
+            std::max(fm.horizontalAdvance(QStringLiteral("📋 表をコピー(TSV)")) + 24, 160);
+        const int closeW = std::max(fm.horizontalAdvance(QStringLiteral("閉じる")) + 24, 90);
+        QCOMPARE(form.btnCopy->geometry(), QRect(12, 9, copyW, rowH));
+        QCOMPARE(form.btnClose->geometry(), QRect(440 - closeW - 12, 9, closeW, rowH));
 
         // The table fills the rest; its columns.
-        QCOMPARE(form.FLV->geometry(),
-                 QRect(0, top->height(), S(440), S(520) - top->height() - bottomH));
+        QCOMPARE(form.FLV->geometry(), QRect(0, top->height(), 440, 520 - top->height() - bottomH));
         QCOMPARE(form.FLV->columnWidth(0),
-                 fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + S(20));
-        QCOMPARE(form.FLV->columnWidth(1), fm.horizontalAdvance(QStringLiteral("0000.00")) + S(24));
-        QCOMPARE(form.FLV->columnWidth(2), fm.horizontalAdvance(QStringLiteral("mg/dL")) + S(24));
+                 fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + 20);
+        QCOMPARE(form.FLV->columnWidth(1), fm.horizontalAdvance(QStringLiteral("0000.00")) + 24);
+        QCOMPARE(form.FLV->columnWidth(2), fm.horizontalAdvance(QStringLiteral("mg/dL")) + 24);
 
         // Resized, the bands stay docked and the close button stays at the right edge.
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.resize(S(600), S(700));
-        QTRY_COMPARE(form.size(), QSize(S(600), S(700)));
-        QCOMPARE(bottom->geometry(), QRect(0, S(700) - bottomH, S(600), bottomH));
-        QCOMPARE(form.btnClose->geometry(), QRect(S(600) - closeW - S(12), S(9), closeW, rowH));
-        QCOMPARE(form.btnCopy->geometry(), QRect(S(12), S(9), copyW, rowH));
-        QCOMPARE(form.FLV->geometry(),
-                 QRect(0, top->height(), S(600), S(700) - top->height() - bottomH));
-        QCOMPARE(top->width(), S(600));
+        form.resize(600, 700);
+        QTRY_COMPARE(form.size(), QSize(600, 700));
+        QCOMPARE(bottom->geometry(), QRect(0, 700 - bottomH, 600, bottomH));
+        QCOMPARE(form.btnClose->geometry(), QRect(600 - closeW - 12, 9, closeW, rowH));
+        QCOMPARE(form.btnCopy->geometry(), QRect(12, 9, copyW, rowH));
+        QCOMPARE(form.FLV->geometry(), QRect(0, top->height(), 600, 700 - top->height() - bottomH));
+        QCOMPARE(top->width(), 600);
     }
 
     void placedOverOwner_data() {
         QTest::addColumn<QRect>("owner");
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
-        QTest::newRow("centred") << QRect(avail.center() - QPoint(S(300), S(280)),
-                                          QSize(S(600), S(560)));
+        QTest::newRow("centred") << QRect(avail.center() - QPoint(300, 280), QSize(600, 560));
         QTest::newRow("owner hanging off the bottom right")
-            << QRect(avail.bottomRight() - QPoint(S(200), S(150)), QSize(S(600), S(560)));
+            << QRect(avail.bottomRight() - QPoint(200, 150), QSize(600, 560));
     }
     void placedOverOwner() {
         QFETCH(QRect, owner);
@@ -406,7 +398,7 @@ private Q_SLOTS:
         QVERIFY(form.isWindow());
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
         const QRect placed(form.pos(), form.size());
-        if (avail.contains(QRect(owner.center() - QPoint(S(220), S(260)), form.size()))) {
+        if (avail.contains(QRect(owner.center() - QPoint(220, 260), form.size()))) {
             QVERIFY(qAbs(placed.center().x() - owner.center().x()) <= 1);
             QVERIFY(qAbs(placed.center().y() - owner.center().y()) <= 1);
         } else {

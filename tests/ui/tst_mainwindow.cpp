@@ -1,15 +1,15 @@
 // The main window on the offscreen platform: layout metrics from the font in use,
 // receiving through a real scanlume-local, the preview, and the files it saves.
 #include "common/uClock.h"
+#include "files/uSavedFiles.h"
+#include "items/uPastFile.h"
 #include "settings/uPaths.h"
 #include "settings/uSettings.h"
 #include "ui/fmMain.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uMessages.h"
 #include "ui/uNotifier.h"
-#include "ui/uPastFile.h"
 #include "ui/uPreviewWidget.h"
-#include "ui/uSavedFiles.h"
 #include "ui/uSelectionOverlay.h"
 
 #include "uJpegFixture.h"
@@ -94,25 +94,6 @@ private Q_SLOTS:
     }
 
     // ---- layout
-
-    void scalePx_data() {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("percent");
-        QTest::addColumn<int>("scaled");
-        QTest::newRow("1100 at 150") << 1100 << 150 << 1650;
-        QTest::newRow("720 at 150") << 720 << 150 << 1080;
-        QTest::newRow("13 at 150, half up") << 13 << 150 << 20;
-        QTest::newRow("3 at 150, half up") << 3 << 150 << 5;
-        QTest::newRow("9 at 125") << 9 << 125 << 11;
-        QTest::newRow("6 at 125") << 6 << 125 << 8;
-        QTest::newRow("at 100 unchanged") << 137 << 100 << 137;
-    }
-    void scalePx() {
-        QFETCH(int, value);
-        QFETCH(int, percent);
-        QFETCH(int, scaled);
-        QCOMPARE(TFormMain::ScalePx(value, percent), scaled);
-    }
 
     void layoutMetrics() {
         TFormMain form;

@@ -2,11 +2,11 @@
 // buttons against a real scanlume-local: messages, status texts and colours, result
 // files, the lab results window, failures, the busy rule and closing mid-task.
 #include "common/uClock.h"
+#include "files/uLabTable.h"
 #include "ui/fmMain.h"
 #include "ui/uDialogs.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uExtractUI.h"
-#include "ui/uLabTable.h"
 #include "ui/uMessages.h"
 #include "ui/uPreviewWidget.h"
 #include "ui/uRecognitionActions.h"

@@ -1,7 +1,7 @@
 // The recognition job without any window: the sign-in rules around each call, the
 // busy flag, results on the owner's thread, and a job that goes while its task runs.
 // Against a real scanlume-local, with scripted answers where a fault is needed.
-#include "ui/uRecognitionJob.h"
+#include "recognition/uRecognitionJob.h"
 
 #include "uLocalService.h"
 
@@ -53,8 +53,8 @@ class TestRecognitionJob : public QObject {
         TOcrRequest r;
         r.Jpeg = "not really a jpeg: the answers are scripted";
         r.Email = Email;
-        r.Pwd = APwd;
-        r.Pid = QStringLiteral("12345");
+        r.Password = APwd;
+        r.PatientId = QStringLiteral("12345");
         r.Rx = true;
         return r;
     }
@@ -114,16 +114,16 @@ private Q_SLOTS:
             Script(row);
         const TOcrResult r = RunOcrTask(api, OcrRequest(password));
         QCOMPARE(r.Ok, ok);
-        QVERIFY2(r.E.contains(error), qPrintable(r.E));
-        QCOMPARE(r.E.isEmpty(), error.isEmpty());
-        QCOMPARE(r.T.isEmpty(), !ok);
+        QVERIFY2(r.Error.contains(error), qPrintable(r.Error));
+        QCOMPARE(r.Error.isEmpty(), error.isEmpty());
+        QCOMPARE(r.Text.isEmpty(), !ok);
         if (ok)
-            QCOMPARE(r.T, QStringLiteral("Rp. ロキソニン"));
+            QCOMPARE(r.Text, QStringLiteral("Rp. ロキソニン"));
         QCOMPARE(Count("/api/auth/login"), logins);
         QCOMPARE(Count("/api/image-jobs/upload"), uploads);
         // The copied inputs travel with the result.
         QVERIFY(r.Rx);
-        QCOMPARE(r.Pid, QStringLiteral("12345"));
+        QCOMPARE(r.PatientId, QStringLiteral("12345"));
     }
 
     void keepsItsSignIn() {
@@ -139,8 +139,8 @@ private Q_SLOTS:
         TApiClient api(QStringLiteral("http://127.0.0.1:1"));
         const TOcrResult r = RunOcrTask(api, OcrRequest());
         QVERIFY(!r.Ok);
-        QVERIFY(!r.E.isEmpty());
-        QVERIFY(!r.E.startsWith(QStringLiteral("ログイン失敗")));
+        QVERIFY(!r.Error.isEmpty());
+        QVERIFY(!r.Error.startsWith(QStringLiteral("ログイン失敗")));
     }
 
     void extractionThroughTheRealService() {
@@ -149,17 +149,17 @@ private Q_SLOTS:
             QStringLiteral("さくら内科クリニック\n2024/05/01\nAST 24 U/L 13-30\nHbA1c 6.4 % H"),
             Email, Pwd};
         const TExtractResult r = RunExtractTask(api, request);
-        QVERIFY2(r.Ok, qPrintable(r.E));
+        QVERIFY2(r.Ok, qPrintable(r.Error));
         QCOMPARE(r.ExamDate, QStringLiteral("2024-05-01"));
         QCOMPARE(r.Institution, QStringLiteral("さくら内科クリニック"));
-        QCOMPARE(r.Res.size(), 2);
-        QCOMPARE(r.Res[0].Name, QStringLiteral("AST"));
-        QCOMPARE(r.Res[0].Value, QStringLiteral("24"));
+        QCOMPARE(r.Values.size(), 2);
+        QCOMPARE(r.Values[0].Name, QStringLiteral("AST"));
+        QCOMPARE(r.Values[0].Value, QStringLiteral("24"));
 
         Script({QStringLiteral("/api/extraction/extract"), 401, {}});
         const TExtractResult again = RunExtractTask(api, request);
-        QVERIFY2(again.Ok, qPrintable(again.E));
-        QCOMPARE(again.Res.size(), 2); // the retry's results, not the failure's
+        QVERIFY2(again.Ok, qPrintable(again.Error));
+        QCOMPARE(again.Values.size(), 2); // the retry's results, not the failure's
         QCOMPARE(Count("/api/auth/login"), 2);
     }
 

@@ -1,6 +1,6 @@
 // The selection over the preview: hit test, the three drags, the mapping to picture
 // pixels, and the overlay widget that paints it and takes the mouse.
-#include "ui/uSelection.h"
+#include "recognition/uSelection.h"
 #include "ui/uSelectionOverlay.h"
 
 #include <QImage>

@@ -14,31 +14,31 @@ struct TOcrRequest {
     bool Rx = false;          // prescription mode
     bool ThenExtract = false; // extract lab values from the text afterwards
     QString Email;            // trimmed
-    QString Pwd;              // as typed
-    QString Pid;              // patient number, trimmed
+    QString Password;         // as typed
+    QString PatientId;        // trimmed
 };
 
 struct TOcrResult {
     bool Ok = false;
-    QString T; // the recognised text
-    QString E; // the error text
+    QString Text;  // the recognised text
+    QString Error; // why it failed
     bool Rx = false;
     bool ThenExtract = false;
-    QString Pid;
+    QString PatientId; // as it was when the task started
 };
 
 struct TExtractRequest {
-    QString Txt; // untrimmed
+    QString Text; // untrimmed
     QString Email;
-    QString Pwd;
+    QString Password;
 };
 
 struct TExtractResult {
     bool Ok = false;
-    QList<TLabValue> Res;
+    QList<TLabValue> Values;
     QString ExamDate;
     QString Institution;
-    QString E;
+    QString Error;
 };
 
 Q_DECLARE_METATYPE(TOcrResult)

@@ -1,8 +1,8 @@
-#include "ui/uItemSaver.h"
+#include "items/uItemSaver.h"
 
 #include "common/uTextRules.h"
+#include "files/uSavedFiles.h"
 #include "settings/uPaths.h"
-#include "ui/uSavedFiles.h"
 
 #include <QDir>
 

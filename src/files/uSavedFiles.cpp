@@ -1,4 +1,4 @@
-#include "ui/uSavedFiles.h"
+#include "files/uSavedFiles.h"
 
 #include "common/uTextRules.h"
 

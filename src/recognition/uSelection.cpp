@@ -1,4 +1,4 @@
-#include "ui/uSelection.h"
+#include "recognition/uSelection.h"
 
 #include <algorithm>
 #include <cmath>

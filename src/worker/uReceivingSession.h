@@ -1,4 +1,5 @@
 #pragma once
+#include "service/uAccount.h"
 #include "worker/uPollThread.h"
 
 #include <QByteArray>
@@ -23,7 +24,7 @@ public:
     // Starts a worker unless one runs already. A worker stopped a moment ago may still be
     // finishing its last poll; the new one starts polling only after that, so that two
     // polls never take items at once.
-    void Start(const QString& ABaseUrl, const QString& AEmail, const QString& APassword);
+    void Start(const TAccount& AAccount);
     // Ends receiving at once. An item the worker took just before still arrives (as
     // ImageReceived or TextReceived); no status does.
     void Stop();
@@ -35,9 +36,6 @@ Q_SIGNALS:
     void StatusChanged(const QString& AMessage, bool AConnected);
 
 private:
-    struct TAccount {
-        QString BaseUrl, Email, Password;
-    };
     void StartWhenClear();
     bool StillPolling() const;
 

@@ -17,7 +17,3 @@ struct TReceivedImage {
     bool IsText = false;
     QString Text; // CR LF line breaks
 };
-
-// The bytes of a picture entry, from memory or from its saved file. False with the
-// reason when the file has gone or cannot be read.
-bool ItemBytes(const TReceivedImage& AItem, QByteArray& ABytes, QString& AError);

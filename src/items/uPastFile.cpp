@@ -1,7 +1,7 @@
-#include "ui/uPastFile.h"
+#include "items/uPastFile.h"
 
 #include "common/uTextRules.h"
-#include "ui/uSavedFiles.h"
+#include "files/uSavedFiles.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "ui/uRecognitionJob.h"
+#include "recognition/uRecognitionJob.h"
 
 #include "common/uErrors.h"
 
@@ -57,20 +57,20 @@ TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest) {
     TOcrResult r;
     r.Rx = ARequest.Rx;
     r.ThenExtract = ARequest.ThenExtract;
-    r.Pid = ARequest.Pid;
-    r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Pwd, r.E, [&](QString& AError) {
-        r.T.clear();
-        return AApi.OcrImage(ARequest.Jpeg, ARequest.Pid, ARequest.Rx, r.T, AError);
+    r.PatientId = ARequest.PatientId;
+    r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Password, r.Error, [&](QString& AError) {
+        r.Text.clear();
+        return AApi.OcrImage(ARequest.Jpeg, ARequest.PatientId, ARequest.Rx, r.Text, AError);
     });
     if (!r.Ok)
-        r.T.clear();
+        r.Text.clear();
     return r;
 }
 
 TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest) {
     TExtractResult r;
-    r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Pwd, r.E, [&](QString& AError) {
-        return AApi.ExtractValues(ARequest.Txt, r.Res, r.ExamDate, r.Institution, AError);
+    r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Password, r.Error, [&](QString& AError) {
+        return AApi.ExtractValues(ARequest.Text, r.Values, r.ExamDate, r.Institution, AError);
     });
     return r;
 }

@@ -1,4 +1,4 @@
-#include "app/uAppSetup.h"
+#include "ui/uApplication.h"
 
 #include <QApplication>
 

@@ -1,7 +1,8 @@
-#include "settings/uDpapi.h"
+#include "settings/uPasswordProtection.h"
 
 #include "common/uErrors.h"
 #include "platform/uProtect.h"
+#include "settings/uPaths.h"
 
 namespace {
 const char* const ProtectFailed = "パスワードの暗号化に失敗しました";
@@ -25,7 +26,7 @@ QString StripWhitespace(const QString& AText) {
 QString DpapiProtect(const QString& APassword) {
     if (APassword.isEmpty())
         return QString();
-    const std::optional<QByteArray> blob = PlatformProtect(APassword.toUtf8());
+    const std::optional<QByteArray> blob = PlatformProtect(APassword.toUtf8(), ConfigDir());
     if (!blob)
         throw TAppError(QString::fromUtf8(ProtectFailed));
     return BytesToBase64(*blob);
@@ -38,7 +39,7 @@ QString DpapiUnprotect(const QString& ABase64) {
     const QByteArray blob = QByteArray::fromBase64(StripWhitespace(ABase64).toLatin1());
     if (blob.isEmpty())
         return QString();
-    const std::optional<QByteArray> plain = PlatformUnprotect(blob);
+    const std::optional<QByteArray> plain = PlatformUnprotect(blob, ConfigDir());
     if (!plain)
         throw TAppError(QString::fromUtf8(UnprotectFailed));
     return QString::fromUtf8(*plain);

@@ -1,4 +1,4 @@
-#include "ui/uHistoryScan.h"
+#include "files/uHistoryScan.h"
 
 #include "common/uTextRules.h"
 #include "platform/uFolderFiles.h"

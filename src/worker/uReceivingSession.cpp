@@ -1,4 +1,4 @@
-#include "ui/uReceivingSession.h"
+#include "worker/uReceivingSession.h"
 
 #include <algorithm>
 
@@ -14,11 +14,10 @@ TReceivingSession::~TReceivingSession() {
     }
 }
 
-void TReceivingSession::Start(const QString& ABaseUrl, const QString& AEmail,
-                              const QString& APassword) {
+void TReceivingSession::Start(const TAccount& AAccount) {
     if (IsReceiving())
         return;
-    FPending = TAccount{ABaseUrl, AEmail, APassword};
+    FPending = AAccount;
     StartWhenClear();
 }
 
@@ -38,7 +37,7 @@ void TReceivingSession::StartWhenClear() {
     // The worker queues its calls to this thread; none outlives the session, whose
     // destructor detaches every worker not yet ended and drops what they queued.
     FThread = TPollThread::Create(
-        account.BaseUrl, account.Email, account.Password,
+        account.Url, account.Email, account.Password,
         [this](const QString& AName, const QString& AType, const QByteArray& AData) {
             Q_EMIT ImageReceived(AName, AType, AData);
         },

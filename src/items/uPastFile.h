@@ -1,5 +1,5 @@
 #pragma once
-#include "ui/uReceivedItem.h"
+#include "items/uReceivedItem.h"
 
 #include <QString>
 
@@ -20,3 +20,7 @@ bool IsPdf(const QString& APath);
 bool Read(const QString& APath, TReceivedImage& AItem, QString& AError);
 
 } // namespace PastFile
+
+// The bytes of a picture entry, from memory or from its saved file. False with the
+// reason when the file has gone or cannot be read.
+bool ItemBytes(const TReceivedImage& AItem, QByteArray& ABytes, QString& AError);

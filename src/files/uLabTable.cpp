@@ -1,4 +1,4 @@
-#include "ui/uLabTable.h"
+#include "files/uLabTable.h"
 
 #include "common/uTextRules.h"
 

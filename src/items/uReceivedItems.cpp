@@ -1,0 +1,73 @@
+#include "items/uReceivedItems.h"
+
+#include "common/uClock.h"
+#include "files/uSavedFiles.h"
+#include "items/uPastFile.h"
+
+bool TReceivedItems::Bytes(int AIndex, QByteArray& ABytes, QString& AError) const {
+    return ItemBytes(FImages.at(AIndex), ABytes, AError);
+}
+
+QString TReceivedItems::AddImage(const TSaveTarget& ATarget, const QString& AFilename,
+                                 const QString& AContentType, const QByteArray& AData) {
+    TReceivedImage item;
+    item.Filename = AFilename;
+    item.ContentType = AContentType;
+    item.Data = AData;
+    item.ReceivedAt = TClock::Now();
+    QString failure;
+    if (AData.isEmpty()) {
+        // Nothing to keep: an empty file marked as saved would look like a photo.
+        failure = QStringLiteral("空の画像を受信しました（保存していません）: ") + AFilename;
+    } else if (ATarget.AutoSave) {
+        const ItemSaver::TSaved saved =
+            ItemSaver::SaveImage(ATarget.Folder, ATarget.PatientId, AFilename, AContentType, AData);
+        item.SavedPath = saved.Path;
+        if (!saved.Error.isEmpty())
+            failure = QStringLiteral("自動保存に失敗しました: ") + saved.Error;
+        else if (saved.Path.isEmpty())
+            failure =
+                QStringLiteral("保存フォルダが空欄のため、自動保存していません: ") + AFilename;
+    }
+    if (!item.SavedPath.isEmpty()) {
+        // A day of photos must not pile up in memory: saved bytes are read back on demand.
+        item.Data.clear();
+        item.DataOnDisk = true;
+    }
+    FImages.insert(0, std::move(item));
+    return failure;
+}
+
+ItemSaver::TSaved TReceivedItems::AddText(const QString& AFolder, const QString& AName,
+                                          const QString& AText) {
+    TReceivedImage item;
+    item.Filename = AName;
+    item.ContentType = QStringLiteral("text/plain");
+    item.ReceivedAt = TClock::Now();
+    item.IsText = true;
+    item.Text = SavedFiles::NormaliseLineBreaks(AText);
+    const ItemSaver::TSaved saved = ItemSaver::SaveText(AFolder, AName, item.Text);
+    item.SavedPath = saved.Path;
+    FImages.insert(0, std::move(item));
+    return saved;
+}
+
+ItemSaver::TSaved TReceivedItems::AddUnreadableText(const QString& AFolder, const QString& AName,
+                                                    const QByteArray& ABytes) {
+    // A lossy decoding would destroy it: the bytes are kept as they came.
+    TReceivedImage item;
+    item.Filename = AName;
+    item.ContentType = QStringLiteral("text/plain");
+    item.ReceivedAt = TClock::Now();
+    item.IsText = true;
+    item.Text = QStringLiteral(
+        "（文字コードを読み取れないテキストです。受信したままの内容でファイルに保存しました）");
+    const ItemSaver::TSaved saved = ItemSaver::SaveTextBytes(AFolder, AName, ABytes);
+    item.SavedPath = saved.Path;
+    FImages.insert(0, std::move(item));
+    return saved;
+}
+
+void TReceivedItems::AddOpened(const TReceivedImage& AItem) {
+    FImages.insert(0, AItem);
+}

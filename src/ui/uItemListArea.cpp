@@ -1,0 +1,135 @@
+#include "ui/uItemListArea.h"
+
+#include "items/uTextBound.h"
+#include "platform/uMemory.h"
+#include "ui/uClipboard.h"
+#include "ui/uDialogLook.h"
+#include "ui/uItemListView.h"
+#include "ui/uStatusLine.h"
+
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QSignalBlocker>
+#include <QStringDecoder>
+#include <QTimer>
+
+TItemListArea::TItemListArea(QWidget* AParent, std::function<TSaveTarget()> ASaveTarget)
+    : QObject(AParent), FView(new TItemListView(AParent)), FSaveTarget(std::move(ASaveTarget)) {
+    FView->setColumnCount(3);
+    FView->setHeaderLabels(
+        {QStringLiteral("時刻"), QStringLiteral("ファイル名"), QStringLiteral("保存")});
+    FView->setRootIsDecorated(false);
+    FView->setUniformRowHeights(true);
+    FView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FView->setSelectionMode(QAbstractItemView::SingleSelection);
+    FView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FView->header()->setStretchLastSection(false);
+    const QFontMetrics metrics(FView->font());
+    FView->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("00:00")) + 20);
+    FView->setColumnWidth(1, 150);
+    FView->setColumnWidth(2, metrics.horizontalAdvance(QStringLiteral("保存済")) + 18);
+    KeepSelectionVisible(FView); // also when the list loses the focus
+    connect(FView, &QTreeWidget::itemSelectionChanged, this, &TItemListArea::SelectionChanged);
+}
+
+int TItemListArea::ChosenIndex() const {
+    if (QTreeWidgetItem* current = FView->currentItem(); current && current->isSelected())
+        return FView->indexOfTopLevelItem(current);
+    return FItems.IsEmpty() ? -1 : 0;
+}
+
+void TItemListArea::ShowNewEntry() {
+    const TReceivedImage& item = FItems.At(0);
+    auto* row =
+        new QTreeWidgetItem({item.ReceivedAt.toString(QStringLiteral("HH:mm")), item.Filename,
+                             item.SavedPath.isEmpty() ? QString() : QStringLiteral("保存済")});
+    FView->insertTopLevelItem(0, row);
+    {
+        // Shown below whether or not row 0 was already the selected one.
+        const QSignalBlocker block(FView);
+        FView->setCurrentItem(row);
+    }
+    ShowItem(0);
+}
+
+void TItemListArea::SelectionChanged() {
+    const QList<QTreeWidgetItem*> selected = FView->selectedItems();
+    if (!selected.isEmpty())
+        ShowItem(FView->indexOfTopLevelItem(selected.first()));
+}
+
+void TItemListArea::ShowItem(int AIndex) {
+    if (AIndex < 0 || AIndex >= FItems.Count())
+        return;
+    const TReceivedImage& item = FItems.At(AIndex);
+    if (item.IsText) {
+        Q_EMIT TextToShow(item.Text);
+        return;
+    }
+    QByteArray bytes;
+    QString error;
+    if (!FItems.Bytes(AIndex, bytes, error))
+        Q_EMIT StatusChanged(QStringLiteral("画像ファイルを読み込めませんでした: ") + error,
+                             StatusLine::Maroon, item.SavedPath);
+    Q_EMIT ImageToShow(bytes);
+}
+
+void TItemListArea::AddImageItem(const QString& AFilename, const QString& AContentType,
+                                 const QByteArray& AData) {
+    const QString failure = FItems.AddImage(FSaveTarget(), AFilename, AContentType, AData);
+    ShowNewEntry();
+    if (!failure.isEmpty()) {
+        Q_EMIT StatusChanged(failure, StatusLine::Maroon, failure);
+        Q_EMIT Announce(QStringLiteral("画像を受信しましたが、保存できませんでした"), AFilename);
+    } else {
+        Q_EMIT Announce(QStringLiteral("画像を受信しました"), AFilename);
+    }
+    // Once this hand-over has ended, its body and the pictures decoded for the last one
+    // are freed; give that memory back instead of keeping it in the heap.
+    QTimer::singleShot(0, this, [] { ReturnFreeMemoryToSystem(); });
+}
+
+void TItemListArea::AddOpenedItem(const TReceivedImage& AItem) {
+    FItems.AddOpened(AItem);
+    ShowNewEntry();
+}
+
+void TItemListArea::AddReceivedText(const QString& AName, const QByteArray& ABytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(ABytes);
+    if (!utf8.hasError()) {
+        AddTextItem(AName, text);
+        return;
+    }
+    const ItemSaver::TSaved saved = FItems.AddUnreadableText(FSaveTarget().Folder, AName, ABytes);
+    ShowNewEntry();
+    const QString status =
+        saved.Path.isEmpty()
+            ? QStringLiteral("文字コードを読み取れないテキストを保存できませんでした: ") +
+                  saved.Error
+            : QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ") +
+                  saved.Path;
+    Q_EMIT StatusChanged(status, StatusLine::Maroon,
+                         saved.Path.isEmpty() ? saved.Error : saved.Path);
+    Q_EMIT Announce(QStringLiteral("読み取れないテキストを受信しました"), AName);
+}
+
+void TItemListArea::AddTextItem(const QString& AName, const QString& AText) {
+    const ItemSaver::TSaved saved = FItems.AddText(FSaveTarget().Folder, AName, AText);
+    const TBoundedText copied = BoundedForDisplay(FItems.At(0).Text);
+    CopyToClipboard(copied.Text);
+    ShowNewEntry();
+    if (!saved.Path.isEmpty()) {
+        Q_EMIT StatusChanged(
+            (copied.Cut ? QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")
+                        : QStringLiteral("クリップボードにコピー済 ／ 保存先: ")) +
+                saved.Path,
+            StatusLine::Green, saved.Path);
+    } else {
+        Q_EMIT StatusChanged(
+            QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") +
+                saved.Error,
+            StatusLine::Maroon, saved.Error);
+    }
+    Q_EMIT Announce(QStringLiteral("テキストを取得（クリップボードにコピーしました）"), AName);
+}
