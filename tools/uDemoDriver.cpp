@@ -52,14 +52,14 @@ int main(int argc, char* argv[]) {
         QObject::connect(&poll, &QTimer::timeout, &window, [&] {
             if (step == WaitingForReport) {
                 const auto& items = window.Items();
-                if (items.isEmpty() || items[0].IsText || !window.btnExtract->isEnabled())
+                if (items.isEmpty() || items[0].IsText || !window.pnlTool->btnExtract->isEnabled())
                     return;
                 Print(QStringLiteral("Pressing 🧪 検査項目抽出 on %1\n")
                           .arg(items[0].Filename));
                 step = Extracting;
                 // Clicked from the event loop, so this timer keeps running while the
                 // results window runs its own.
-                QTimer::singleShot(0, window.btnExtract, &QPushButton::click);
+                QTimer::singleShot(0, window.pnlTool->btnExtract, &QPushButton::click);
                 return;
             }
             if (step != Extracting)
@@ -67,10 +67,11 @@ int main(int argc, char* argv[]) {
             auto* results = qobject_cast<TLabResultsForm*>(QApplication::activeModalWidget());
             if (results == nullptr) {
                 // Ended without a table: a failure or nothing found; the status says which.
-                const QString status = window.lblStatus->text();
+                const QString status = window.Connection()->lblStatus->text();
                 if (!window.Recognition()->IsBusy() && !status.endsWith(QStringLiteral("...")) &&
                     !status.startsWith(QStringLiteral("クリップボードにコピー済"))) {
-                    Print(QStringLiteral("Extraction failed: %1\n").arg(window.lblStatus->text()));
+                    Print(QStringLiteral("Extraction failed: %1\n")
+                              .arg(window.Connection()->lblStatus->text()));
                     rc = 1;
                     step = Done;
                     if (quit)

@@ -93,12 +93,12 @@ int main(int argc, char** argv) {
     TPollTimings timings;
     timings.WaitSeconds = 1;
     form.SetPollTimings(timings);
-    form.edtUrl->setText(service.BaseUrl());
-    form.edtEmail->setText(QStringLiteral("demo@example.com"));
-    form.edtPassword->setText(QStringLiteral("secret"));
-    form.edtFolder->setText(env.Root() + QStringLiteral("/received"));
-    form.chkAutoSave->setChecked(true);
-    form.btnConnect->click();
+    form.Connection()->edtUrl->setText(service.BaseUrl());
+    form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+    form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+    form.Connection()->edtFolder->setText(env.Root() + QStringLiteral("/received"));
+    form.Connection()->chkAutoSave->setChecked(true);
+    form.Connection()->btnConnect->click();
 
     // One photo after the other, as a phone sends them: each once the last has arrived,
     // so that what is measured is what the window keeps, not a backlog in transit.

@@ -73,21 +73,6 @@ void TFormMain::BuildLayout() {
     FBtnH = layout.ButtonHeight();
 
     FConnection = new TConnectionArea(this, layout);
-    FLabelW = FConnection->LabelWidth;
-    FEditLeft = FConnection->EditLeft;
-    grpSettings = FConnection->grpSettings;
-    edtUrl = FConnection->edtUrl;
-    edtEmail = FConnection->edtEmail;
-    edtPassword = FConnection->edtPassword;
-    edtFolder = FConnection->edtFolder;
-    btnBrowse = FConnection->btnBrowse;
-    chkAutoSave = FConnection->chkAutoSave;
-    chkAutoConnect = FConnection->chkAutoConnect;
-    chkRunAtStartup = FConnection->chkRunAtStartup;
-    pnlControl = FConnection->pnlControl;
-    btnConnect = FConnection->btnConnect;
-    btnStop = FConnection->btnStop;
-    lblStatus = FConnection->lblStatus;
 
     BuildBody(layout);
     BuildTray();
@@ -99,7 +84,8 @@ void TFormMain::BuildBody(const TFormLayout& ALayout) {
     splBody = new QSplitter(Qt::Horizontal, this);
     splBody->setChildrenCollapsible(false);
     FItemList = new TItemListArea(splBody, [this] {
-        return TSaveTarget{edtFolder->text(), edtPatientId->text(), chkAutoSave->isChecked()};
+        return TSaveTarget{FConnection->edtFolder->text(), pnlTool->edtPatientId->text(),
+                           FConnection->chkAutoSave->isChecked()};
     });
     lvImages = FItemList->View();
     const int listW =
@@ -117,27 +103,10 @@ void TFormMain::BuildBody(const TFormLayout& ALayout) {
 
     pnlTool = new TToolPanel(right, rightW, ALayout);
     rightLayout->addWidget(pnlTool);
-    lblPatientId = pnlTool->lblPatientId;
-    edtPatientId = pnlTool->edtPatientId;
-    btnRotL = pnlTool->btnRotL;
-    btnRotR = pnlTool->btnRotR;
-    lblHint = pnlTool->lblHint;
-    btnOcrRegion = pnlTool->btnOcrRegion;
-    btnOcrFull = pnlTool->btnOcrFull;
-    btnRx = pnlTool->btnRx;
-    btnExtract = pnlTool->btnExtract;
-    btnSaveAs = pnlTool->btnSaveAs;
-    btnOpenFolder = pnlTool->btnOpenFolder;
-    btnCopyText = pnlTool->btnCopyText;
-    btnItems = pnlTool->btnItems;
-    btnHistory = pnlTool->btnHistory;
 
     pnlPreview = new TPreviewPane(right);
     rightLayout->addWidget(pnlPreview, 1);
-    imgPreview = pnlPreview->imgPreview;
-    pbSelect = pnlPreview->pbSelect;
-    memoText = pnlPreview->memoText;
-    memoText->setFont(WindowFont(15)); // 11 points at 96 DPI
+    pnlPreview->memoText->setFont(WindowFont(15)); // 11 points at 96 DPI
 }
 
 void TFormMain::BuildTray() {
@@ -173,36 +142,43 @@ void TFormMain::WireCommands() {
                 FNotifier->Announce(ATitle, AText);
             });
 
-    connect(btnRotL, &QPushButton::clicked, pnlPreview, &TPreviewPane::RotateLeft);
-    connect(btnRotR, &QPushButton::clicked, pnlPreview, &TPreviewPane::RotateRight);
+    connect(pnlTool->btnRotL, &QPushButton::clicked, pnlPreview, &TPreviewPane::RotateLeft);
+    connect(pnlTool->btnRotR, &QPushButton::clicked, pnlPreview, &TPreviewPane::RotateRight);
     connect(pnlPreview, &TPreviewPane::Changed, this, &TFormMain::UpdateButtons);
 
-    FRecognition =
-        new TRecognitionActions(this, pnlPreview,
-                                TRecognitionContext{[this] { return FConnection->Account(); },
-                                                    [this] { return edtPatientId->text(); }});
-    connect(btnOcrRegion, &QPushButton::clicked, FRecognition,
+    FRecognition = new TRecognitionActions(
+        this, pnlPreview,
+        TRecognitionContext{[this] { return FConnection->Account(); },
+                            [this] { return pnlTool->edtPatientId->text(); }});
+    connect(pnlTool->btnOcrRegion, &QPushButton::clicked, FRecognition,
             &TRecognitionActions::btnOcrRegionClick);
-    connect(btnOcrFull, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnOcrFullClick);
-    connect(btnRx, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnRxClick);
-    connect(btnExtract, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnExtractClick);
+    connect(pnlTool->btnOcrFull, &QPushButton::clicked, FRecognition,
+            &TRecognitionActions::btnOcrFullClick);
+    connect(pnlTool->btnRx, &QPushButton::clicked, FRecognition, &TRecognitionActions::btnRxClick);
+    connect(pnlTool->btnExtract, &QPushButton::clicked, FRecognition,
+            &TRecognitionActions::btnExtractClick);
     connect(FRecognition, &TRecognitionActions::BusyChanged, this, &TFormMain::UpdateButtons);
     connect(FRecognition, &TRecognitionActions::TextProduced, FItemList,
             &TItemListArea::AddTextItem);
     connect(FRecognition, &TRecognitionActions::StatusChanged, this, &TFormMain::ShowStatus);
 
     FFileCommands = new TFileCommands(
-        this, TFileCommandContext{this, FItemList, pnlPreview, &FRecognition->Job(),
-                                  [this] { return edtFolder->text(); },
-                                  [this](const QString& AFolder) { edtFolder->setText(AFolder); },
-                                  [this] { return FConnection->Account(); }});
-    connect(btnCopyText, &QPushButton::clicked, FFileCommands, &TFileCommands::btnCopyTextClick);
-    connect(btnSaveAs, &QPushButton::clicked, FFileCommands, &TFileCommands::btnSaveAsClick);
-    connect(btnBrowse, &QPushButton::clicked, FFileCommands, &TFileCommands::btnBrowseClick);
-    connect(btnOpenFolder, &QPushButton::clicked, FFileCommands,
+        this, TFileCommandContext{
+                  this, FItemList, pnlPreview, &FRecognition->Job(),
+                  [this] { return FConnection->edtFolder->text(); },
+                  [this](const QString& AFolder) { FConnection->edtFolder->setText(AFolder); },
+                  [this] { return FConnection->Account(); }});
+    connect(pnlTool->btnCopyText, &QPushButton::clicked, FFileCommands,
+            &TFileCommands::btnCopyTextClick);
+    connect(pnlTool->btnSaveAs, &QPushButton::clicked, FFileCommands,
+            &TFileCommands::btnSaveAsClick);
+    connect(FConnection->btnBrowse, &QPushButton::clicked, FFileCommands,
+            &TFileCommands::btnBrowseClick);
+    connect(pnlTool->btnOpenFolder, &QPushButton::clicked, FFileCommands,
             &TFileCommands::btnOpenFolderClick);
-    connect(btnItems, &QPushButton::clicked, FFileCommands, &TFileCommands::btnItemsClick);
-    connect(btnHistory, &QPushButton::clicked, FFileCommands, &TFileCommands::btnHistoryClick);
+    connect(pnlTool->btnItems, &QPushButton::clicked, FFileCommands, &TFileCommands::btnItemsClick);
+    connect(pnlTool->btnHistory, &QPushButton::clicked, FFileCommands,
+            &TFileCommands::btnHistoryClick);
     connect(FFileCommands, &TFileCommands::EntryOpened, FItemList, &TItemListArea::AddOpenedItem);
     connect(FFileCommands, &TFileCommands::StatusChanged, this, &TFormMain::ShowStatus);
     connect(lvImages, &TItemListView::FilesDropped, FFileCommands, &TFileCommands::AddFiles);
@@ -258,16 +234,16 @@ void TFormMain::UpdateButtons() {
     const TCommandStates states =
         CommandStates(pnlPreview->ImageShown(), pnlPreview->TextShown(),
                       FRecognition != nullptr && FRecognition->IsBusy(), IsReceiving());
-    btnConnect->setEnabled(states.Connect);
-    btnStop->setEnabled(states.Stop);
-    for (QLineEdit* box : {edtUrl, edtEmail, edtPassword})
+    FConnection->btnConnect->setEnabled(states.Connect);
+    FConnection->btnStop->setEnabled(states.Stop);
+    for (QLineEdit* box : {FConnection->edtUrl, FConnection->edtEmail, FConnection->edtPassword})
         box->setEnabled(states.AccountEditable);
-    btnOcrRegion->setEnabled(states.OcrRegion);
-    btnOcrFull->setEnabled(states.OcrFull);
-    btnRx->setEnabled(states.Rx);
-    btnExtract->setEnabled(states.Extract);
-    btnCopyText->setEnabled(states.CopyText);
-    btnItems->setEnabled(states.Items);
+    pnlTool->btnOcrRegion->setEnabled(states.OcrRegion);
+    pnlTool->btnOcrFull->setEnabled(states.OcrFull);
+    pnlTool->btnRx->setEnabled(states.Rx);
+    pnlTool->btnExtract->setEnabled(states.Extract);
+    pnlTool->btnCopyText->setEnabled(states.CopyText);
+    pnlTool->btnItems->setEnabled(states.Items);
 }
 
 // ---------------------------------------------------------------------------------

@@ -65,46 +65,16 @@ public:
     TRecognitionActions* Recognition() const { return FRecognition; }
     TFileCommands* FileCommands() const { return FFileCommands; }
 
-    // Controls, named as they are laid out; each belongs to the area that built it.
-    QGroupBox* grpSettings = nullptr;
-    QLineEdit* edtUrl = nullptr;
-    QLineEdit* edtEmail = nullptr;
-    QLineEdit* edtPassword = nullptr;
-    QLineEdit* edtFolder = nullptr;
-    QPushButton* btnBrowse = nullptr;
-    QCheckBox* chkAutoSave = nullptr;
-    QCheckBox* chkAutoConnect = nullptr;
-    QCheckBox* chkRunAtStartup = nullptr;
-    QWidget* pnlControl = nullptr;
-    QPushButton* btnConnect = nullptr;
-    QPushButton* btnStop = nullptr;
-    TElidedLabel* lblStatus = nullptr;
+    TConnectionArea* Connection() const { return FConnection; }
+
+    // The areas' widgets, named as they are laid out.
     TItemListView* lvImages = nullptr;
-    TPreviewPane* pnlPreview = nullptr;
-    TPreviewWidget* imgPreview = nullptr;
-    TSelectionOverlay* pbSelect = nullptr;
-    QPlainTextEdit* memoText = nullptr;
-    QLabel* lblPatientId = nullptr;
-    QLineEdit* edtPatientId = nullptr;
-    QPushButton* btnRotL = nullptr;
-    QPushButton* btnRotR = nullptr;
-    QPushButton* btnOcrRegion = nullptr;
-    QPushButton* btnOcrFull = nullptr;
-    QPushButton* btnRx = nullptr;
-    QPushButton* btnExtract = nullptr;
-    QPushButton* btnCopyText = nullptr;
-    QPushButton* btnItems = nullptr;
-    QLabel* lblHint = nullptr;
-    QPushButton* btnSaveAs = nullptr;
-    QPushButton* btnOpenFolder = nullptr;
-    QPushButton* btnHistory = nullptr;
-    QSystemTrayIcon* TrayIcon = nullptr;
     TToolPanel* pnlTool = nullptr;
+    TPreviewPane* pnlPreview = nullptr;
     QSplitter* splBody = nullptr;
+    QSystemTrayIcon* TrayIcon = nullptr;
 
     // Metrics of the layout, in device-independent pixels.
-    int FLabelW = 0;
-    int FEditLeft = 0;
     int FEditH = 0;
     int FBtnH = 0;
 

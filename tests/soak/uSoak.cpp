@@ -88,12 +88,12 @@ int main(int argc, char* argv[]) {
     timings.SignInRetryMs = 2000;
     timings.BackoffFirstMs = 100;
     form.SetPollTimings(timings);
-    form.edtUrl->setText(service.BaseUrl());
-    form.edtEmail->setText(QStringLiteral("demo@example.com"));
-    form.edtPassword->setText(QStringLiteral("secret"));
-    form.edtFolder->setText(folder);
-    form.chkAutoSave->setChecked(true);
-    form.btnConnect->click();
+    form.Connection()->edtUrl->setText(service.BaseUrl());
+    form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+    form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+    form.Connection()->edtFolder->setText(folder);
+    form.Connection()->chkAutoSave->setChecked(true);
+    form.Connection()->btnConnect->click();
 
     const QByteArray jpeg = MakeJpeg(24, 16);
     QHash<QString, QByteArray> expected; // delivered whole: saved once, bytes unchanged

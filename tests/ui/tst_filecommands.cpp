@@ -62,7 +62,7 @@ QByteArray Png(int AWidth, int AHeight, QColor AColor = Qt::darkCyan) {
 }
 
 QColor StatusColor(const TFormMain& AForm) {
-    return AForm.lblStatus->palette().color(QPalette::WindowText);
+    return AForm.Connection()->lblStatus->palette().color(QPalette::WindowText);
 }
 
 } // namespace
@@ -79,11 +79,11 @@ class TestFileCommands : public QObject {
 
     std::unique_ptr<TFormMain> NewForm() {
         auto form = std::make_unique<TFormMain>();
-        form->edtUrl->setText(FService.BaseUrl());
-        form->edtEmail->setText(QStringLiteral("demo@example.com"));
-        form->edtPassword->setText(QStringLiteral("secret"));
-        form->edtFolder->setText(Folder());
-        form->chkAutoSave->setChecked(false);
+        form->Connection()->edtUrl->setText(FService.BaseUrl());
+        form->Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        form->Connection()->edtPassword->setText(QStringLiteral("secret"));
+        form->Connection()->edtFolder->setText(Folder());
+        form->Connection()->chkAutoSave->setChecked(false);
         return form;
     }
     QString Folder() const { return FEnv->Root() + QStringLiteral("/save"); }
@@ -134,16 +134,17 @@ private Q_SLOTS:
         form->AddTextItem(QStringLiteral("t.txt"), text);
         QApplication::clipboard()->clear();
         if (length > 0) {
-            QTextCursor c = form->memoText->textCursor();
+            QTextCursor c = form->pnlPreview->memoText->textCursor();
             c.setPosition(from);
             c.setPosition(from + length, QTextCursor::KeepAnchor);
-            form->memoText->setTextCursor(c);
+            form->pnlPreview->memoText->setTextCursor(c);
         }
-        QVERIFY(form->btnCopyText->isEnabled());
-        form->btnCopyText->click();
+        QVERIFY(form->pnlTool->btnCopyText->isEnabled());
+        form->pnlTool->btnCopyText->click();
         QVERIFY(FMessages.isEmpty());
         QCOMPARE(QApplication::clipboard()->text(), copied);
-        QCOMPARE(form->lblStatus->text(), QStringLiteral("クリップボードにコピーしました。"));
+        QCOMPARE(form->Connection()->lblStatus->text(),
+                 QStringLiteral("クリップボードにコピーしました。"));
         QCOMPARE(StatusColor(*form), QColor(0, 128, 0));
     }
 
@@ -159,10 +160,10 @@ private Q_SLOTS:
             form->AddImageItem(QStringLiteral("a.png"), QStringLiteral("image/png"), Png(20, 10));
         else
             form->AddTextItem(QStringLiteral("t.txt"), QStringLiteral(" \r\n\t"));
-        const QString status = form->lblStatus->text();
+        const QString status = form->Connection()->lblStatus->text();
         form->FileCommands()->btnCopyTextClick();
         QCOMPARE(FMessages, QStringList{QStringLiteral("コピーするテキストがありません。")});
-        QCOMPARE(form->lblStatus->text(), status);
+        QCOMPARE(form->Connection()->lblStatus->text(), status);
     }
 
     // ---- save as
@@ -195,7 +196,7 @@ private Q_SLOTS:
                                jpeg);
         } else {
             form->AddImageItem(QStringLiteral("IMG_1.jpg"), QStringLiteral("image/jpeg"), jpeg);
-            form->btnRotR->click();
+            form->pnlTool->btnRotR->click();
         }
         if (entry == QLatin1String("text") || entry == QLatin1String("none selected"))
             form->AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("一行目\n二行目"));
@@ -216,7 +217,7 @@ private Q_SLOTS:
             return int(QDialog::Accepted);
         };
         const int items = form->Items().size();
-        form->btnSaveAs->click();
+        form->pnlTool->btnSaveAs->click();
         QCOMPARE(FDialogRuns, 1);
         QVERIFY(asSaveDialog);
         QCOMPARE(offered.size(), 1);
@@ -234,10 +235,10 @@ private Q_SLOTS:
 
     void saveAsRefusals() {
         auto form = NewForm();
-        form->btnSaveAs->click(); // an empty list: nothing at all
+        form->pnlTool->btnSaveAs->click(); // an empty list: nothing at all
         QCOMPARE(FDialogRuns, 0);
         form->AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("x"));
-        form->btnSaveAs->click(); // cancelled
+        form->pnlTool->btnSaveAs->click(); // cancelled
         QCOMPARE(FDialogRuns, 1);
         QVERIFY(FMessages.isEmpty());
         // A place that cannot be written: the system's reason, nothing left behind.
@@ -247,7 +248,7 @@ private Q_SLOTS:
             static_cast<QFileDialog&>(ADialog).selectFile(blocker + QStringLiteral("/out.txt"));
             return int(QDialog::Accepted);
         };
-        form->btnSaveAs->click();
+        form->pnlTool->btnSaveAs->click();
         QCOMPARE(FMessages.size(), 1);
         QVERIFY(!FMessages[0].isEmpty());
         QCOMPARE(QDir(FEnv->Root()).entryList(QDir::Files | QDir::Hidden),
@@ -273,30 +274,30 @@ private Q_SLOTS:
             return int(QDialog::Accepted);
         };
         QDir().mkpath(Folder());
-        form->btnBrowse->click();
-        QCOMPARE(form->edtFolder->text(), QDir::toNativeSeparators(chosen));
+        form->Connection()->btnBrowse->click();
+        QCOMPARE(form->Connection()->edtFolder->text(), QDir::toNativeSeparators(chosen));
         FDialogAnswer = nullptr; // cancelled: unchanged
-        form->btnBrowse->click();
-        QCOMPARE(form->edtFolder->text(), QDir::toNativeSeparators(chosen));
+        form->Connection()->btnBrowse->click();
+        QCOMPARE(form->Connection()->edtFolder->text(), QDir::toNativeSeparators(chosen));
     }
 
     void openFolder() {
         auto form = NewForm();
         const QString nested = Path(QStringLiteral("a/b/c"));
-        form->edtFolder->setText(QStringLiteral("  ") + nested + QStringLiteral(" "));
-        form->btnOpenFolder->click();
+        form->Connection()->edtFolder->setText(QStringLiteral("  ") + nested + QStringLiteral(" "));
+        form->pnlTool->btnOpenFolder->click();
         QVERIFY(QFileInfo(nested).isDir());
         QCOMPARE(FOpened, QStringList{nested});
-        form->edtFolder->setText(QStringLiteral(" "));
-        form->btnOpenFolder->click();
+        form->Connection()->edtFolder->setText(QStringLiteral(" "));
+        form->pnlTool->btnOpenFolder->click();
         QCOMPARE(FOpened.size(), 1);
     }
 
     void saveFolderPath() {
         auto form = NewForm();
-        form->edtFolder->setText(QStringLiteral(" /x/y "));
+        form->Connection()->edtFolder->setText(QStringLiteral(" /x/y "));
         QCOMPARE(form->FileCommands()->SaveFolderPath(), QStringLiteral("/x/y"));
-        form->edtFolder->setText(QString());
+        form->Connection()->edtFolder->setText(QString());
         QCOMPARE(form->FileCommands()->SaveFolderPath(),
                  FEnv->DocumentsDir() + QStringLiteral("/ScanlumeReceiver"));
     }
@@ -323,7 +324,7 @@ private Q_SLOTS:
         QFETCH(bool, ok);
         QFETCH(QString, error);
         auto form = NewForm();
-        form->edtPassword->setText(password);
+        form->Connection()->edtPassword->setText(password);
         QString e;
         QCOMPARE(form->FileCommands()->EnsureSignedIn(e), ok);
         QCOMPARE(e, error);
@@ -339,17 +340,17 @@ private Q_SLOTS:
 
     void itemsCommandFailures() {
         auto form = NewForm();
-        form->edtPassword->setText(QStringLiteral("wrong"));
-        form->btnItems->click();
+        form->Connection()->edtPassword->setText(QStringLiteral("wrong"));
+        form->pnlTool->btnItems->click();
         QCOMPARE(FMessages,
                  QStringList{QStringLiteral("メールアドレスまたはパスワードが正しくありません")});
         QCOMPARE(FDialogRuns, 0);
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
         // A network failure is reported and the cursor comes back.
         auto other = NewForm();
-        other->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
+        other->Connection()->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
         FMessages.clear();
-        other->btnItems->click();
+        other->pnlTool->btnItems->click();
         QCOMPARE(FMessages.size(), 1);
         QVERIFY(!FMessages[0].isEmpty());
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
@@ -392,12 +393,13 @@ private Q_SLOTS:
         QCOMPARE(item.ReceivedAt, modified);
         QCOMPARE(form->lvImages->topLevelItem(0)->text(0), QStringLiteral("09:15"));
         QCOMPARE(form->lvImages->topLevelItem(0)->text(2), QStringLiteral("保存済"));
-        QCOMPARE(form->lblStatus->text(), QStringLiteral("過去のファイルを開きました: ") + path);
-        QCOMPARE(form->lblStatus->toolTip(), path);
+        QCOMPARE(form->Connection()->lblStatus->text(),
+                 QStringLiteral("過去のファイルを開きました: ") + path);
+        QCOMPARE(form->Connection()->lblStatus->toolTip(), path);
         QCOMPARE(StatusColor(*form), QColor(0, 128, 0));
         if (isText) {
-            QVERIFY(!form->memoText->isHidden());
-            QCOMPARE(form->memoText->toPlainText().at(0), text.at(0)); // no stray mark
+            QVERIFY(!form->pnlPreview->memoText->isHidden());
+            QCOMPARE(form->pnlPreview->memoText->toPlainText().at(0), text.at(0)); // no stray mark
         } else {
             QVERIFY(form->CurrentBitmap() != nullptr);
             QCOMPARE(form->CurrentBitmap()->Width(), 30);
@@ -414,12 +416,14 @@ private Q_SLOTS:
         form->FileCommands()->OpenPastFile(pdf);
         QCOMPARE(FOpened, QStringList{pdf});
         QVERIFY(form->Items().isEmpty());
-        QCOMPARE(form->lblStatus->text(), QStringLiteral("PDFを既定のアプリで開きました: ") + pdf);
+        QCOMPARE(form->Connection()->lblStatus->text(),
+                 QStringLiteral("PDFを既定のアプリで開きました: ") + pdf);
 
         const QString gone = Path(QStringLiteral("gone.jpg"));
         form->FileCommands()->OpenPastFile(gone);
         QVERIFY(form->Items().isEmpty());
-        QVERIFY(form->lblStatus->text().startsWith(QStringLiteral("ファイルを開けませんでした: ")));
+        QVERIFY(form->Connection()->lblStatus->text().startsWith(
+            QStringLiteral("ファイルを開けませんでした: ")));
         QCOMPARE(StatusColor(*form), QColor(128, 0, 0));
         QCOMPARE(FMessages.size(), 1);
         QVERIFY(FMessages[0].startsWith(QStringLiteral("ファイルを開けませんでした:\r\n") + gone +
@@ -461,7 +465,7 @@ private Q_SLOTS:
         // The picture can be shown upright and recognised like a received one.
         form->lvImages->setCurrentItem(form->lvImages->topLevelItem(1));
         QCOMPARE(form->CurrentBitmap()->Width(), 48);
-        QVERIFY(form->btnOcrFull->isEnabled());
+        QVERIFY(form->pnlTool->btnOcrFull->isEnabled());
 
         QMimeData other;
         other.setText(QStringLiteral("just text"));

@@ -65,7 +65,7 @@ private Q_SLOTS:
         if (Locked())
             QSKIP("the keyring is locked");
         TFormMain form;
-        QTRY_COMPARE(form.edtPassword->text(), SealedPassword);
+        QTRY_COMPARE(form.Connection()->edtPassword->text(), SealedPassword);
         QVERIFY(form.IsReceiving());
         QVERIFY(FMessages.isEmpty());
         form.StopReceiving();
@@ -83,9 +83,9 @@ private Q_SLOTS:
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             QCoreApplication::processEvents();
-            QCOMPARE(form.lblStatus->text(),
+            QCOMPARE(form.Connection()->lblStatus->text(),
                      QStringLiteral("保存されたパスワードを読み込んでいます…"));
-            QVERIFY(form.edtPassword->text().isEmpty());
+            QVERIFY(form.Connection()->edtPassword->text().isEmpty());
             QVERIFY(!form.IsReceiving());
             QVERIFY(form.close());
         }
@@ -97,8 +97,8 @@ private Q_SLOTS:
         if (!Locked())
             QSKIP("the keyring is open");
         TFormMain form;
-        form.edtPassword->setText(QStringLiteral("typed"));
-        form.btnConnect->click();
+        form.Connection()->edtPassword->setText(QStringLiteral("typed"));
+        form.Connection()->btnConnect->click();
         QVERIFY(form.IsReceiving());
         const QString blob = StoredBlob();
         QVERIFY(blob != FSealed);

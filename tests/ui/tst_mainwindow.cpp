@@ -50,7 +50,7 @@ QByteArray Png(int AWidth, int AHeight) {
 }
 
 QColor StatusColor(const TFormMain& AForm) {
-    return AForm.lblStatus->palette().color(QPalette::WindowText);
+    return AForm.Connection()->lblStatus->palette().color(QPalette::WindowText);
 }
 
 // Where the marker block (the stored top-left corner) lies in the shown bitmap.
@@ -105,40 +105,47 @@ private Q_SLOTS:
         const int r = 9 + form.FEditH;
         QCOMPARE(form.windowTitle(), QStringLiteral("Pictoport（Scanlume PC受信）"));
         QCOMPARE(form.size(), QSize(1100, 720));
-        QCOMPARE(form.grpSettings->title(), QStringLiteral(" 接続設定 "));
-        QCOMPARE(form.grpSettings->height(), 22 + 4 * r + 12);
-        QCOMPARE(form.grpSettings->width(), 1100);
-        const QList<QLineEdit*> edits{form.edtUrl, form.edtEmail, form.edtPassword, form.edtFolder};
+        QCOMPARE(form.Connection()->grpSettings->title(), QStringLiteral(" 接続設定 "));
+        QCOMPARE(form.Connection()->grpSettings->height(), 22 + 4 * r + 12);
+        QCOMPARE(form.Connection()->grpSettings->width(), 1100);
+        const QList<QLineEdit*> edits{form.Connection()->edtUrl, form.Connection()->edtEmail,
+                                      form.Connection()->edtPassword, form.Connection()->edtFolder};
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(edits[i]->geometry(), QRect(form.FEditLeft, 22 + i * r, 400, form.FEditH));
+            QCOMPARE(edits[i]->geometry(),
+                     QRect(form.Connection()->EditLeft, 22 + i * r, 400, form.FEditH));
         }
-        QCOMPARE(form.edtPassword->echoMode(), QLineEdit::Password);
+        QCOMPARE(form.Connection()->edtPassword->echoMode(), QLineEdit::Password);
         int labelW = 0;
         for (const char* c : {"サーバーURL", "メールアドレス", "パスワード", "保存フォルダ"})
             labelW = std::max(labelW, form.TextWidthOf(QString::fromUtf8(c)));
-        QCOMPARE(form.FLabelW, labelW + 8);
-        QCOMPARE(form.FEditLeft, 16 + form.FLabelW + 10);
-        QCOMPARE(form.btnBrowse->geometry().topLeft(), QPoint(form.FEditLeft + 406, 22 + 3 * r));
-        const int checkX = form.btnBrowse->geometry().right() + 1 + 6 + 24;
-        const QList<QCheckBox*> checks{form.chkAutoSave, form.chkAutoConnect, form.chkRunAtStartup};
+        QCOMPARE(form.Connection()->LabelWidth, labelW + 8);
+        QCOMPARE(form.Connection()->EditLeft, 16 + form.Connection()->LabelWidth + 10);
+        QCOMPARE(form.Connection()->btnBrowse->geometry().topLeft(),
+                 QPoint(form.Connection()->EditLeft + 406, 22 + 3 * r));
+        const int checkX = form.Connection()->btnBrowse->geometry().right() + 1 + 6 + 24;
+        const QList<QCheckBox*> checks{form.Connection()->chkAutoSave,
+                                       form.Connection()->chkAutoConnect,
+                                       form.Connection()->chkRunAtStartup};
         // The sign-in here is not a Windows one.
-        QCOMPARE(form.chkRunAtStartup->text(), QStringLiteral("サインイン時にアプリを起動する"));
+        QCOMPARE(form.Connection()->chkRunAtStartup->text(),
+                 QStringLiteral("サインイン時にアプリを起動する"));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(
                 checks[i]->geometry(),
                 QRect(checkX, 26 + i * r, form.TextWidthOf(checks[i]->text()) + 26, form.FEditH));
         }
-        QCOMPARE(form.pnlControl->geometry(),
-                 QRect(0, form.grpSettings->height(), 1100, 18 + form.FBtnH));
-        QCOMPARE(form.btnConnect->geometry().topLeft(), QPoint(16, 9));
-        QCOMPARE(form.btnStop->geometry().top(), 9);
+        QCOMPARE(form.Connection()->pnlControl->geometry(),
+                 QRect(0, form.Connection()->grpSettings->height(), 1100, 18 + form.FBtnH));
+        QCOMPARE(form.Connection()->btnConnect->geometry().topLeft(), QPoint(16, 9));
+        QCOMPARE(form.Connection()->btnStop->geometry().top(), 9);
         QCOMPARE(form.lvImages->width(), form.TextWidthOf(QStringLiteral("00:00")) + 20 + 150 +
                                              form.TextWidthOf(QStringLiteral("保存済")) + 18 + 26);
         // Tool panel rows start at 5, then one button height and 6 further down each.
-        QCOMPARE(form.btnRotL->y(), 5);
-        QCOMPARE(form.btnOcrRegion->geometry().topLeft(), QPoint(8, 5 + form.FBtnH + 6));
-        QCOMPARE(form.btnSaveAs->geometry().topLeft(), QPoint(8, 5 + 2 * (form.FBtnH + 6)));
-        QCOMPARE(form.pnlTool->height(), form.btnSaveAs->y() + form.FBtnH + 8);
+        QCOMPARE(form.pnlTool->btnRotL->y(), 5);
+        QCOMPARE(form.pnlTool->btnOcrRegion->geometry().topLeft(), QPoint(8, 5 + form.FBtnH + 6));
+        QCOMPARE(form.pnlTool->btnSaveAs->geometry().topLeft(),
+                 QPoint(8, 5 + 2 * (form.FBtnH + 6)));
+        QCOMPARE(form.pnlTool->height(), form.pnlTool->btnSaveAs->y() + form.FBtnH + 8);
     }
 
     void buttonWidths_data() {
@@ -192,22 +199,25 @@ private Q_SLOTS:
 
     void initialStates() {
         TFormMain form;
-        for (QPushButton* b : {form.btnStop, form.btnOcrRegion, form.btnOcrFull, form.btnRx,
-                               form.btnExtract, form.btnCopyText})
+        for (QPushButton* b :
+             {form.Connection()->btnStop, form.pnlTool->btnOcrRegion, form.pnlTool->btnOcrFull,
+              form.pnlTool->btnRx, form.pnlTool->btnExtract, form.pnlTool->btnCopyText})
             QVERIFY2(!b->isEnabled(), qPrintable(b->text()));
-        for (QPushButton* b : {form.btnConnect, form.btnBrowse, form.btnRotL, form.btnRotR,
-                               form.btnSaveAs, form.btnOpenFolder, form.btnItems, form.btnHistory})
+        for (QPushButton* b :
+             {form.Connection()->btnConnect, form.Connection()->btnBrowse, form.pnlTool->btnRotL,
+              form.pnlTool->btnRotR, form.pnlTool->btnSaveAs, form.pnlTool->btnOpenFolder,
+              form.pnlTool->btnItems, form.pnlTool->btnHistory})
             QVERIFY2(b->isEnabled(), qPrintable(b->text()));
-        QVERIFY(form.pbSelect->isHidden());
-        QVERIFY(form.memoText->isHidden());
-        QVERIFY(!form.imgPreview->isHidden());
-        QCOMPARE(form.lblStatus->text(), QStringLiteral("停止中"));
+        QVERIFY(form.pnlPreview->pbSelect->isHidden());
+        QVERIFY(form.pnlPreview->memoText->isHidden());
+        QVERIFY(!form.pnlPreview->imgPreview->isHidden());
+        QCOMPARE(form.Connection()->lblStatus->text(), QStringLiteral("停止中"));
         QCOMPARE(form.lvImages->headerItem()->text(0), QStringLiteral("時刻"));
         QCOMPARE(form.lvImages->headerItem()->text(1), QStringLiteral("ファイル名"));
         QCOMPARE(form.lvImages->headerItem()->text(2), QStringLiteral("保存"));
-        QCOMPARE(form.lblHint->text(),
+        QCOMPARE(form.pnlTool->lblHint->text(),
                  QStringLiteral("ヒント: 傾きは回転で補正→対象部分をドラッグで囲む"));
-        QCOMPARE(form.lblPatientId->text(), QStringLiteral("患者ID(任意)"));
+        QCOMPARE(form.pnlTool->lblPatientId->text(), QStringLiteral("患者ID(任意)"));
     }
 
     // Qt scales device-independent lengths: at 150 % the window is 1.5 times as large
@@ -230,9 +240,9 @@ private Q_SLOTS:
         // Each wrapped row adds a button height and 6; nothing starts right of the edge
         // unless it starts its row.
         const int rowPitch = form.FBtnH + 6;
-        const int rows = (form.btnHistory->y() - 5) / rowPitch + 1;
+        const int rows = (form.pnlTool->btnHistory->y() - 5) / rowPitch + 1;
         QVERIFY2(rows > 3, qPrintable(QString::number(rows)));
-        QCOMPARE(form.pnlTool->height(), form.btnHistory->y() + form.FBtnH + 8);
+        QCOMPARE(form.pnlTool->height(), form.pnlTool->btnHistory->y() + form.FBtnH + 8);
         for (QPushButton* b : form.pnlTool->findChildren<QPushButton*>()) {
             QCOMPARE((b->y() - 5) % rowPitch, 0);
             if (b->x() > 8)
@@ -243,11 +253,11 @@ private Q_SLOTS:
     void narrowingShortensStatusOnly() {
         TFormMain form;
         form.show();
-        const QRect stop = form.btnStop->geometry();
-        const int wide = form.lblStatus->width();
+        const QRect stop = form.Connection()->btnStop->geometry();
+        const int wide = form.Connection()->lblStatus->width();
         form.resize(700, 720);
-        QCOMPARE(form.lblStatus->width(), wide - 400);
-        QCOMPARE(form.btnStop->geometry(), stop);
+        QCOMPARE(form.Connection()->lblStatus->width(), wide - 400);
+        QCOMPARE(form.Connection()->btnStop->geometry(), stop);
     }
 
     // ---- receiving session
@@ -271,14 +281,14 @@ private Q_SLOTS:
         QFETCH(QString, email);
         QFETCH(QString, password);
         TFormMain form;
-        form.edtUrl->setText(url);
-        form.edtEmail->setText(email);
-        form.edtPassword->setText(password);
-        form.btnConnect->click();
+        form.Connection()->edtUrl->setText(url);
+        form.Connection()->edtEmail->setText(email);
+        form.Connection()->edtPassword->setText(password);
+        form.Connection()->btnConnect->click();
         QCOMPARE(FMessages, QStringList{QStringLiteral(
                                 "サーバーURL・メールアドレス・パスワードを入力してください。")});
         QVERIFY(!form.IsReceiving());
-        QVERIFY(form.btnConnect->isEnabled());
+        QVERIFY(form.Connection()->btnConnect->isEnabled());
         QVERIFY(!QFile::exists(IniPath())); // settings are not saved
     }
 
@@ -309,8 +319,8 @@ private Q_SLOTS:
         // The stored password opens on another thread; connecting follows it.
         QTRY_COMPARE(FMessages.size(), messages);
         QTRY_COMPARE(form.IsReceiving(), receiving);
-        QCOMPARE(form.btnStop->isEnabled(), receiving);
-        QCOMPARE(form.edtUrl->isEnabled(), !receiving);
+        QCOMPARE(form.Connection()->btnStop->isEnabled(), receiving);
+        QCOMPARE(form.Connection()->edtUrl->isEnabled(), !receiving);
     }
 
     void receivesAndSaves() {
@@ -320,18 +330,20 @@ private Q_SLOTS:
         form.SetPollTimings(t);
         QSignalSpy announced(form.Notifier(), &TNotifier::Announced);
         const QString folder = FEnv->Root() + QStringLiteral("/scans/新しいフォルダ");
-        form.edtUrl->setText(FService.BaseUrl() + QStringLiteral("/"));
-        form.edtEmail->setText(QStringLiteral("  demo@example.com "));
-        form.edtPassword->setText(QStringLiteral("secret"));
-        form.edtFolder->setText(folder);
-        form.edtPatientId->setText(QStringLiteral("00-12"));
-        form.chkRunAtStartup->setChecked(true);
-        form.btnConnect->click();
+        form.Connection()->edtUrl->setText(FService.BaseUrl() + QStringLiteral("/"));
+        form.Connection()->edtEmail->setText(QStringLiteral("  demo@example.com "));
+        form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+        form.Connection()->edtFolder->setText(folder);
+        form.pnlTool->edtPatientId->setText(QStringLiteral("00-12"));
+        form.Connection()->chkRunAtStartup->setChecked(true);
+        form.Connection()->btnConnect->click();
         QVERIFY(form.IsReceiving());
-        QVERIFY(!form.btnConnect->isEnabled() && form.btnStop->isEnabled());
-        QVERIFY(!form.edtUrl->isEnabled() && form.edtFolder->isEnabled() &&
-                form.chkAutoSave->isEnabled());
-        QTRY_COMPARE(form.lblStatus->text(),
+        QVERIFY(!form.Connection()->btnConnect->isEnabled() &&
+                form.Connection()->btnStop->isEnabled());
+        QVERIFY(!form.Connection()->edtUrl->isEnabled() &&
+                form.Connection()->edtFolder->isEnabled() &&
+                form.Connection()->chkAutoSave->isEnabled());
+        QTRY_COMPARE(form.Connection()->lblStatus->text(),
                      QStringLiteral("受信中（スマートフォンから送信できます）"));
         QCOMPARE(StatusColor(form), QColor(0, 128, 0));
         // Starting saved the settings and wrote the autostart entry.
@@ -371,10 +383,10 @@ private Q_SLOTS:
         QCOMPARE(text.SavedPath, folder + QStringLiteral("/result.txt"));
         QCOMPARE(ReadAll(text.SavedPath), "\xEF\xBB\xBF" + text.Text.toUtf8());
         QCOMPARE(QApplication::clipboard()->text(), text.Text);
-        QCOMPARE(form.lblStatus->text(),
+        QCOMPARE(form.Connection()->lblStatus->text(),
                  QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + text.SavedPath);
-        QCOMPARE(form.lblStatus->toolTip(), text.SavedPath);
-        QVERIFY(!form.memoText->isHidden());
+        QCOMPARE(form.Connection()->lblStatus->toolTip(), text.SavedPath);
+        QVERIFY(!form.pnlPreview->memoText->isHidden());
         QCOMPARE(announced.last()[0].toString(),
                  QStringLiteral("テキストを取得（クリップボードにコピーしました）"));
         QCOMPARE(announced.last()[1].toString(), QStringLiteral("result.txt"));
@@ -387,27 +399,28 @@ private Q_SLOTS:
         TPollTimings t;
         t.WaitSeconds = 20;
         form.SetPollTimings(t);
-        form.edtUrl->setText(FService.BaseUrl());
-        form.edtEmail->setText(QStringLiteral("demo@example.com"));
-        form.edtPassword->setText(QStringLiteral("secret"));
-        form.chkAutoSave->setChecked(false);
+        form.Connection()->edtUrl->setText(FService.BaseUrl());
+        form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+        form.Connection()->chkAutoSave->setChecked(false);
         const QString user = QStringLiteral("demo@example.com:secret");
-        form.btnConnect->click();
-        QTRY_COMPARE(form.lblStatus->text(),
+        form.Connection()->btnConnect->click();
+        QTRY_COMPARE(form.Connection()->lblStatus->text(),
                      QStringLiteral("受信中（スマートフォンから送信できます）"));
         for (int i = 0; i < 4; ++i) {
             QTest::qWait(150); // the long poll is outstanding
-            form.btnStop->click();
-            QCOMPARE(form.lblStatus->text(), QStringLiteral("停止中"));
-            QVERIFY(form.btnConnect->isEnabled() && !form.btnStop->isEnabled() &&
-                    form.edtUrl->isEnabled());
+            form.Connection()->btnStop->click();
+            QCOMPARE(form.Connection()->lblStatus->text(), QStringLiteral("停止中"));
+            QVERIFY(form.Connection()->btnConnect->isEnabled() &&
+                    !form.Connection()->btnStop->isEnabled() &&
+                    form.Connection()->edtUrl->isEnabled());
             // Sent right after the stop: the old poll either hands it over or leaves it.
             QCOMPARE(
                 FService.SendFile(user, QStringLiteral("late%1.jpg").arg(i), "image/jpeg", "x"),
                 202);
             QTest::qWait(100);
-            QCOMPARE(form.lblStatus->text(), QStringLiteral("停止中"));
-            form.btnConnect->click(); // at once
+            QCOMPARE(form.Connection()->lblStatus->text(), QStringLiteral("停止中"));
+            form.Connection()->btnConnect->click(); // at once
             QVERIFY(form.IsReceiving());
         }
         QTRY_COMPARE_WITH_TIMEOUT(form.Items().size(), 4, 15000);
@@ -417,21 +430,21 @@ private Q_SLOTS:
             names << item.Filename;
         names.sort();
         QCOMPARE(names, (QStringList{"late0.jpg", "late1.jpg", "late2.jpg", "late3.jpg"}));
-        form.btnStop->click();
+        form.Connection()->btnStop->click();
     }
 
     void closingSavesAndStops() {
         TFormMain form;
-        form.edtUrl->setText(FService.BaseUrl());
-        form.edtEmail->setText(QStringLiteral("demo@example.com"));
-        form.edtPassword->setText(QStringLiteral("secret"));
-        form.chkRunAtStartup->setChecked(true);
-        form.btnConnect->click();
+        form.Connection()->edtUrl->setText(FService.BaseUrl());
+        form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+        form.Connection()->chkRunAtStartup->setChecked(true);
+        form.Connection()->btnConnect->click();
         const QString entry =
             FEnv->ConfigHome() + QStringLiteral("/autostart/ScanlumeReceiver.desktop");
         QVERIFY(QFile::exists(entry));
-        form.chkRunAtStartup->setChecked(false);
-        form.edtFolder->setText(QStringLiteral("/somewhere/else"));
+        form.Connection()->chkRunAtStartup->setChecked(false);
+        form.Connection()->edtFolder->setText(QStringLiteral("/somewhere/else"));
         form.show();
         QVERIFY(form.close());
         QVERIFY(!form.IsReceiving());
@@ -443,26 +456,27 @@ private Q_SLOTS:
                                  "\"\n"));
 
         TFormMain again;
-        QVERIFY(!again.chkRunAtStartup->isChecked());
-        again.edtUrl->setText(FService.BaseUrl());
-        again.edtEmail->setText(QStringLiteral("demo@example.com"));
-        again.edtPassword->setText(QStringLiteral("secret"));
-        again.btnConnect->click();
+        QVERIFY(!again.Connection()->chkRunAtStartup->isChecked());
+        again.Connection()->edtUrl->setText(FService.BaseUrl());
+        again.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        again.Connection()->edtPassword->setText(QStringLiteral("secret"));
+        again.Connection()->btnConnect->click();
         QVERIFY(!QFile::exists(entry));
-        again.btnStop->click();
+        again.Connection()->btnStop->click();
         QCOMPARE(StatusColor(again),
                  again.palette().color(QPalette::Disabled, QPalette::WindowText));
     }
 
     void workerStatusColours() {
         TFormMain form;
-        form.edtUrl->setText(FService.BaseUrl());
-        form.edtEmail->setText(QStringLiteral("demo@example.com"));
-        form.edtPassword->setText(QStringLiteral("wrong"));
-        form.btnConnect->click();
-        QTRY_VERIFY(form.lblStatus->text().startsWith(QStringLiteral("ログイン失敗: ")));
+        form.Connection()->edtUrl->setText(FService.BaseUrl());
+        form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.Connection()->edtPassword->setText(QStringLiteral("wrong"));
+        form.Connection()->btnConnect->click();
+        QTRY_VERIFY(
+            form.Connection()->lblStatus->text().startsWith(QStringLiteral("ログイン失敗: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
-        form.btnStop->click();
+        form.Connection()->btnStop->click();
     }
 
     void showMeRestores() {
@@ -505,37 +519,40 @@ private Q_SLOTS:
     void previewStatesAndButtons() {
         TFormMain form;
         form.show();
-        form.chkAutoSave->setChecked(false);
+        form.Connection()->chkAutoSave->setChecked(false);
         form.AddImageItem(QStringLiteral("p.png"), QStringLiteral("image/png"), Png(30, 20));
-        QVERIFY(!form.imgPreview->isHidden() && !form.pbSelect->isHidden() &&
-                form.memoText->isHidden());
-        for (QPushButton* b : {form.btnOcrRegion, form.btnOcrFull, form.btnRx, form.btnExtract})
+        QVERIFY(!form.pnlPreview->imgPreview->isHidden() &&
+                !form.pnlPreview->pbSelect->isHidden() && form.pnlPreview->memoText->isHidden());
+        for (QPushButton* b : {form.pnlTool->btnOcrRegion, form.pnlTool->btnOcrFull,
+                               form.pnlTool->btnRx, form.pnlTool->btnExtract})
             QVERIFY(b->isEnabled());
-        QVERIFY(!form.btnCopyText->isEnabled());
+        QVERIFY(!form.pnlTool->btnCopyText->isEnabled());
         QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString()); // not saved
 
         form.AddTextItem(QStringLiteral("t.txt"), QStringLiteral("  \r\n "));
-        QVERIFY(form.memoText->isVisible() && form.imgPreview->isHidden() &&
-                form.pbSelect->isHidden());
+        QVERIFY(form.pnlPreview->memoText->isVisible() && form.pnlPreview->imgPreview->isHidden() &&
+                form.pnlPreview->pbSelect->isHidden());
         QVERIFY(!form.CurrentBitmap());
         // A text of blanks only enables nothing.
         for (QPushButton* b :
-             {form.btnOcrRegion, form.btnOcrFull, form.btnRx, form.btnExtract, form.btnCopyText})
+             {form.pnlTool->btnOcrRegion, form.pnlTool->btnOcrFull, form.pnlTool->btnRx,
+              form.pnlTool->btnExtract, form.pnlTool->btnCopyText})
             QVERIFY(!b->isEnabled());
-        form.btnRotL->click(); // nothing to turn
+        form.pnlTool->btnRotL->click(); // nothing to turn
         QVERIFY(!form.CurrentBitmap());
 
         form.AddTextItem(QStringLiteral("t2.txt"), QStringLiteral("HbA1c 5.2"));
-        QVERIFY(form.btnExtract->isEnabled() && form.btnCopyText->isEnabled() &&
-                !form.btnOcrFull->isEnabled());
+        QVERIFY(form.pnlTool->btnExtract->isEnabled() && form.pnlTool->btnCopyText->isEnabled() &&
+                !form.pnlTool->btnOcrFull->isEnabled());
 
         form.AddImageItem(QStringLiteral("broken.jpg"), QStringLiteral("image/jpeg"),
                           QByteArray("\xFF\xD8\xFF garbage"));
-        QVERIFY(!form.imgPreview->isHidden() && form.pbSelect->isHidden() &&
-                !form.imgPreview->HasPicture());
+        QVERIFY(!form.pnlPreview->imgPreview->isHidden() && form.pnlPreview->pbSelect->isHidden() &&
+                !form.pnlPreview->imgPreview->HasPicture());
         QVERIFY(!form.CurrentBitmap());
         for (QPushButton* b :
-             {form.btnOcrRegion, form.btnOcrFull, form.btnRx, form.btnExtract, form.btnCopyText})
+             {form.pnlTool->btnOcrRegion, form.pnlTool->btnOcrFull, form.pnlTool->btnRx,
+              form.pnlTool->btnExtract, form.pnlTool->btnCopyText})
             QVERIFY(!b->isEnabled());
         QCOMPARE(form.Items().size(), 4);
         form.ShowItem(99); // outside the list: nothing changes
@@ -549,21 +566,23 @@ private Q_SLOTS:
                           MakeJpeg(64, 48, TJpegExif{true, 6}));
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
         // A turn, another entry and the same entry shown again each drop the selection.
-        form.pbSelect->SetSelection({2, 2, 30, 30});
-        QVERIFY(form.pbSelect->Selection().HasSel());
-        form.btnRotL->click();
-        QVERIFY(!form.pbSelect->Selection().HasSel());
+        form.pnlPreview->pbSelect->SetSelection({2, 2, 30, 30});
+        QVERIFY(form.pnlPreview->pbSelect->Selection().HasSel());
+        form.pnlTool->btnRotL->click();
+        QVERIFY(!form.pnlPreview->pbSelect->Selection().HasSel());
         QCOMPARE(form.CurrentBitmap()->Width(), 64);
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-left"));
-        form.btnRotR->click();
-        form.btnRotR->click();
+        form.pnlTool->btnRotR->click();
+        form.pnlTool->btnRotR->click();
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("bottom-right"));
         // Showing the entry again starts from its tag, not from the user's turns.
-        form.pbSelect->SetSelection({2, 2, 30, 30});
+        form.pnlPreview->pbSelect->SetSelection({2, 2, 30, 30});
         form.AddTextItem(QStringLiteral("x.txt"), QStringLiteral("x"));
-        QVERIFY(!form.pbSelect->Selection().HasSel() && form.pbSelect->isHidden());
+        QVERIFY(!form.pnlPreview->pbSelect->Selection().HasSel() &&
+                form.pnlPreview->pbSelect->isHidden());
         form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
-        QVERIFY(!form.pbSelect->Selection().HasSel() && !form.pbSelect->isHidden());
+        QVERIFY(!form.pnlPreview->pbSelect->Selection().HasSel() &&
+                !form.pnlPreview->pbSelect->isHidden());
         QCOMPARE(MarkerCorner(*form.CurrentBitmap()), QStringLiteral("top-right"));
         QByteArray bytes;
         QString error;
@@ -576,14 +595,14 @@ private Q_SLOTS:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         // The preview works in device pixels: a small picture keeps its own pixel size.
-        const qreal dpr = form.imgPreview->devicePixelRatioF();
-        const int cw = int(form.imgPreview->width() * dpr);
-        const int ch = int(form.imgPreview->height() * dpr);
+        const qreal dpr = form.pnlPreview->imgPreview->devicePixelRatioF();
+        const int cw = int(form.pnlPreview->imgPreview->width() * dpr);
+        const int ch = int(form.pnlPreview->imgPreview->height() * dpr);
         form.AddImageItem(QStringLiteral("small.png"), QStringLiteral("image/png"), Png(40, 30));
-        const QRect small = form.imgPreview->DrawnRect();
+        const QRect small = form.pnlPreview->imgPreview->DrawnRect();
         QCOMPARE(small, QRect((cw - 40) / 2, (ch - 30) / 2, 40, 30));
         form.AddImageItem(QStringLiteral("big.png"), QStringLiteral("image/png"), Png(4000, 1000));
-        const QRect big = form.imgPreview->DrawnRect();
+        const QRect big = form.pnlPreview->imgPreview->DrawnRect();
         QCOMPARE(big.width(), cw);
         QCOMPARE(big.height(), int(1000 * (double(cw) / 4000)));
         QCOMPARE(big.top(), (ch - big.height()) / 2);
@@ -653,9 +672,9 @@ private Q_SLOTS:
         QFETCH(QString, saved);
         TFormMain form;
         const QString folder = FEnv->Root() + QStringLiteral("/save");
-        form.edtFolder->setText(folder);
-        form.edtPatientId->setText(patient);
-        form.chkAutoSave->setChecked(true);
+        form.Connection()->edtFolder->setText(folder);
+        form.pnlTool->edtPatientId->setText(patient);
+        form.Connection()->chkAutoSave->setChecked(true);
         form.AddImageItem(received, QStringLiteral("image/jpeg"), "bytes");
         QCOMPARE(form.Items()[0].SavedPath, folder + u'/' + saved);
         QCOMPARE(form.Items()[0].Filename, received);
@@ -666,15 +685,15 @@ private Q_SLOTS:
     void emptyImageIsNotSaved() {
         TFormMain form;
         const QString folder = FEnv->Root() + QStringLiteral("/save");
-        form.edtFolder->setText(folder);
-        form.chkAutoSave->setChecked(true);
+        form.Connection()->edtFolder->setText(folder);
+        form.Connection()->chkAutoSave->setChecked(true);
         QSignalSpy announced(form.Notifier(), &TNotifier::Announced);
         form.AddImageItem(QStringLiteral("empty.jpg"), QStringLiteral("image/jpeg"), QByteArray());
         QCOMPARE(form.Items().size(), 1);
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
         QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString());
         QVERIFY(!QDir(folder).exists() || QDir(folder).isEmpty());
-        QCOMPARE(form.lblStatus->text(),
+        QCOMPARE(form.Connection()->lblStatus->text(),
                  QStringLiteral("空の画像を受信しました（保存していません）: empty.jpg"));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         QCOMPARE(announced.last()[0].toString(),
@@ -688,11 +707,11 @@ private Q_SLOTS:
         t.WaitSeconds = 1;
         form.SetPollTimings(t);
         const QString folder = FEnv->Root() + QStringLiteral("/save");
-        form.edtUrl->setText(FService.BaseUrl());
-        form.edtEmail->setText(QStringLiteral("demo@example.com"));
-        form.edtPassword->setText(QStringLiteral("secret"));
-        form.edtFolder->setText(folder);
-        form.btnConnect->click();
+        form.Connection()->edtUrl->setText(FService.BaseUrl());
+        form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+        form.Connection()->edtFolder->setText(folder);
+        form.Connection()->btnConnect->click();
         const QString user = QStringLiteral("demo@example.com:secret");
         QCOMPARE(FService.SendFile(user, QStringLiteral("sjis.txt"),
                                    "text/plain; charset=Shift_JIS", QByteArray("\x8C\x9F\x8D\xB8")),
@@ -707,10 +726,10 @@ private Q_SLOTS:
         QTRY_COMPARE(form.Items().size(), 2);
         QCOMPARE(ReadAll(folder + QStringLiteral("/broken.txt")), broken);
         QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/broken.txt"));
-        QVERIFY(form.lblStatus->text().startsWith(
+        QVERIFY(form.Connection()->lblStatus->text().startsWith(
             QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
-        form.btnStop->click();
+        form.Connection()->btnStop->click();
     }
 
     // A link in the save folder, even one that points nowhere, is a taken name: the write
@@ -722,8 +741,8 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder) &&
                 QDir().mkpath(FEnv->Root() + QStringLiteral("/elsewhere")));
         QVERIFY(QFile::link(elsewhere, folder + QStringLiteral("/image.jpg")));
-        form.edtFolder->setText(folder);
-        form.chkAutoSave->setChecked(true);
+        form.Connection()->edtFolder->setText(folder);
+        form.Connection()->chkAutoSave->setChecked(true);
         form.AddImageItem(QStringLiteral("image.jpg"), QStringLiteral("image/jpeg"), "bytes");
         QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/image_(1).jpg"));
         QVERIFY(!QFileInfo::exists(elsewhere));
@@ -737,19 +756,19 @@ private Q_SLOTS:
     void hugeTextIsBounded() {
         TFormMain form;
         const QString folder = FEnv->Root() + QStringLiteral("/save");
-        form.edtFolder->setText(folder);
+        form.Connection()->edtFolder->setText(folder);
         const QString text = QStringLiteral("行\n").repeated(1000000); // 2 million characters
         form.AddTextItem(QStringLiteral("huge.txt"), text);
         const QByteArray saved = ReadAll(folder + QStringLiteral("/huge.txt"));
         QCOMPARE(saved.size(), 3 + 1000000 * (3 + 2)); // mark, then 行 and CR LF each line
-        QVERIFY(form.memoText->blockCount() <= 20000 + 3);
-        QVERIFY(form.memoText->toPlainText().endsWith(
+        QVERIFY(form.pnlPreview->memoText->blockCount() <= 20000 + 3);
+        QVERIFY(form.pnlPreview->memoText->toPlainText().endsWith(
             QStringLiteral("全文は保存したファイルにあります）")));
         QVERIFY(QApplication::clipboard()->text().size() <= 512 * 1024);
-        QVERIFY(form.lblStatus->text().startsWith(
+        QVERIFY(form.Connection()->lblStatus->text().startsWith(
             QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")));
         form.AddTextItem(QStringLiteral("small.txt"), QStringLiteral("a\nb"));
-        QCOMPARE(form.memoText->toPlainText(), QStringLiteral("a\nb"));
+        QCOMPARE(form.pnlPreview->memoText->toPlainText(), QStringLiteral("a\nb"));
     }
 
     // A relative save folder means one under the home folder, wherever the program was
@@ -760,13 +779,14 @@ private Q_SLOTS:
         WriteSettings(s);
         TFormMain form;
         const QString home = FEnv->Root() + QStringLiteral("/home");
-        QCOMPARE(form.edtFolder->text(), home + QStringLiteral("/clinic"));
-        form.chkAutoSave->setChecked(true);
-        form.edtFolder->setText(QStringLiteral("elsewhere")); // typed, not yet confirmed
+        QCOMPARE(form.Connection()->edtFolder->text(), home + QStringLiteral("/clinic"));
+        form.Connection()->chkAutoSave->setChecked(true);
+        form.Connection()->edtFolder->setText(
+            QStringLiteral("elsewhere")); // typed, not yet confirmed
         form.AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), "bytes");
         QCOMPARE(form.Items()[0].SavedPath, home + QStringLiteral("/elsewhere/a.jpg"));
-        Q_EMIT form.edtFolder->editingFinished();
-        QCOMPARE(form.edtFolder->text(), home + QStringLiteral("/elsewhere"));
+        Q_EMIT form.Connection()->edtFolder->editingFinished();
+        QCOMPARE(form.Connection()->edtFolder->text(), home + QStringLiteral("/elsewhere"));
     }
 
     // Settings or an autostart entry that could not be written are reported, not lost
@@ -777,16 +797,16 @@ private Q_SLOTS:
         QFile(config + QStringLiteral("/ScanlumeReceiver")).open(QIODevice::WriteOnly);
         QFile(config + QStringLiteral("/autostart")).open(QIODevice::WriteOnly);
         TFormMain form;
-        form.edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
-        form.edtEmail->setText(QStringLiteral("a@b"));
-        form.edtPassword->setText(QStringLiteral("pw"));
-        form.chkRunAtStartup->setChecked(true);
-        form.btnConnect->click();
+        form.Connection()->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
+        form.Connection()->edtEmail->setText(QStringLiteral("a@b"));
+        form.Connection()->edtPassword->setText(QStringLiteral("pw"));
+        form.Connection()->chkRunAtStartup->setChecked(true);
+        form.Connection()->btnConnect->click();
         QCOMPARE(FMessages.size(), 2);
         QVERIFY(FMessages[0].startsWith(QStringLiteral("設定を保存できませんでした:\r\n")));
         QCOMPARE(FMessages[1], QStringLiteral("サインイン時の自動起動を設定できませんでした。"));
         QVERIFY(form.IsReceiving()); // receiving starts all the same
-        form.btnStop->click();
+        form.Connection()->btnStop->click();
     }
 
     // A stored password that cannot be opened is said once and survives the close.
@@ -806,7 +826,7 @@ private Q_SLOTS:
         const QByteArray damaged = ini.mid(at, ini.indexOf('\r', at) - at);
         {
             TFormMain form;
-            QTRY_VERIFY(form.lblStatus->text().startsWith(
+            QTRY_VERIFY(form.Connection()->lblStatus->text().startsWith(
                 QStringLiteral("保存されたパスワードを読み取れませんでした。")));
             QCOMPARE(StatusColor(form), QColor(128, 0, 0));
             QVERIFY(!form.IsReceiving());
@@ -821,12 +841,12 @@ private Q_SLOTS:
     void savedBytesLiveOnDisk() {
         TFormMain form;
         const QString folder = FEnv->Root() + QStringLiteral("/save");
-        form.edtFolder->setText(folder);
-        form.chkAutoSave->setChecked(true);
+        form.Connection()->edtFolder->setText(folder);
+        form.Connection()->chkAutoSave->setChecked(true);
         const QByteArray jpeg = MakeJpeg(64, 48, TJpegExif{true, 6});
         form.AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), jpeg);
         QVERIFY(form.Items()[0].Data.isEmpty() && form.Items()[0].DataOnDisk);
-        form.chkAutoSave->setChecked(false);
+        form.Connection()->chkAutoSave->setChecked(false);
         form.AddImageItem(QStringLiteral("b.jpg"), QStringLiteral("image/jpeg"), jpeg);
         QCOMPARE(form.Items()[0].Data, jpeg); // not saved: kept here
         form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
@@ -836,7 +856,7 @@ private Q_SLOTS:
         form.lvImages->setCurrentItem(form.lvImages->topLevelItem(0));
         form.lvImages->setCurrentItem(form.lvImages->topLevelItem(1));
         QVERIFY(form.CurrentBitmap() == nullptr);
-        QVERIFY(form.lblStatus->text().startsWith(
+        QVERIFY(form.Connection()->lblStatus->text().startsWith(
             QStringLiteral("画像ファイルを読み込めませんでした: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
     }
@@ -882,13 +902,13 @@ private Q_SLOTS:
 
     void unsavedCases() {
         TFormMain form;
-        form.chkAutoSave->setChecked(true);
-        form.edtFolder->setText(QStringLiteral("   "));
+        form.Connection()->chkAutoSave->setChecked(true);
+        form.Connection()->edtFolder->setText(QStringLiteral("   "));
         form.AddImageItem(QStringLiteral("i.jpg"), QStringLiteral("image/jpeg"), "x");
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
         QCOMPARE(form.lvImages->topLevelItem(0)->text(2), QString());
         // Auto-save on with no folder saves nothing, and says so.
-        QCOMPARE(form.lblStatus->text(),
+        QCOMPARE(form.Connection()->lblStatus->text(),
                  QStringLiteral("保存フォルダが空欄のため、自動保存していません: i.jpg"));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         // A text in the same situation goes to the Documents fall-back folder.
@@ -899,19 +919,20 @@ private Q_SLOTS:
         // A save folder that cannot be made: the item stays, unsaved, and the status says why.
         const QString blocker = FEnv->Root() + QStringLiteral("/file-not-folder");
         QFile(blocker).open(QIODevice::WriteOnly);
-        form.edtFolder->setText(blocker + QStringLiteral("/sub"));
+        form.Connection()->edtFolder->setText(blocker + QStringLiteral("/sub"));
         form.AddImageItem(QStringLiteral("j.jpg"), QStringLiteral("image/jpeg"), "x");
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
-        QVERIFY(form.lblStatus->text().startsWith(QStringLiteral("自動保存に失敗しました: ")));
+        QVERIFY(form.Connection()->lblStatus->text().startsWith(
+            QStringLiteral("自動保存に失敗しました: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0)); // a failure never shows in green
         form.AddTextItem(QStringLiteral("k.txt"), QStringLiteral("x"));
         QVERIFY(form.Items()[0].SavedPath.isEmpty());
-        QVERIFY(form.lblStatus->text().startsWith(
+        QVERIFY(form.Connection()->lblStatus->text().startsWith(
             QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         QCOMPARE(
-            form.lblStatus->toolTip(),
-            form.lblStatus->text().mid(
+            form.Connection()->lblStatus->toolTip(),
+            form.Connection()->lblStatus->text().mid(
                 QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ").size()));
         QCOMPARE(form.Items().size(), 4);
         QCOMPARE(QDir(FEnv->Root()).entryList(QDir::Files | QDir::Hidden),

@@ -99,7 +99,7 @@ QByteArray ReadAll(const QString& APath) {
 }
 
 QColor StatusColor(const TFormMain& AForm) {
-    return AForm.lblStatus->palette().color(QPalette::WindowText);
+    return AForm.Connection()->lblStatus->palette().color(QPalette::WindowText);
 }
 
 } // namespace
@@ -113,11 +113,11 @@ class TestRecognitionActions : public QObject {
 
     std::unique_ptr<TFormMain> NewForm() {
         auto form = std::make_unique<TFormMain>();
-        form->edtUrl->setText(FService.BaseUrl());
-        form->edtEmail->setText(QStringLiteral(" demo@example.com "));
-        form->edtPassword->setText(QStringLiteral("secret"));
-        form->edtFolder->setText(SaveFolder());
-        form->chkAutoSave->setChecked(false);
+        form->Connection()->edtUrl->setText(FService.BaseUrl());
+        form->Connection()->edtEmail->setText(QStringLiteral(" demo@example.com "));
+        form->Connection()->edtPassword->setText(QStringLiteral("secret"));
+        form->Connection()->edtFolder->setText(SaveFolder());
+        form->Connection()->chkAutoSave->setChecked(false);
         form->resize(1100, 720);
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
@@ -145,11 +145,11 @@ class TestRecognitionActions : public QObject {
     }
     // Selects a part of the shown picture given as fractions of the drawn picture.
     void SelectFraction(TFormMain& AForm, double AX1, double AY1, double AX2, double AY2) {
-        const qreal dpr = AForm.imgPreview->devicePixelRatioF();
-        const QRect d = AForm.imgPreview->DrawnRect();
+        const qreal dpr = AForm.pnlPreview->imgPreview->devicePixelRatioF();
+        const QRect d = AForm.pnlPreview->imgPreview->DrawnRect();
         const auto x = [&](double f) { return int((d.left() + f * d.width()) / dpr); };
         const auto y = [&](double f) { return int((d.top() + f * d.height()) / dpr); };
-        AForm.pbSelect->SetSelection({x(AX1), y(AY1), x(AX2), y(AY2)});
+        AForm.pnlPreview->pbSelect->SetSelection({x(AX1), y(AY1), x(AX2), y(AY2)});
     }
     void WaitIdle(TFormMain& AForm) {
         QTRY_VERIFY_WITH_TIMEOUT(!AForm.Recognition()->IsBusy(), 20000);
@@ -208,22 +208,22 @@ private Q_SLOTS:
                                Quarters(40, 30));
         if (setup == QLatin1String("tiny selection")) {
             // The picture is drawn at its own size: 3 overlay pixels are 3 picture pixels.
-            const QRect d = form->imgPreview->DrawnRect();
-            const qreal dpr = form->imgPreview->devicePixelRatioF();
+            const QRect d = form->pnlPreview->imgPreview->DrawnRect();
+            const qreal dpr = form->pnlPreview->imgPreview->devicePixelRatioF();
             const int x = int(d.left() / dpr) + 5, y = int(d.top() / dpr) + 5;
-            form->pbSelect->SetSelection({x, y, x + int(3 / dpr), y + int(3 / dpr)});
+            form->pnlPreview->pbSelect->SetSelection({x, y, x + int(3 / dpr), y + int(3 / dpr)});
         }
         if (setup.startsWith(QLatin1String("text")))
             form->AddTextItem(QStringLiteral("t.txt"), QStringLiteral("AST 24"));
         if (setup == QLatin1String("blank text"))
             form->AddTextItem(QStringLiteral("t.txt"), QStringLiteral(" \r\n\t"));
         if (setup.endsWith(QLatin1String("no password")))
-            form->edtPassword->clear();
+            form->Connection()->edtPassword->clear();
         if (setup.endsWith(QLatin1String("no url")))
-            form->edtUrl->setText(QStringLiteral("  "));
+            form->Connection()->edtUrl->setText(QStringLiteral("  "));
         if (setup.endsWith(QLatin1String("blank email")))
-            form->edtEmail->setText(QStringLiteral(" \t"));
-        const QString statusBefore = form->lblStatus->text();
+            form->Connection()->edtEmail->setText(QStringLiteral(" \t"));
+        const QString statusBefore = form->Connection()->lblStatus->text();
         TRecognitionActions* a = form->Recognition();
         if (action == QLatin1String("region"))
             a->btnOcrRegionClick();
@@ -235,7 +235,7 @@ private Q_SLOTS:
             a->btnExtractClick();
         QCOMPARE(FMessages, QStringList{message});
         QVERIFY(!a->IsBusy());
-        QCOMPARE(form->lblStatus->text(), statusBefore);
+        QCOMPARE(form->Connection()->lblStatus->text(), statusBefore);
         QVERIFY(FService.Requests().isEmpty());
     }
 
@@ -285,7 +285,7 @@ private Q_SLOTS:
         QFETCH(QSize, sent);
         QFETCH(bool, prescription);
         auto form = NewForm();
-        form->edtPatientId->setText(patient);
+        form->pnlTool->edtPatientId->setText(patient);
         form->AddImageItem(QStringLiteral("scan.jpg"), QStringLiteral("image/jpeg"),
                            Quarters(picture.width(), picture.height()));
         if (selection == QLatin1String("quarter"))
@@ -294,16 +294,17 @@ private Q_SLOTS:
             SelectFraction(*form, 0.1, 0.1, 0.1 + 2.0 / picture.width(),
                            0.1 + 2.0 / picture.height());
         Script(Upload, 200, R"({"extracted_text":"Rp.1 ロキソニン錠 60mg\n分3 毎食後"})", 300);
-        QPushButton* pressed = button == QLatin1String("btnOcrRegion") ? form->btnOcrRegion
-                               : button == QLatin1String("btnOcrFull") ? form->btnOcrFull
-                                                                       : form->btnRx;
+        QPushButton* pressed = button == QLatin1String("btnOcrRegion") ? form->pnlTool->btnOcrRegion
+                               : button == QLatin1String("btnOcrFull") ? form->pnlTool->btnOcrFull
+                                                                       : form->pnlTool->btnRx;
         QVERIFY(pressed->isEnabled());
         pressed->click();
-        QCOMPARE(form->lblStatus->text(), status);
+        QCOMPARE(form->Connection()->lblStatus->text(), status);
         QCOMPARE(StatusColor(*form), Navy);
         // While the task runs nothing else may start, nor may the item manager use the client.
         for (QPushButton* p :
-             {form->btnOcrRegion, form->btnOcrFull, form->btnRx, form->btnExtract, form->btnItems})
+             {form->pnlTool->btnOcrRegion, form->pnlTool->btnOcrFull, form->pnlTool->btnRx,
+              form->pnlTool->btnExtract, form->pnlTool->btnItems})
             QVERIFY2(!p->isEnabled(), qPrintable(p->text()));
         QTRY_COMPARE_WITH_TIMEOUT(form->Items().size(), 2, 20000);
         QVERIFY(FMessages.isEmpty());
@@ -314,10 +315,10 @@ private Q_SLOTS:
         QCOMPARE(item.SavedPath, SaveFolder() + u'/' + name);
         QCOMPARE(ReadAll(item.SavedPath), "\xEF\xBB\xBF" + item.Text.toUtf8());
         QCOMPARE(QApplication::clipboard()->text(), item.Text);
-        QCOMPARE(form->lblStatus->text(),
+        QCOMPARE(form->Connection()->lblStatus->text(),
                  QStringLiteral("クリップボードにコピー済 ／ 保存先: ") + item.SavedPath);
         QCOMPARE(StatusColor(*form), Green);
-        QVERIFY(form->btnItems->isEnabled() && form->btnExtract->isEnabled());
+        QVERIFY(form->pnlTool->btnItems->isEnabled() && form->pnlTool->btnExtract->isEnabled());
 
         const QList<TLocalService::TRecorded> uploads = RequestsTo(Upload);
         QCOMPARE(uploads.size(), 1);
@@ -354,9 +355,9 @@ private Q_SLOTS:
             Upload, 200,
             R"({"extracted_text":"さくら内科クリニック\n検査日 2024/05/01\nAST 24 U/L 13-30\nHbA1c 6.4 % 4.9-6.0 H"})");
         // The real extraction, answered a little later so its status can be seen.
-        form->btnExtract->click();
+        form->pnlTool->btnExtract->click();
         QCOMPARE(
-            form->lblStatus->text(),
+            form->Connection()->lblStatus->text(),
             QStringLiteral("選択範囲をテキスト化しています（このあと検査項目を抽出します）..."));
         QCOMPARE(StatusColor(*form), Navy);
         QTRY_COMPARE_WITH_TIMEOUT(FShownTables.size(), 1, 20000);
@@ -388,10 +389,10 @@ private Q_SLOTS:
             Extract, 200,
             R"({"results":[{"name":"AST","value":"24","unit":"U/L"}],"exam_date":null,"institution":null})",
             500);
-        form->btnExtract->click();
-        QCOMPARE(form->lblStatus->text(), QStringLiteral("検査項目を抽出中です..."));
+        form->pnlTool->btnExtract->click();
+        QCOMPARE(form->Connection()->lblStatus->text(), QStringLiteral("検査項目を抽出中です..."));
         QCOMPARE(StatusColor(*form), Navy);
-        QVERIFY(!form->btnExtract->isEnabled());
+        QVERIFY(!form->pnlTool->btnExtract->isEnabled());
         // A second press while it runs is refused.
         form->Recognition()->btnExtractClick();
         QCOMPARE(FMessages, QStringList{Busy});
@@ -418,18 +419,18 @@ private Q_SLOTS:
         QFETCH(bool, image);
         QFETCH(QString, name);
         auto form = NewForm();
-        form->edtPatientId->setText(QStringLiteral("111"));
+        form->pnlTool->edtPatientId->setText(QStringLiteral("111"));
         if (image) {
             form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"),
                                Quarters(80, 60));
             Script(Upload, 200, R"({"extracted_text":"text"})", 400);
-            form->btnOcrFull->click();
+            form->pnlTool->btnOcrFull->click();
         } else {
             form->AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("AST 24 U/L"));
             Script(Extract, 200, R"({"results":[{"name":"AST","value":"24","unit":"U/L"}]})", 400);
-            form->btnExtract->click();
+            form->pnlTool->btnExtract->click();
         }
-        form->edtPatientId->setText(QStringLiteral("222"));
+        form->pnlTool->edtPatientId->setText(QStringLiteral("222"));
         WaitIdle(*form);
         QCOMPARE(form->Items()[0].Filename, name);
     }
@@ -439,10 +440,10 @@ private Q_SLOTS:
         form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), Quarters(80, 60));
         Script(Upload, 200, R"({"extracted_text":"one"})");
         Script(Upload, 200, R"({"extracted_text":"two"})");
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
         form->lvImages->setCurrentItem(form->lvImages->topLevelItem(1));
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
         QCOMPARE(form->Items()[0].SavedPath, SaveFolder() + "/OCR_" + Stamp + "_(1).txt");
         QCOMPARE(form->Items()[1].SavedPath, SaveFolder() + "/OCR_" + Stamp + ".txt");
@@ -478,13 +479,13 @@ private Q_SLOTS:
         form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"),
                            Quarters(400, 300));
         SelectFraction(*form, 0.1, 0.1, 0.6, 0.6);
-        const TRect before = form->pbSelect->Selection().Sel();
+        const TRect before = form->pnlPreview->pbSelect->Selection().Sel();
         if (fault == QLatin1String("wrong password"))
-            form->edtPassword->setText(QStringLiteral("wrong"));
+            form->Connection()->edtPassword->setText(QStringLiteral("wrong"));
         if (fault == QLatin1String("upload 500"))
             Script(Upload, 500, R"({"detail":"認識エンジンの障害"})");
         if (fault == QLatin1String("unreachable"))
-            form->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
+            form->Connection()->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
         if (fault == QLatin1String("extract 500")) {
             Script(Upload, 200, R"({"extracted_text":"AST 24"})");
             Script(Extract, 500, "");
@@ -492,13 +493,15 @@ private Q_SLOTS:
         if (fault == QLatin1String("blank text"))
             Script(Upload, 200, R"({"extracted_text":" \n\t "})");
         const int itemsBefore = form->Items().size();
-        (button == QLatin1String("full") ? form->btnOcrFull
-         : button == QLatin1String("rx") ? form->btnRx
-                                         : form->btnExtract)
+        (button == QLatin1String("full") ? form->pnlTool->btnOcrFull
+         : button == QLatin1String("rx") ? form->pnlTool->btnRx
+                                         : form->pnlTool->btnExtract)
             ->click();
         WaitIdle(*form);
-        QVERIFY2(form->lblStatus->text().startsWith(status), qPrintable(form->lblStatus->text()));
-        QVERIFY(form->lblStatus->text().size() > QStringLiteral("解析に失敗しました: ").size());
+        QVERIFY2(form->Connection()->lblStatus->text().startsWith(status),
+                 qPrintable(form->Connection()->lblStatus->text()));
+        QVERIFY(form->Connection()->lblStatus->text().size() >
+                QStringLiteral("解析に失敗しました: ").size());
         QCOMPARE(StatusColor(*form), Maroon);
         QVERIFY(FMessages.isEmpty() && FShownTables.isEmpty());
         if (fault == QLatin1String("extract 500")) {
@@ -508,10 +511,11 @@ private Q_SLOTS:
         QCOMPARE(form->Items().size(), itemsBefore);
         QVERIFY(RequestsTo(Extract).isEmpty());
         QVERIFY(form->CurrentBitmap() != nullptr);
-        QVERIFY(form->pbSelect->Selection().HasSel());
-        QCOMPARE(form->pbSelect->Selection().Sel(), before);
+        QVERIFY(form->pnlPreview->pbSelect->Selection().HasSel());
+        QCOMPARE(form->pnlPreview->pbSelect->Selection().Sel(), before);
         for (QPushButton* p :
-             {form->btnOcrRegion, form->btnOcrFull, form->btnRx, form->btnExtract, form->btnItems})
+             {form->pnlTool->btnOcrRegion, form->pnlTool->btnOcrFull, form->pnlTool->btnRx,
+              form->pnlTool->btnExtract, form->pnlTool->btnItems})
             QVERIFY2(p->isEnabled(), qPrintable(p->text()));
     }
 
@@ -519,14 +523,14 @@ private Q_SLOTS:
         auto form = NewForm();
         form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), Quarters(80, 60));
         Script(Upload, 200, R"({"extracted_text":"first"})");
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
         // The service forgets the token: one new sign-in and one retry, and the user
         // sees only the result.
         Script(Upload, 401, "");
         Script(Upload, 200, R"({"extracted_text":"second"})");
         form->lvImages->setCurrentItem(form->lvImages->topLevelItem(1));
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
         QCOMPARE(form->Items()[0].Text, QStringLiteral("second"));
         QCOMPARE(StatusColor(*form), Green);
@@ -541,11 +545,11 @@ private Q_SLOTS:
         form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), Quarters(80, 60));
         Script(Upload, 200, R"({"extracted_text":"first"})");
         Script(Upload, 200, R"({"extracted_text":"second"})");
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
-        form->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
+        form->Connection()->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
         form->lvImages->setCurrentItem(form->lvImages->topLevelItem(1));
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
         QCOMPARE(form->Items()[0].Text, QStringLiteral("second"));
     }
@@ -554,9 +558,9 @@ private Q_SLOTS:
         auto form = NewForm();
         form->AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("本日は晴天なり"));
         const int items = form->Items().size();
-        form->btnExtract->click();
+        form->pnlTool->btnExtract->click();
         WaitIdle(*form);
-        QCOMPARE(form->lblStatus->text(),
+        QCOMPARE(form->Connection()->lblStatus->text(),
                  QStringLiteral("検査項目を抽出しましたが、値を検出できませんでした。"));
         QCOMPARE(StatusColor(*form), Maroon);
         QCOMPARE(FMessages,
@@ -572,7 +576,7 @@ private Q_SLOTS:
         auto form = NewForm();
         form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), Quarters(80, 60));
         Script(Upload, 200, R"({"extracted_text":"too late"})", 20000);
-        form->btnOcrFull->click();
+        form->pnlTool->btnOcrFull->click();
         QTRY_COMPARE(RequestsTo(Upload).size(), 1);
         QPointer<TFormMain> watch(form.get());
         QVERIFY(form->close());
@@ -592,7 +596,7 @@ private Q_SLOTS:
             QStringLiteral("report.jpg"), QStringLiteral("image/jpeg"),
             Report({QStringLiteral("さくら内科クリニック"), QStringLiteral("AST 24 U/L"),
                     QStringLiteral("ALT 31 U/L"), QStringLiteral("HbA1c 6.4 %")}));
-        form->btnExtract->click();
+        form->pnlTool->btnExtract->click();
         QTRY_COMPARE_WITH_TIMEOUT(FShownTables.size(), 1, 90000);
         QStringList found;
         for (const TLabValue& v : FShownTables[0])
