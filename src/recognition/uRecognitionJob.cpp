@@ -1,6 +1,6 @@
 #include "recognition/uRecognitionJob.h"
 
-#include "common/uErrors.h"
+#include "service/uSignedInCall.h"
 
 #include <QMetaObject>
 #include <QThreadPool>
@@ -11,47 +11,9 @@ struct TRecognitionJob::TShared {
     std::atomic<bool> Cancel{false};
     std::mutex Lock;                     // guards Owner
     TRecognitionJob* Owner = nullptr;    // null once the job is gone
-    std::unique_ptr<TApiClient> FOcrApi; // made once, on the owner's thread
+    std::unique_ptr<TApiClient> FOcrApi; // made on the owner's thread, used by one at a time
+    QString ClientEmail;                 // the account FOcrApi signs in with
 };
-
-namespace {
-
-const QString LoginFailed = QStringLiteral("ログイン失敗: ");
-
-// ACall(AError) makes the service call, clearing its own outputs first.
-template <class TCall>
-bool SignedInCall(TApiClient& AApi, const QString& AEmail, const QString& APwd, QString& AError,
-                  TCall ACall) {
-    bool ok = false;
-    try {
-        if (AApi.Token().isEmpty()) {
-            QString loginError;
-            if (!AApi.Login(AEmail, APwd, loginError))
-                AError = LoginFailed + loginError;
-        }
-        if (!AApi.Token().isEmpty()) {
-            AError.clear();
-            ok = ACall(AError);
-            if (!ok && AError.contains(QLatin1String("401"))) {
-                // The token expired: one new sign-in, one retry, never more.
-                QString ignored;
-                if (AApi.Login(AEmail, APwd, ignored)) {
-                    AError.clear();
-                    ok = ACall(AError);
-                }
-            }
-        }
-    } catch (const std::exception& e) {
-        ok = false;
-        AError = ErrorMessage(e);
-    } catch (...) {
-        ok = false;
-        AError = QStringLiteral("不明なエラー");
-    }
-    return ok;
-}
-
-} // namespace
 
 TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest) {
     TOcrResult r;
@@ -69,6 +31,7 @@ TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest) {
 
 TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest) {
     TExtractResult r;
+    r.PatientId = ARequest.PatientId;
     r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Password, r.Error, [&](QString& AError) {
         return AApi.ExtractValues(ARequest.Text, r.Values, r.ExamDate, r.Institution, AError);
     });
@@ -91,11 +54,15 @@ bool TRecognitionJob::HasClient() const {
     return FShared->FOcrApi != nullptr;
 }
 
-void TRecognitionJob::EnsureClient(const QString& ABaseUrl) {
-    if (FShared->FOcrApi)
+void TRecognitionJob::EnsureClient(const TAccount& AAccount) {
+    if (FOcrBusy)
         return;
-    FShared->FOcrApi = std::make_unique<TApiClient>(ABaseUrl);
+    if (FShared->FOcrApi && FShared->FOcrApi->BaseUrl() == AAccount.Url &&
+        FShared->ClientEmail == AAccount.Email)
+        return;
+    FShared->FOcrApi = std::make_unique<TApiClient>(AAccount.Url);
     FShared->FOcrApi->SetCancelFlag(&FShared->Cancel);
+    FShared->ClientEmail = AAccount.Email;
 }
 
 TApiClient* TRecognitionJob::IdleClient() {

@@ -1,4 +1,5 @@
 #pragma once
+#include "service/uAccount.h"
 #include "service/uApiClient.h"
 
 #include <QByteArray>
@@ -31,6 +32,7 @@ struct TExtractRequest {
     QString Text; // untrimmed
     QString Email;
     QString Password;
+    QString PatientId; // trimmed, as it was at the press that led here
 };
 
 struct TExtractResult {
@@ -39,14 +41,15 @@ struct TExtractResult {
     QString ExamDate;
     QString Institution;
     QString Error;
+    QString PatientId; // the lab table is filed under this number
 };
 
 Q_DECLARE_METATYPE(TOcrResult)
 Q_DECLARE_METATYPE(TExtractResult)
 
 // The recognition and extraction calls, one at a time, on a pool thread, with one
-// service client (FOcrApi) that keeps its sign-in from call to call. A call whose error
-// text holds "401" is retried once after a new sign-in. Results come back on the thread
+// service client (FOcrApi) that keeps its sign-in from call to call. A call whose token
+// is refused is retried once after a new sign-in. Results come back on the thread
 // that owns the job, as queued calls.
 //
 // The job may be destroyed while a task runs (the window closes): the task's call is
@@ -60,9 +63,11 @@ public:
 
     // FOcrBusy: true from a start until its result has been handed out.
     bool IsBusy() const { return FOcrBusy; }
-    // The client is made on first use with the URL of that moment, and kept.
     bool HasClient() const;
-    void EnsureClient(const QString& ABaseUrl);
+    // The client follows the window: it is made on first use, and made again (to sign in
+    // anew) when the server URL or the e-mail address differs from the one it was made
+    // for. Never while a task runs: the task keeps the client it started with.
+    void EnsureClient(const TAccount& AAccount);
     // For calls made on the owner's thread; null while a task runs or before the first
     // use, so that no two users ever share the client at once.
     TApiClient* IdleClient();
@@ -85,8 +90,8 @@ private:
     bool FOcrBusy = false;
 };
 
-// The call of one task with the sign-in rules: sign in when there is no token; call;
-// on an error text with "401", sign in once more and call once more. Transport errors
+// The call of one task with the sign-in rules (SignedInCall): sign in when there is no
+// token; call; when the token is refused, sign in once more and call once more. Transport errors
 // and anything else raised end it with the error's message. Runs on any thread.
 TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest);
 TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest);

@@ -76,6 +76,7 @@ std::unique_ptr<THttpClient> TApiClient::NewCall(int AResponseTimeoutMs, qint64 
 }
 
 bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString& AError) {
+    FLastStatus = 0;
     AError.clear();
     FToken.clear();
     auto http = NewCall(LoginTimeoutMs, SmallCallDeadlineMs);
@@ -91,6 +92,7 @@ bool TApiClient::Login(const QString& AEmail, const QString& APassword, QString&
                                 .Bytes();
     const THttpResponse r = http->Send("POST", FBaseUrl + QStringLiteral("/api/auth/login"),
                                        {{"Content-Type", "application/json"}}, body, true);
+    FLastStatus = r.Status;
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
     if (r.Status != 200) {
         AError = ErrorFromResponse(json.Root(), r.Status);
@@ -173,6 +175,7 @@ void TApiClient::StopReceiver() {
 
 bool TApiClient::OcrImage(const QByteArray& AJpeg, const QString& APatientCode, bool APrescription,
                           QString& AText, QString& AError) {
+    FLastStatus = 0;
     AText.clear();
     AError.clear();
     if (FToken.isEmpty()) {
@@ -189,6 +192,7 @@ bool TApiClient::OcrImage(const QByteArray& AJpeg, const QString& APatientCode, 
         parts.append({"mode", "prescription", {}, {}});
     const THttpResponse r = http->SendForm(FBaseUrl + QStringLiteral("/api/image-jobs/upload"),
                                            {{"Authorization", Bearer()}}, parts);
+    FLastStatus = r.Status;
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
     if (!IsSuccess(r.Status)) {
         AError = ErrorFromResponse(json.Root(), r.Status);
@@ -202,6 +206,7 @@ bool TApiClient::OcrImage(const QByteArray& AJpeg, const QString& APatientCode, 
 
 bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults, QString& AExamDate,
                                QString& AInstitution, QString& AError) {
+    FLastStatus = 0;
     AError.clear();
     AExamDate.clear();
     AInstitution.clear();
@@ -216,6 +221,7 @@ bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults,
     const THttpResponse r =
         http->Send("POST", FBaseUrl + QStringLiteral("/api/extraction/extract"),
                    {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, body, true);
+    FLastStatus = r.Status;
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
     if (!IsSuccess(r.Status)) {
         AError = ErrorFromResponse(json.Root(), r.Status);
@@ -246,6 +252,7 @@ bool TApiClient::ExtractValues(const QString& AText, QList<TLabValue>& AResults,
 
 bool TApiClient::GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACatalog,
                           QString& AError) {
+    FLastStatus = 0;
     AError.clear();
     AItems.clear();
     ACatalog.clear();
@@ -256,6 +263,7 @@ bool TApiClient::GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACat
     auto http = NewCall(ItemsTimeoutMs, SmallCallDeadlineMs);
     const THttpResponse r = http->Send("GET", FBaseUrl + QStringLiteral("/api/extraction/items"),
                                        {{"Authorization", Bearer()}});
+    FLastStatus = r.Status;
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
     if (IsSuccess(r.Status) && json.Root() != nullptr && json.Root()->IsObject()) {
         const TJsonValue* items = Member(json.Root(), "items");
@@ -271,6 +279,7 @@ bool TApiClient::GetItems(QList<TExtractItem>& AItems, QList<TExtractItem>& ACat
 }
 
 bool TApiClient::SaveItems(const QList<TExtractItem>& AItems, QString& AError) {
+    FLastStatus = 0;
     AError.clear();
     if (FToken.isEmpty()) {
         AError = NotSignedIn;
@@ -289,6 +298,7 @@ bool TApiClient::SaveItems(const QList<TExtractItem>& AItems, QString& AError) {
     const THttpResponse r = http->Send(
         "PUT", FBaseUrl + QStringLiteral("/api/extraction/items"),
         {{"Content-Type", "application/json"}, {"Authorization", Bearer()}}, w.Bytes(), true);
+    FLastStatus = r.Status;
     const TJsonDocument json = TJsonDocument::Parse(r.Body);
     if (IsSuccess(r.Status))
         return true;

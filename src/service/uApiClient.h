@@ -32,6 +32,9 @@ public:
     explicit TApiClient(const QString& ABaseUrl);
 
     const QString& Token() const { return FToken; }
+    // The last call's answer refused the token (HTTP 401 or 403), whatever its text said:
+    // a new sign-in may help.
+    bool TokenRefused() const { return FLastStatus == 401 || FLastStatus == 403; }
     const QString& BaseUrl() const { return FBaseUrl; }
     // Once the flag is set, a poll still waiting for its answer ends at once; one whose
     // answer has begun is read to its end, since the service has let go of its item.
@@ -72,6 +75,7 @@ private:
 
     QString FBaseUrl;
     QString FToken;
+    int FLastStatus = 0; // of the last answer, 0 before one or after a transport failure
     const std::atomic<bool>* FPollCancel = nullptr;
     const std::atomic<bool>* FCancel = nullptr;
 };

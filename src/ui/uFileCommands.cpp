@@ -106,7 +106,7 @@ bool TFileCommands::EnsureSignedIn(QString& AError) {
         AError = QStringLiteral("サーバーURL・メールアドレス・パスワードを入力してください。");
         return false;
     }
-    FContext.Job->EnsureClient(account.Url);
+    FContext.Job->EnsureClient(account);
     // The client is shared with the recognition task; never both at once.
     TApiClient* api = FContext.Job->IdleClient();
     if (api == nullptr) {
@@ -136,7 +136,7 @@ void TFileCommands::btnItemsClick() {
         Messages::Show(FContext.Window, error);
         return;
     }
-    ShowItemManager(FContext.Window, *FContext.Job->IdleClient());
+    ShowItemManager(FContext.Window, *FContext.Job->IdleClient(), FContext.Account());
 }
 
 QString TFileCommands::SaveFolderPath() const {

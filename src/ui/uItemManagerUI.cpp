@@ -2,6 +2,7 @@
 
 #include "common/uErrors.h"
 #include "common/uTextRules.h"
+#include "service/uSignedInCall.h"
 #include "ui/uBusyCursor.h"
 #include "ui/uDialogLook.h"
 #include "ui/uDialogs.h"
@@ -49,8 +50,8 @@ QTreeWidgetItem* AppendRow(QTreeWidget* ALV, const QString& AName, const QString
 
 } // namespace
 
-TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
-    : QDialog(AOwner), FApi(AApi) {
+TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi, const TAccount& AAccount)
+    : QDialog(AOwner), FApi(AApi), FAccount(AAccount) {
     setFont(WindowFont());
     const QFontMetrics fm(font());
     const int h = fm.height(); // the height of "Ag"
@@ -130,6 +131,11 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     // Sized from the window's font, which the label takes on only once it is polished.
     lblNote->setGeometry(x + 6, rowTop + (rowH - h) / 2, fm.horizontalAdvance(lblNote->text()) + 2,
                          h + 2);
+    btnReload = new QPushButton(QStringLiteral("再読み込み"), pnlBottom);
+    btnReload->setAutoDefault(false);
+    btnReload->setGeometry(x, rowTop, std::max(fm.horizontalAdvance(btnReload->text()) + 24, 100),
+                           rowH);
+    btnReload->hide();
     // The note ends its row; a window too narrow for it would cut off what it says.
     if (const int needed = lblNote->geometry().right() + 1 + 12; needed > width()) {
         resize(needed, height());
@@ -142,6 +148,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi)
     connect(btnReset, &QPushButton::clicked, this, &TItemManagerForm::btnResetClick);
     connect(btnSave, &QPushButton::clicked, this, &TItemManagerForm::btnSaveClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnReload, &QPushButton::clicked, this, &TItemManagerForm::LoadItems);
 
     // Header line; the two leading blanks are part of the text.
     FHeaderHeight = h + 8;
@@ -197,12 +204,13 @@ void TItemManagerForm::LoadItems() {
     FCatalog.clear();
     {
         TBusyCursor busy;
-        try {
-            ok = FApi.GetItems(items, FCatalog, error);
-        } catch (const std::exception& e) {
-            error = ErrorMessage(e);
-        }
+        ok = SignedInCall(FApi, FAccount.Email, FAccount.Password, error,
+                          [&](QString& AError) { return FApi.GetItems(items, FCatalog, AError); });
     }
+    // Until a load has succeeded the table does not hold the account's list.
+    btnSave->setEnabled(ok);
+    btnReload->setVisible(!ok);
+    lblNote->setVisible(ok);
     if (!ok) {
         // A call that broke off half-way may have read a part; offer none of it.
         FCatalog.clear();
@@ -308,19 +316,16 @@ void TItemManagerForm::btnSaveClick() {
     bool ok = false;
     {
         TBusyCursor busy;
-        try {
-            ok = FApi.SaveItems(items, error);
-        } catch (const std::exception& e) {
-            error = ErrorMessage(e);
-        }
+        ok = SignedInCall(FApi, FAccount.Email, FAccount.Password, error,
+                          [&](QString& AError) { return FApi.SaveItems(items, AError); });
     }
     // The table stays as it is either way, so a failed save can be repeated.
     Messages::Show(this, ok ? QStringLiteral("抽出項目を保存しました。")
                             : QStringLiteral("保存に失敗しました: ") + error);
 }
 
-void ShowItemManager(QWidget* AOwner, TApiClient& AApi) {
-    auto form = std::make_unique<TItemManagerForm>(AOwner, AApi);
+void ShowItemManager(QWidget* AOwner, TApiClient& AApi, const TAccount& AAccount) {
+    auto form = std::make_unique<TItemManagerForm>(AOwner, AApi, AAccount);
     const QPointer<TItemManagerForm> alive(form.get());
     Dialogs::RunModal(*form);
     // An owner destroyed during the modal run has taken its child window with it.

@@ -1,4 +1,5 @@
 #pragma once
+#include "service/uAccount.h"
 #include "service/uApiClient.h"
 
 #include <QDialog>
@@ -21,9 +22,9 @@ class QTreeWidgetItem;
 class TItemManagerForm : public QDialog {
     Q_OBJECT
 public:
-    // Builds the window and loads the items and the catalogue. AApi is signed in and
-    // must outlive the window.
-    TItemManagerForm(QWidget* AOwner, TApiClient& AApi);
+    // Builds the window and loads the items and the catalogue. AApi must outlive the
+    // window; AAccount signs it in again when the service has forgotten its token.
+    TItemManagerForm(QWidget* AOwner, TApiClient& AApi, const TAccount& AAccount);
 
     // The first row whose name equals AName with only A to Z folded; null when none.
     QTreeWidgetItem* FindItem(const QString& AName) const;
@@ -51,6 +52,9 @@ public:
     QPushButton* btnReset = nullptr;
     QPushButton* btnSave = nullptr;
     QPushButton* btnClose = nullptr;
+    // In place of the note while no load has succeeded: 保存 would replace the stored
+    // list with a table that never held it.
+    QPushButton* btnReload = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent* AEvent) override;
@@ -67,11 +71,12 @@ private:
     void LayoutDocked();
 
     TApiClient& FApi;
+    TAccount FAccount;
     QList<TExtractItem> FCatalog;
     int FHeaderHeight = 0;
     int FBottomHeight = 0;
 };
 
-// Shows the item manager modally and destroys it when it closes. AApi is signed in; it
-// is used on this thread only, while the window is open.
-void ShowItemManager(QWidget* AOwner, TApiClient& AApi);
+// Shows the item manager modally and destroys it when it closes. AApi is used on this
+// thread only, while the window is open, signed in with AAccount.
+void ShowItemManager(QWidget* AOwner, TApiClient& AApi, const TAccount& AAccount);

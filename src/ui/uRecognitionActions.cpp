@@ -72,7 +72,7 @@ void TRecognitionActions::btnExtractClick() {
     } else if (FPane->ImageShown()) {
         RunOcr(SelectionOrWholeJpeg(), false, true);
     } else if (FPane->TextShown()) {
-        RunExtract(FPane->ShownText());
+        RunExtract(FPane->ShownText(), TextRules::Trim(FContext.PatientId()));
     } else {
         Messages::Show(
             FWindow,
@@ -86,8 +86,7 @@ bool TRecognitionActions::ReadAccount(TAccount& AAccount) {
         Messages::Show(FWindow, MissingAccount);
         return false;
     }
-    // Made once, with the URL of this moment; later edits of the URL do not reach it.
-    FJob->EnsureClient(AAccount.Url);
+    FJob->EnsureClient(AAccount);
     return true;
 }
 
@@ -122,7 +121,7 @@ void TRecognitionActions::RunOcr(const QByteArray& AJpeg, bool ARx, bool AThenEx
         SetStatus(QStringLiteral("選択範囲を解析中です..."), StatusLine::Navy);
 }
 
-void TRecognitionActions::RunExtract(const QString& AText) {
+void TRecognitionActions::RunExtract(const QString& AText, const QString& APatientId) {
     if (TextRules::Trim(AText).isEmpty())
         return;
     // Both callers make sure no task runs; a third one must not share the client.
@@ -137,6 +136,7 @@ void TRecognitionActions::RunExtract(const QString& AText) {
     request.Email = account.Email;
     request.Password = account.Password;
     request.Text = AText;
+    request.PatientId = APatientId;
     FJob->StartExtract(std::move(request));
     Q_EMIT BusyChanged();
     SetStatus(QStringLiteral("検査項目を抽出中です..."), StatusLine::Navy);
@@ -148,7 +148,7 @@ void TRecognitionActions::ShowOcrResult(const TOcrResult& AResult) {
         SaveOcrText(AResult.PatientId, AResult.Rx ? QStringLiteral("_処方") : QString(),
                     AResult.Text);
         if (AResult.ThenExtract)
-            RunExtract(AResult.Text);
+            RunExtract(AResult.Text, AResult.PatientId);
     } else if (AResult.Ok) {
         SetStatus(QStringLiteral("文字を検出できませんでした。"), StatusLine::Maroon);
     } else {
@@ -164,8 +164,7 @@ void TRecognitionActions::ShowExtractResult(const TExtractResult& AResult) {
     }
     const QString tsv = BuildLabTsv(AResult.Values, AResult.ExamDate, AResult.Institution);
     if (!tsv.isEmpty()) {
-        // The patient number as it reads now, unlike a recognition result.
-        SaveOcrText(TextRules::Trim(FContext.PatientId()), QStringLiteral("_検査"), tsv);
+        SaveOcrText(AResult.PatientId, QStringLiteral("_検査"), tsv);
     } else {
         SetStatus(QStringLiteral("検査項目を抽出しましたが、値を検出できませんでした。"),
                   StatusLine::Maroon);

@@ -34,7 +34,8 @@ public:
     void btnExtractClick();
 
     void RunOcr(const QByteArray& AJpeg, bool ARx, bool AThenExtract);
-    void RunExtract(const QString& AText);
+    // APatientId: trimmed, as it was at the press; the lab table is filed under it.
+    void RunExtract(const QString& AText, const QString& APatientId);
     void SaveOcrText(const QString& APatientCode, const QString& AKind, const QString& AText);
 
 Q_SIGNALS:

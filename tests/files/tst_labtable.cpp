@@ -64,13 +64,16 @@ private Q_SLOTS:
         QTest::newRow("fields untrimmed")
             << Rows({V(QStringLiteral(" AST "), QStringLiteral(" 24\t"), QStringLiteral(" U/L "))})
             << QString() << QString()
-            << Head(QString(), QString()) + QStringLiteral(" AST \t 24\t\t U/L \r\n");
-        QTest::newRow("tab and line break inside fields go in unchanged")
+            << Head(QString(), QString()) + QStringLiteral(" AST \t 24 \t U/L \r\n");
+        QTest::newRow("each control character inside a field becomes one blank")
             << Rows({V(QStringLiteral("LDL\tchol"), QStringLiteral("120"), QStringLiteral("mg/dL")),
-                     V(QStringLiteral("TG"), QStringLiteral("98"), QStringLiteral("mg\r\ndL"))})
-            << QString() << QString()
-            << Head(QString(), QString()) +
-                   QStringLiteral("LDL\tchol\t120\tmg/dL\r\nTG\t98\tmg\r\ndL\r\n");
+                     V(QStringLiteral("TG"),
+                       QStringLiteral("9\x7f"
+                                      "8"),
+                       QStringLiteral("mg\r\ndL"))})
+            << QStringLiteral("2024-05-01\n") << QStringLiteral("さくら\t内科\r\nクリニック")
+            << Head(QStringLiteral("2024-05-01"), QStringLiteral("さくら 内科  クリニック")) +
+                   QStringLiteral("LDL chol\t120\tmg/dL\r\nTG\t9 8\tmg  dL\r\n");
         QTest::newRow("duplicates kept in input order")
             << Rows({V(QStringLiteral("AST"), QStringLiteral("30"), QStringLiteral("U/L")),
                      V(QStringLiteral("ALT"), QStringLiteral("25"), QStringLiteral("U/L")),

@@ -85,9 +85,17 @@ private Q_SLOTS:
         QTest::newRow("the new sign-in fails: the first answer stands")
             << true << QList<TScriptRow>{expired, {login, 500, {}}} << Pwd << false << "HTTP 401"
             << 2 << 1;
-        QTest::newRow("a detail with 401 in it counts too")
-            << false << QList<TScriptRow>{{upload, 403, R"({"detail":"401 token expired"})"}, text}
+        // The status decides, never the words of the detail.
+        QTest::newRow("401 whose detail does not say 401")
+            << false
+            << QList<TScriptRow>{{upload, 401, R"({"detail":"認証トークンが無効です"})"}, text}
             << Pwd << true << "" << 2 << 2;
+        QTest::newRow("403 counts as a refused token")
+            << false << QList<TScriptRow>{{upload, 403, R"({"detail":"forbidden"})"}, text} << Pwd
+            << true << "" << 2 << 2;
+        QTest::newRow("401 in the words of another error is no refused token")
+            << false << QList<TScriptRow>{{upload, 500, R"({"detail":"upstream said 401"})"}} << Pwd
+            << false << "upstream said 401" << 1 << 1;
         QTest::newRow("another error is not retried")
             << false << QList<TScriptRow>{{upload, 500, R"({"detail":"認識エンジンの障害"})"}}
             << Pwd << false << "認識エンジンの障害" << 1 << 1;
@@ -147,11 +155,12 @@ private Q_SLOTS:
         TApiClient api(FService.BaseUrl());
         TExtractRequest request{
             QStringLiteral("さくら内科クリニック\n2024/05/01\nAST 24 U/L 13-30\nHbA1c 6.4 % H"),
-            Email, Pwd};
+            Email, Pwd, QStringLiteral("777")};
         const TExtractResult r = RunExtractTask(api, request);
         QVERIFY2(r.Ok, qPrintable(r.Error));
         QCOMPARE(r.ExamDate, QStringLiteral("2024-05-01"));
         QCOMPARE(r.Institution, QStringLiteral("さくら内科クリニック"));
+        QCOMPARE(r.PatientId, QStringLiteral("777")); // travels with the result
         QCOMPARE(r.Values.size(), 2);
         QCOMPARE(r.Values[0].Name, QStringLiteral("AST"));
         QCOMPARE(r.Values[0].Value, QStringLiteral("24"));
@@ -163,11 +172,25 @@ private Q_SLOTS:
         QCOMPARE(Count("/api/auth/login"), 2);
     }
 
+    // The service restarts and forgets every token: its own 401 answer brings a new
+    // sign-in, and the call goes through.
+    void serviceRestartedForgetsTheToken() {
+        TApiClient api(FService.BaseUrl());
+        TExtractRequest request{QStringLiteral("AST 24 U/L 13-30"), Email, Pwd, QString()};
+        QVERIFY(RunExtractTask(api, request).Ok);
+        const QString before = api.Token();
+        QVERIFY(FService.Restart());
+        const TExtractResult r = RunExtractTask(api, request);
+        QVERIFY2(r.Ok, qPrintable(r.Error));
+        QCOMPARE(r.Values.size(), 1);
+        QVERIFY(api.Token() != before);
+    }
+
     void resultsComeBackOnTheOwnersThread() {
         TRecognitionJob job;
         QVERIFY(!job.HasClient() && job.IdleClient() == nullptr);
-        job.EnsureClient(FService.BaseUrl());
-        job.EnsureClient(QStringLiteral("http://127.0.0.1:1")); // kept: later URLs do not count
+        job.EnsureClient({QStringLiteral("http://127.0.0.1:1"), Email, Pwd});
+        job.EnsureClient({FService.BaseUrl(), Email, Pwd}); // follows the URL of the press
         Script({QStringLiteral("/api/image-jobs/upload"), 200, R"({"extracted_text":"x"})"});
         QThread* ownerThread = QThread::currentThread();
         QThread* seenOn = nullptr;
@@ -188,6 +211,30 @@ private Q_SLOTS:
         QVERIFY(finished[0][0].value<TOcrResult>().Ok);
     }
 
+    // The client follows the account: another e-mail address signs in anew, the same one
+    // keeps its sign-in; a running task keeps the client it started with.
+    void clientFollowsTheAccount() {
+        TRecognitionJob job;
+        job.EnsureClient({FService.BaseUrl(), Email, Pwd});
+        QString error;
+        QVERIFY(job.IdleClient()->Login(Email, Pwd, error));
+        const TApiClient* first = job.IdleClient();
+        job.EnsureClient({FService.BaseUrl(), Email, QStringLiteral("changed")});
+        QCOMPARE(job.IdleClient(), first);
+        QVERIFY(!job.IdleClient()->Token().isEmpty());
+        job.EnsureClient({FService.BaseUrl(), QStringLiteral("other@example.com"), Pwd});
+        QVERIFY(job.IdleClient()->Token().isEmpty());
+
+        Script({QStringLiteral("/api/image-jobs/upload"), 200, R"({"extracted_text":"x"})"}, 300);
+        QSignalSpy finished(&job, &TRecognitionJob::OcrFinished);
+        job.EnsureClient({FService.BaseUrl(), Email, Pwd});
+        job.StartOcr(OcrRequest());
+        job.EnsureClient({QStringLiteral("http://127.0.0.1:1"), Email, Pwd}); // ignored: busy
+        QVERIFY(finished.wait(10000));
+        QVERIFY(finished[0][0].value<TOcrResult>().Ok);
+        QCOMPARE(job.IdleClient()->BaseUrl(), FService.BaseUrl());
+    }
+
     // The owner goes while the service takes its time: the call is cut short, nothing
     // is delivered anywhere, and nobody waits for the service.
     void ownerGoesWhileATaskRuns() {
@@ -197,7 +244,7 @@ private Q_SLOTS:
         {
             TRecognitionJob job;
             connect(&job, &TRecognitionJob::OcrFinished, this, [&] { delivered = true; });
-            job.EnsureClient(FService.BaseUrl());
+            job.EnsureClient({FService.BaseUrl(), Email, Pwd});
             job.StartOcr(OcrRequest());
             QTRY_COMPARE(Count("/api/image-jobs/upload"), 1); // the upload is under way
         }

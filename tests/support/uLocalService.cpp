@@ -105,13 +105,24 @@ bool TLocalService::Start() {
 }
 
 bool TLocalService::Start(const TOptions& AOptions) {
+    return Launch(AOptions, 0);
+}
+
+bool TLocalService::Restart() {
+    FProcess->kill();
+    FProcess->waitForFinished(5000);
+    FProcess = std::make_unique<QProcess>();
+    return Launch(FOptions, FPort);
+}
+
+bool TLocalService::Launch(const TOptions& AOptions, int ARestartPort) {
     FOptions = AOptions;
     const QString Exe = Program();
     if (Exe.isEmpty()) {
         qWarning("TLocalService: SCANLUME_LOCAL is not set");
         return false;
     }
-    QStringList Args{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")};
+    QStringList Args{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(ARestartPort)};
     for (const QString& User : AOptions.Users) {
         Args << QStringLiteral("--user") << User;
     }

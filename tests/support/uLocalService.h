@@ -54,6 +54,9 @@ public:
     // than a default argument: GCC cannot use TOptions' member initializers inside this class.
     bool Start();
     bool Start(const TOptions& AOptions);
+    // Kills the service and starts it again on the same port with the same options, as a
+    // clinic's service that restarts: it forgets every token and queued item.
+    bool Restart();
     QString BaseUrl() const; // "http://127.0.0.1:PORT" or https
     int Port() const;
     // Failures are reported with qWarning and the call returns.
@@ -76,6 +79,7 @@ public:
     static QString Program(); // SCANLUME_LOCAL
 
 private:
+    bool Launch(const TOptions& AOptions, int ARestartPort);
     int SendForm(const QString& AUser, const QList<QPair<QByteArray, QByteArray>>& AFields,
                  const QString& AFilename, const QByteArray& AContentType, const QByteArray& AData,
                  bool AHasFile);

@@ -127,6 +127,7 @@ class TestItemManager : public QObject {
             texts << m.Text;
         return texts;
     }
+    TAccount Account() const { return {FService.BaseUrl(), Email, Password}; }
     TLocalService::THeaders Auth() const {
         return {{"Authorization", "Bearer " + FApi->Token().toUtf8()}};
     }
@@ -151,7 +152,7 @@ class TestItemManager : public QObject {
         FService.Script(s);
     }
     std::unique_ptr<TItemManagerForm> NewForm(bool AShow = false) {
-        auto form = std::make_unique<TItemManagerForm>(nullptr, *FApi);
+        auto form = std::make_unique<TItemManagerForm>(nullptr, *FApi, Account());
         if (AShow) {
             form->show();
             form->activateWindow();
@@ -340,14 +341,43 @@ private Q_SLOTS:
         QCOMPARE(form->FCboCatalog->count(), 0);
         QVERIFY(form->Catalog().isEmpty());
 
+        // The table never held the account's list: saving it would replace that list.
+        const QStringList stored = Stored();
         FMessages.clear();
         Apply(*form, {QStringLiteral("add:CRP|C反応性蛋白,CRP定量")});
         form->btnAddCatalog->click(); // nothing to add from
         QCOMPARE(RowTexts(*form), QStringList{QStringLiteral("CRP|C反応性蛋白,CRP定量")});
         QVERIFY(FMessages.isEmpty());
+        QVERIFY(!form->btnSave->isEnabled());
+        QVERIFY(form->btnReload->isVisibleTo(form.get()));
+        QVERIFY(!form->lblNote->isVisibleTo(form.get()));
+        form->btnSave->click();
+        QCOMPARE(Stored(), stored);
+        QVERIFY(ItemRequests("PUT").isEmpty());
+
+        // Loaded again, the window works as after a first good load.
+        form->btnReload->click();
+        QVERIFY(FMessages.isEmpty());
+        QCOMPARE(RowTexts(*form).size(), stored.size());
+        QVERIFY(form->btnSave->isEnabled());
+        QVERIFY(!form->btnReload->isVisibleTo(form.get()));
+        QVERIFY(form->lblNote->isVisibleTo(form.get()));
+        Apply(*form, {QStringLiteral("add:CRP|C反応性蛋白,CRP定量")});
         form->btnSave->click();
         QCOMPARE(MessageTexts(), QStringList{Saved});
-        QCOMPARE(Stored(), QStringList{QStringLiteral("CRP|C反応性蛋白, CRP定量")});
+        QCOMPARE(Stored(), stored + QStringList{QStringLiteral("CRP|C反応性蛋白, CRP定量")});
+    }
+
+    // The service restarted and forgot the token: loading and saving sign in again.
+    void serviceRestartedForgetsTheToken() {
+        QVERIFY(FService.Restart());
+        const auto form = NewForm();
+        QVERIFY2(FMessages.isEmpty(), FMessages.isEmpty() ? "" : qPrintable(FMessages[0].Text));
+        QVERIFY(form->btnSave->isEnabled());
+        QVERIFY(!RowTexts(*form).isEmpty());
+        QVERIFY(FService.Restart());
+        form->btnSave->click();
+        QCOMPARE(MessageTexts(), QStringList{Saved});
     }
 
     // ---- finding and adding
@@ -748,8 +778,8 @@ private Q_SLOTS:
         const QStringList edits{QStringLiteral("add:ast|GOT, ASAT"), QStringLiteral("delete:ALT"),
                                 QStringLiteral("add:CRP|C反応性蛋白")};
         QTest::newRow("service error with its detail")
-            << edits << 401 << QByteArray(R"js({"detail":"認証情報が無効です"})js") << false
-            << SaveFailed + QStringLiteral("認証情報が無効です");
+            << edits << 503 << QByteArray(R"js({"detail":"サーバーが混み合っています"})js") << false
+            << SaveFailed + QStringLiteral("サーバーが混み合っています");
         QTest::newRow("status without a detail")
             << edits << 500 << QByteArray() << false << SaveFailed + QStringLiteral("HTTP 500");
         QTest::newRow("connection dropped mid-answer")
@@ -856,7 +886,7 @@ private Q_SLOTS:
             if (QWidget* w = QApplication::activeModalWidget())
                 w->hide();
         });
-        ShowItemManager(&owner, *FApi);
+        ShowItemManager(&owner, *FApi, Account());
         QVERIFY(!closer.isActive());
         QVERIFY(!seen);
         QCOMPARE(editedRows.size(), 8);
@@ -887,7 +917,7 @@ private Q_SLOTS:
             }
             return int(QDialog::Rejected);
         });
-        ShowItemManager(&owner, *FApi);
+        ShowItemManager(&owner, *FApi, Account());
         QCOMPARE(runs, 1);
         QCOMPARE(parent, &owner);
         QCOMPARE(caption, Title);
@@ -913,7 +943,7 @@ private Q_SLOTS:
             owner.reset(); // takes its child window with it
             return int(QDialog::Rejected);
         });
-        ShowItemManager(owner.get(), *FApi);
+        ShowItemManager(owner.get(), *FApi, Account());
         QVERIFY(!owner);
         QVERIFY(!seen);
     }
@@ -929,7 +959,7 @@ private Q_SLOTS:
                 rows = form->FLV->topLevelItemCount();
             return int(QDialog::Rejected);
         });
-        ShowItemManager(&owner, *FApi);
+        ShowItemManager(&owner, *FApi, Account());
         QCOMPARE(runs, 1);
         QCOMPARE(rows, 0);
         QCOMPARE(FMessages.size(), 1);

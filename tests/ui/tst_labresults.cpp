@@ -335,7 +335,7 @@ private Q_SLOTS:
         QCOMPARE(
             QApplication::clipboard()->text(),
             Head(QStringLiteral("2024/05/01"), QStringLiteral("中央病院")) +
-                QStringLiteral("HbA1c\t6.2\t%\r\nALT\t25\tU/L\r\nLDL\tchol\t 120 \tmg/dL\r\n"));
+                QStringLiteral("HbA1c\t6.2\t%\r\nALT\t25\tU/L\r\nLDL chol\t 120 \tmg/dL\r\n"));
         QCOMPARE(MessageTexts(), QStringList{CopiedMessage});
         QCOMPARE(FMessages[0].Parent, &form);
         QVERIFY(form.isVisible());

@@ -409,30 +409,41 @@ private Q_SLOTS:
 
     // A recognition result is named with the patient number of its start, a lab table
     // with the one in the box when the result arrives.
+    // Staff type the next patient's number while a report is read: every result of a
+    // press is filed under the number of that press.
     void patientNumberTiming_data() {
-        QTest::addColumn<bool>("image");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("recognition: copied at the start") << true << "111_" + Stamp + ".txt";
-        QTest::newRow("extraction: read at the end") << false << "222_検査_" + Stamp + ".txt";
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("names"); // newest first
+        QTest::newRow("recognition") << "ocr" << QStringList{"111_" + Stamp + ".txt"};
+        QTest::newRow("extraction from a text")
+            << "text" << QStringList{"111_検査_" + Stamp + ".txt"};
+        QTest::newRow("recognition, then extraction")
+            << "image" << QStringList{"111_検査_" + Stamp + ".txt", "111_" + Stamp + ".txt"};
     }
     void patientNumberTiming() {
-        QFETCH(bool, image);
-        QFETCH(QString, name);
+        QFETCH(QString, mode);
+        QFETCH(QStringList, names);
         auto form = NewForm();
         form->pnlTool->edtPatientId->setText(QStringLiteral("111"));
-        if (image) {
+        const QByteArray lab = R"({"results":[{"name":"AST","value":"24","unit":"U/L"}]})";
+        if (mode == QLatin1String("text")) {
+            form->AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("AST 24 U/L"));
+            Script(Extract, 200, lab, 400);
+            form->pnlTool->btnExtract->click();
+        } else {
             form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"),
                                Quarters(80, 60));
-            Script(Upload, 200, R"({"extracted_text":"text"})", 400);
-            form->pnlTool->btnOcrFull->click();
-        } else {
-            form->AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("AST 24 U/L"));
-            Script(Extract, 200, R"({"results":[{"name":"AST","value":"24","unit":"U/L"}]})", 400);
-            form->pnlTool->btnExtract->click();
+            Script(Upload, 200, R"({"extracted_text":"AST 24 U/L"})", 400);
+            Script(Extract, 200, lab, 400);
+            (mode == QLatin1String("ocr") ? form->pnlTool->btnOcrFull : form->pnlTool->btnExtract)
+                ->click();
         }
         form->pnlTool->edtPatientId->setText(QStringLiteral("222"));
         WaitIdle(*form);
-        QCOMPARE(form->Items()[0].Filename, name);
+        QStringList got;
+        for (int i = 0; i < names.size(); ++i)
+            got << form->Items()[i].Filename;
+        QCOMPARE(got, names);
     }
 
     void twoResultsInOneSecond() {
@@ -540,15 +551,24 @@ private Q_SLOTS:
             R"("email":"demo@example.com")"));
     }
 
-    void urlKeptFromTheFirstUse() {
+    // The client follows the boxes: a recognition goes to the URL of its press.
+    void clientFollowsTheUrl() {
         auto form = NewForm();
         form->AddImageItem(QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), Quarters(80, 60));
         Script(Upload, 200, R"({"extracted_text":"first"})");
         Script(Upload, 200, R"({"extracted_text":"second"})");
         form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
+        QCOMPARE(form->Items()[0].Text, QStringLiteral("first"));
+        const QString url = form->Connection()->edtUrl->text();
         form->Connection()->edtUrl->setText(QStringLiteral("http://127.0.0.1:1"));
         form->lvImages->setCurrentItem(form->lvImages->topLevelItem(1));
+        form->pnlTool->btnOcrFull->click();
+        WaitIdle(*form);
+        QVERIFY(form->Connection()->lblStatus->text().startsWith(
+            QStringLiteral("解析に失敗しました: ")));
+        QCOMPARE(RequestsTo(Upload).size(), 1);
+        form->Connection()->edtUrl->setText(url);
         form->pnlTool->btnOcrFull->click();
         WaitIdle(*form);
         QCOMPARE(form->Items()[0].Text, QStringLiteral("second"));
