@@ -1,6 +1,7 @@
 #include "imaging/uImageDecode.h"
 
 #include "imaging/uOrientation.h"
+#include "imaging/uRotate.h"
 #include "imaging/uRotateRows.h"
 
 #include <QBuffer>
@@ -179,7 +180,8 @@ constexpr int KBandRows = 512;
 
 enum class TJpegResult { Ok, Failed, NotHandled };
 
-// Decodes a JPEG and applies AOrientation on the way (1 for as stored).
+// Decodes a JPEG and applies the turn of an orientation on the way (1 for as stored);
+// the mirror of a mirrored orientation follows in Decode.
 TJpegResult DecodeJpeg(const QByteArray& ABytes, int AOrientation, TBitmap24& AOut,
                        QString* AError) {
     TJpegSession s;
@@ -285,9 +287,10 @@ std::optional<TBitmap24> Decode(const QByteArray& ABytes, int AOrientation, QStr
     try {
         if (LooksLikeJpeg(ABytes)) {
             TBitmap24 out;
-            switch (DecodeJpeg(ABytes, AOrientation, out, AError)) {
+            switch (DecodeJpeg(ABytes, OrientationTurn(AOrientation), out, AError)) {
             case TJpegResult::Ok:
-                return out;
+                return OrientationMirrors(AOrientation) ? MirrorBitmap(std::move(out))
+                                                        : std::move(out);
             case TJpegResult::Failed:
                 return std::nullopt;
             case TJpegResult::NotHandled:

@@ -112,28 +112,55 @@ int ReadJpegOrientation(const QByteArray& AFileBytes) {
     return 1;
 }
 
-TBitmap24 ApplyOrientation(const TBitmap24& ABitmap, int AOrientation) {
+int OrientationTurn(int AOrientation) {
     switch (AOrientation) {
     case 3:
-        return RotateBitmap180(ABitmap);
+    case 4: // mirrored top to bottom: half a turn, then left to right
+        return 3;
+    case 5: // across the main diagonal: clockwise, then left to right
     case 6:
-        return RotateBitmap90(ABitmap, true);
+        return 6;
+    case 7: // across the other diagonal: counter-clockwise, then left to right
     case 8:
-        return RotateBitmap90(ABitmap, false);
+        return 8;
     default:
-        return ABitmap.Clone();
+        return 1;
+    }
+}
+
+bool OrientationMirrors(int AOrientation) {
+    return AOrientation == 2 || AOrientation == 4 || AOrientation == 5 || AOrientation == 7;
+}
+
+TBitmap24 ApplyOrientation(const TBitmap24& ABitmap, int AOrientation) {
+    // The turns make a new bitmap anyway; only the mirror alone works in place on a copy.
+    switch (OrientationTurn(AOrientation)) {
+    case 3:
+        return ApplyOrientation(RotateBitmap180(ABitmap), OrientationMirrors(AOrientation) ? 2 : 1);
+    case 6:
+    case 8:
+        return ApplyOrientation(RotateBitmap90(ABitmap, OrientationTurn(AOrientation) == 6),
+                                OrientationMirrors(AOrientation) ? 2 : 1);
+    default:
+        return ApplyOrientation(ABitmap.Clone(), AOrientation);
     }
 }
 
 TBitmap24 ApplyOrientation(TBitmap24&& ABitmap, int AOrientation) {
-    switch (AOrientation) {
+    TBitmap24 turned;
+    switch (OrientationTurn(AOrientation)) {
     case 3:
-        return RotateBitmap180(std::move(ABitmap));
+        turned = RotateBitmap180(std::move(ABitmap));
+        break;
     case 6:
-        return RotateBitmap90(ABitmap, true);
+        turned = RotateBitmap90(ABitmap, true);
+        break;
     case 8:
-        return RotateBitmap90(ABitmap, false);
+        turned = RotateBitmap90(ABitmap, false);
+        break;
     default:
-        return std::move(ABitmap);
+        turned = std::move(ABitmap);
+        break;
     }
+    return OrientationMirrors(AOrientation) ? MirrorBitmap(std::move(turned)) : std::move(turned);
 }

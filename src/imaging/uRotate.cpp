@@ -280,3 +280,13 @@ TBitmap24 RotateBitmap180(TBitmap24&& ABitmap) {
     }
     return std::move(ABitmap);
 }
+
+TBitmap24 MirrorBitmap(TBitmap24&& ABitmap) {
+    const int w = ABitmap.Width();
+    std::vector<uint8_t> spare(static_cast<std::size_t>(w) * 3);
+    for (int y = 0; y < ABitmap.Height(); ++y) {
+        std::memcpy(spare.data(), ABitmap.Row(y), spare.size());
+        ReverseRow(ABitmap.Row(y), spare.data(), w);
+    }
+    return std::move(ABitmap);
+}

@@ -11,3 +11,6 @@ TBitmap24 RotateBitmap90(const TBitmap24& ABitmap, bool AClockwise);
 TBitmap24 RotateBitmap180(const TBitmap24& ABitmap);
 // The half turn done in place, for a bitmap the caller no longer needs as it was.
 TBitmap24 RotateBitmap180(TBitmap24&& ABitmap);
+// Left and right exchanged (pixel (x, y) goes to (W - 1 - x, y)), in place: the mirrored
+// Exif orientations are a turn and this.
+TBitmap24 MirrorBitmap(TBitmap24&& ABitmap);

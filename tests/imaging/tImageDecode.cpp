@@ -335,8 +335,8 @@ void TImageDecodeTest::upright_data() {
                 int Tag;
                 QSize Size;
                 const char* Corner;
-            } cases[] = {{0, stored, "TL"}, {1, stored, "TL"}, {2, stored, "TL"}, {3, stored, "BR"},
-                         {4, stored, "TL"}, {5, stored, "TL"}, {6, turned, "TR"}, {7, stored, "TL"},
+            } cases[] = {{0, stored, "TL"}, {1, stored, "TL"}, {2, stored, "TR"}, {3, stored, "BR"},
+                         {4, stored, "BL"}, {5, turned, "TL"}, {6, turned, "TR"}, {7, turned, "BR"},
                          {8, turned, "BL"}, {9, stored, "TL"}};
             for (const auto& c : cases)
                 QTest::addRow("%s %dx%d tag %d", big ? "MM" : "II", stored.width(), stored.height(),
@@ -349,6 +349,8 @@ void TImageDecodeTest::upright_data() {
     QTest::newRow("tall tag 6") << MakeJpeg(24, 1100, Exif(6)) << QSize(1100, 24) << "TR";
     QTest::newRow("tall tag 8") << MakeJpeg(24, 1100, Exif(8)) << QSize(1100, 24) << "BL";
     QTest::newRow("tall tag 3") << MakeJpeg(24, 1100, Exif(3)) << QSize(24, 1100) << "BR";
+    QTest::newRow("tall tag 5") << MakeJpeg(24, 1100, Exif(5)) << QSize(1100, 24) << "TL";
+    QTest::newRow("tall tag 7") << MakeJpeg(24, 1100, Exif(7)) << QSize(1100, 24) << "BR";
     QTest::newRow("PNG") << Saved(PatternImage(30, 20), "PNG") << QSize(30, 20) << "TL";
     QTest::newRow("XMP before Exif 6")
         << InsertAfterSoi(MakeJpeg(30, 20, Exif(6)), XmpSegment()) << QSize(30, 20) << "TL";

@@ -79,6 +79,8 @@ private Q_SLOTS:
     void markerWalk();
     void directoryRead_data();
     void directoryRead();
+    void everyOrientationMapsPixels_data();
+    void everyOrientationMapsPixels();
 };
 
 void TOrientationTest::tagValue_data() {
@@ -263,6 +265,54 @@ void TOrientationTest::directoryRead() {
     QFETCH(QByteArray, tiff);
     QFETCH(int, expected);
     QCOMPARE(ReadJpegOrientation(KSoi + ExifApp1(tiff) + KEoi), expected);
+}
+
+// Where each stored pixel of a 3 x 2 picture lands for the eight values of the Exif
+// standard, written out from the standard's own table, so that the turns and mirrors
+// cannot share a misreading with it.
+void TOrientationTest::everyOrientationMapsPixels_data() {
+    QTest::addColumn<int>("orientation");
+    // The upright picture row by row; each stored pixel is named by its column and row
+    // ("10" is column 1 of row 0).
+    QTest::addColumn<QStringList>("upright");
+    QTest::newRow("1 as stored") << 1 << QStringList{"00 10 20", "01 11 21"};
+    QTest::newRow("2 mirrored left to right") << 2 << QStringList{"20 10 00", "21 11 01"};
+    QTest::newRow("3 half a turn") << 3 << QStringList{"21 11 01", "20 10 00"};
+    QTest::newRow("4 mirrored top to bottom") << 4 << QStringList{"01 11 21", "00 10 20"};
+    QTest::newRow("5 across the main diagonal") << 5 << QStringList{"00 01", "10 11", "20 21"};
+    QTest::newRow("6 a quarter turn clockwise") << 6 << QStringList{"01 00", "11 10", "21 20"};
+    QTest::newRow("7 across the other diagonal") << 7 << QStringList{"21 20", "11 10", "01 00"};
+    QTest::newRow("8 a quarter turn counter-clockwise")
+        << 8 << QStringList{"20 21", "10 11", "00 01"};
+    QTest::newRow("0 is no orientation") << 0 << QStringList{"00 10 20", "01 11 21"};
+}
+
+void TOrientationTest::everyOrientationMapsPixels() {
+    QFETCH(int, orientation);
+    QFETCH(QStringList, upright);
+    TBitmap24 stored(3, 2);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            uint8_t* p = stored.Row(y) + x * 3;
+            p[0] = uint8_t(x);
+            p[1] = uint8_t(y);
+            p[2] = 0xA5;
+        }
+    }
+    const auto rows = [](const TBitmap24& AB) {
+        QStringList out;
+        for (int y = 0; y < AB.Height(); ++y) {
+            QStringList cells;
+            for (int x = 0; x < AB.Width(); ++x) {
+                const uint8_t* p = AB.Row(y) + x * 3;
+                cells << QStringLiteral("%1%2").arg(p[0]).arg(p[1]);
+            }
+            out << cells.join(u' ');
+        }
+        return out;
+    };
+    QCOMPARE(rows(ApplyOrientation(stored, orientation)), upright);
+    QCOMPARE(rows(ApplyOrientation(stored.Clone(), orientation)), upright);
 }
 
 QTEST_GUILESS_MAIN(TOrientationTest)

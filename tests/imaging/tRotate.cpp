@@ -307,19 +307,33 @@ void TRotateTest::halfTurnInPlace() {
 
 void TRotateTest::applyOrientation_data() {
     QTest::addColumn<int>("orientation");
-    QTest::addColumn<int>("turn"); // -1: none, else TTurn
-    for (int o : {0, 1, 2, 4, 5, 7, 9, 0xFFFF, -1})
-        QTest::addRow("%d as stored", o) << o << -1;
-    QTest::newRow("3 half turn") << 3 << int(TTurn::Half);
-    QTest::newRow("6 clockwise") << 6 << int(TTurn::Cw);
-    QTest::newRow("8 counter-clockwise") << 8 << int(TTurn::Ccw);
+    QTest::addColumn<int>("turn");    // -1: none, else TTurn
+    QTest::addColumn<bool>("mirror"); // then left and right exchanged
+    for (int o : {0, 1, 9, 0xFFFF, -1})
+        QTest::addRow("%d as stored", o) << o << -1 << false;
+    QTest::newRow("2 mirrored") << 2 << -1 << true;
+    QTest::newRow("3 half turn") << 3 << int(TTurn::Half) << false;
+    QTest::newRow("4 half turn, mirrored") << 4 << int(TTurn::Half) << true;
+    QTest::newRow("5 clockwise, mirrored") << 5 << int(TTurn::Cw) << true;
+    QTest::newRow("6 clockwise") << 6 << int(TTurn::Cw) << false;
+    QTest::newRow("7 counter-clockwise, mirrored") << 7 << int(TTurn::Ccw) << true;
+    QTest::newRow("8 counter-clockwise") << 8 << int(TTurn::Ccw) << false;
 }
 
 void TRotateTest::applyOrientation() {
     QFETCH(int, orientation);
     QFETCH(int, turn);
+    QFETCH(bool, mirror);
     const TBitmap24 src = NumberedBitmap(37, 21);
-    const TBitmap24 expected = turn < 0 ? src.Clone() : Reference(src, TTurn(turn));
+    TBitmap24 expected = turn < 0 ? src.Clone() : Reference(src, TTurn(turn));
+    if (mirror) {
+        TBitmap24 mirrored(expected.Width(), expected.Height());
+        for (int y = 0; y < expected.Height(); ++y)
+            for (int x = 0; x < expected.Width(); ++x)
+                std::memcpy(mirrored.Row(y) + (expected.Width() - 1 - x) * 3,
+                            expected.Row(y) + x * 3, 3);
+        expected = std::move(mirrored);
+    }
 
     const TBitmap24 copied = ApplyOrientation(src, orientation);
     COMPARE_PIXELS(copied, expected);
@@ -330,7 +344,7 @@ void TRotateTest::applyOrientation() {
     const uint8_t* pixels = owned.Bits();
     const TBitmap24 moved = ApplyOrientation(std::move(owned), orientation);
     COMPARE_PIXELS(moved, expected);
-    const bool quarter = orientation == 6 || orientation == 8;
+    const bool quarter = turn == int(TTurn::Cw) || turn == int(TTurn::Ccw);
     QCOMPARE(moved.Bits() == pixels, !quarter);
 }
 
