@@ -125,14 +125,14 @@ void Fail(benchmark::State& AState, const char* AWhy) {
     AState.SkipWithError(AWhy);
 }
 
-template <bool (*AScan)(const QString&, QList<TFileEntry>&, QString&)>
+template <bool (*AScan)(const QString&, QList<TFileEntry>&, QString&, qsizetype*)>
 void BmScan(benchmark::State& AState) {
     const QString& folder = Tree().Folder;
     QList<TFileEntry> entries;
     QString error;
     for (auto _ : AState) {
         bool ok = false;
-        AState.SetIterationTime(Waited([&] { ok = AScan(folder, entries, error); }));
+        AState.SetIterationTime(Waited([&] { ok = AScan(folder, entries, error, nullptr); }));
         if (!ok || entries.size() != KListed) {
             Fail(AState, "the scan did not list the 5000 files");
             break;

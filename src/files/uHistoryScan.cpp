@@ -98,34 +98,81 @@ QString KarteNoOf(const QString& AName) {
 }
 
 // The walk gives each listed file once; the kind is decided on the name before the file
-// is looked at, and the walk stops at MaxFiles.
+// is looked at. Once twice MaxFiles are held, the older half is dropped, so a tree of any
+// size costs at most that many entries.
 namespace {
-bool Collect(bool AFast, const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError) {
+
+// Newer first; equal times by folded name; then as the walk met them.
+struct TOrderKey {
+    qint64 Time;
+    QString FoldedName;
+    qsizetype Seen;
+    bool operator<(const TOrderKey& AOther) const {
+        if (Time != AOther.Time)
+            return Time > AOther.Time;
+        if (FoldedName != AOther.FoldedName)
+            return FoldedName < AOther.FoldedName;
+        return Seen < AOther.Seen;
+    }
+};
+
+struct TKeyed {
+    TOrderKey Key;
+    TFileEntry Entry;
+};
+
+void KeepNewest(std::vector<TKeyed>& AHeld, std::size_t ACount) {
+    if (AHeld.size() <= ACount)
+        return;
+    std::nth_element(AHeld.begin(), AHeld.begin() + std::ptrdiff_t(ACount), AHeld.end(),
+                     [](const TKeyed& A, const TKeyed& B) { return A.Key < B.Key; });
+    AHeld.erase(AHeld.begin() + std::ptrdiff_t(ACount), AHeld.end());
+}
+
+bool Collect(bool AFast, const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
+             qsizetype* ALeftOut) {
     AEntries.clear();
+    if (ALeftOut != nullptr)
+        *ALeftOut = 0;
+    std::vector<TKeyed> held;
+    qsizetype seen = 0;
     const auto wanted = [](const QString& AName) { return !KindOf(AName).isEmpty(); };
-    const auto take = [&AEntries](TFolderFile&& AFile) {
+    const auto take = [&held, &seen](TFolderFile&& AFile) {
         QString kind = KindOf(AFile.Name);
-        AEntries.append(MakeEntry(AFile.Folder, std::move(AFile.Name), std::move(kind),
-                                  std::move(AFile.Modified), AFile.Size));
-        return AEntries.size() < MaxFiles;
+        TFileEntry entry = MakeEntry(AFile.Folder, std::move(AFile.Name), std::move(kind),
+                                     std::move(AFile.Modified), AFile.Size);
+        TOrderKey key{entry.Modified.toMSecsSinceEpoch(), TextRules::AsciiLower(entry.Name),
+                      seen++};
+        held.push_back({std::move(key), std::move(entry)});
+        if (held.size() >= 2 * std::size_t(MaxFiles))
+            KeepNewest(held, MaxFiles);
+        return true;
     };
     const bool listed = AFast ? WalkFolderFiles(AFolder, wanted, take, AError)
                               : WalkFolderFilesPortable(AFolder, wanted, take, AError);
-    if (!listed) {
-        AEntries.clear();
+    if (!listed)
         return false;
-    }
-    SortEntries(AEntries);
+    KeepNewest(held, MaxFiles);
+    std::sort(held.begin(), held.end(),
+              [](const TKeyed& A, const TKeyed& B) { return A.Key < B.Key; });
+    AEntries.reserve(qsizetype(held.size()));
+    for (TKeyed& k : held)
+        AEntries.append(std::move(k.Entry));
+    if (ALeftOut != nullptr)
+        *ALeftOut = seen - AEntries.size();
     return true;
 }
+
 } // namespace
 
-bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError) {
-    return Collect(false, AFolder, AEntries, AError);
+bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
+                        qsizetype* ALeftOut) {
+    return Collect(false, AFolder, AEntries, AError, ALeftOut);
 }
 
-bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError) {
-    return Collect(true, AFolder, AEntries, AError);
+bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
+                qsizetype* ALeftOut) {
+    return Collect(true, AFolder, AEntries, AError, ALeftOut);
 }
 
 void SortEntries(QList<TFileEntry>& AEntries) {

@@ -19,7 +19,7 @@ struct TFileEntry {
 // renamed, moved or deleted.
 namespace HistoryScan {
 
-// The most files one scan keeps; the walk stops when it has them.
+// The most files one scan keeps: the newest ones.
 inline constexpr int MaxFiles = 5000;
 
 // The kind of a file by its name, or an empty text when the file is not listed.
@@ -27,14 +27,17 @@ QString KindOf(const QString& AName);
 // The patient number carried by a file name, or an empty text.
 QString KarteNoOf(const QString& AName);
 
-// Every listed file of AFolder's tree (hidden files included, at most MaxFiles, the first
-// met by the walk), newest first. Files that go or cannot be read during the walk are
-// passed over. False, with the system's error text in AError and AEntries empty, when
-// AFolder itself cannot be listed.
-bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError);
+// Every listed file of AFolder's tree (hidden files included), newest first: the
+// MaxFiles newest of them, however many the tree holds, kept in bounded memory while the
+// walk goes on; ALeftOut (when given) gets how many older ones were left out. Files that
+// go or cannot be read during the walk are passed over. False, with the system's error
+// text in AError and AEntries empty, when AFolder itself cannot be listed.
+bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
+                qsizetype* ALeftOut = nullptr);
 // The same walk through Qt's directory iterator alone: ScanFolder uses it where the
 // platform has no faster walk of its own.
-bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError);
+bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
+                        qsizetype* ALeftOut = nullptr);
 
 // Newer Modified first; equal times by Name, ASCII case folded, then by character code.
 void SortEntries(QList<TFileEntry>& AEntries);

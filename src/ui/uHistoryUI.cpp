@@ -206,18 +206,29 @@ void THistoryForm::resizeEvent(QResizeEvent* AEvent) {
 
 void THistoryForm::LoadFiles() {
     FAll.clear();
+    FLeftOut = 0;
     if (FFolder.isEmpty() || !QFileInfo(FFolder).isDir())
         return; // the count label says the folder has nothing to show
     QString error;
     bool listed = false;
     {
         const TBusyCursor busy;
-        listed = HistoryScan::ScanFolder(FFolder, FAll, error);
+        listed = HistoryScan::ScanFolder(FFolder, FAll, error, &FLeftOut);
     }
     if (!listed) {
         FAll.clear();
+        FLeftOut = 0;
         Messages::Show(this, QStringLiteral("フォルダを読み取れませんでした: ") + error);
     }
+}
+
+QString THistoryForm::LeftOutNote() const {
+    // The newest are listed; a year of files may hold more than the table keeps.
+    if (FLeftOut <= 0)
+        return QString();
+    return QStringLiteral("（新しい%1件のみ表示、古い%2件は省略）")
+        .arg(HistoryScan::MaxFiles)
+        .arg(FLeftOut);
 }
 
 void THistoryForm::ApplyFilter() {
@@ -231,10 +242,11 @@ void THistoryForm::ApplyFilter() {
         FLblCount->setText(QStringLiteral("表示できるファイルがありません（") + FFolder +
                            QStringLiteral("）"));
     else if (query.isEmpty())
-        FLblCount->setText(rows + QStringLiteral("件\u3000") + FFolder);
+        FLblCount->setText(rows + QStringLiteral("件\u3000") + LeftOutNote() + FFolder);
     else
         FLblCount->setText(rows + QStringLiteral("件 / 全") + QString::number(FAll.size()) +
-                           QStringLiteral("件"));
+                           QStringLiteral("件") +
+                           (FLeftOut > 0 ? QStringLiteral("\u3000") : QString()) + LeftOutNote());
     FLblCount->setToolTip(FFolder);
 
     if (!FShown.isEmpty()) {

@@ -34,6 +34,7 @@ public:
     // Shown := the entries of All that pass the search box; refills the table and the
     // count label, and selects the first row.
     void ApplyFilter();
+    QString LeftOutNote() const;
 
     QLabel* lblFind = nullptr;
     QLineEdit* FEdtFind = nullptr;
@@ -59,6 +60,7 @@ private:
 
     QString FFolder;
     QList<TFileEntry> FAll;
+    qsizetype FLeftOut = 0; // older files the scan did not keep
     QList<TFileEntry> FShown;
     QString FSelected;
     HistoryScan::TRegionalFormat FFormat;

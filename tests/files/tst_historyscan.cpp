@@ -515,16 +515,32 @@ private Q_SLOTS:
                  QStringLiteral("2024/01/01 09:30"));
     }
 
-    void scanStopsAt5000() {
+    // A year of files: the newest 5000 are kept, whatever order the walk meets them in,
+    // and the scan says how many older ones it left out.
+    void scanKeepsTheNewest5000() {
         QTemporaryDir dir;
         for (int i = 0; i < 5100; ++i) {
+            // The newest files sit in the last folders the walk is likely to meet.
             const QString path = dir.path() + QStringLiteral("/d%1/pt%2_x.jpg").arg(i / 100).arg(i);
             QVERIFY(MakeFile(path, 1, T0.addSecs(i)));
         }
-        QList<TFileEntry> entries;
+        for (const bool fast : {true, false}) {
+            QList<TFileEntry> entries;
+            QString error;
+            qsizetype leftOut = -1;
+            QVERIFY(fast ? ScanFolder(dir.path(), entries, error, &leftOut)
+                         : ScanFolderPortable(dir.path(), entries, error, &leftOut));
+            QCOMPARE(entries.size(), 5000);
+            QCOMPARE(leftOut, qsizetype(100));
+            QCOMPARE(entries.first().Modified, T0.addSecs(5099));
+            QCOMPARE(entries.last().Modified, T0.addSecs(100));
+        }
+        QList<TFileEntry> few;
         QString error;
-        QVERIFY(ScanFolder(dir.path(), entries, error));
-        QCOMPARE(entries.size(), 5000);
+        qsizetype leftOut = -1;
+        QVERIFY(ScanFolder(dir.filePath(QStringLiteral("d7")), few, error, &leftOut));
+        QCOMPARE(few.size(), 100);
+        QCOMPARE(leftOut, qsizetype(0));
     }
 
 #ifdef Q_OS_LINUX

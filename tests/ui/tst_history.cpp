@@ -207,7 +207,9 @@ private Q_SLOTS:
         THistoryForm form(nullptr, dir.path());
         QCOMPARE(form.All().size(), 5000);
         QCOMPARE(form.FLV->model()->rowCount(), 5000);
-        QCOMPARE(form.FLblCount->text(), QStringLiteral("5000件\u3000") + dir.path());
+        QCOMPARE(form.FLblCount->text(),
+                 QStringLiteral("5000件\u3000（新しい5000件のみ表示、古い100件は省略）") +
+                     dir.path());
         // With a search, the total is the 5000 kept.
         form.FEdtFind->setText(QStringLiteral("PT1"));
         const auto matching = std::count_if(form.All().begin(), form.All().end(), [](auto& e) {
@@ -215,7 +217,9 @@ private Q_SLOTS:
         });
         QVERIFY(matching > 0);
         QCOMPARE(form.FLV->model()->rowCount(), int(matching));
-        QCOMPARE(form.FLblCount->text(), QStringLiteral("%1件 / 全5000件").arg(matching));
+        QCOMPARE(form.FLblCount->text(),
+                 QStringLiteral("%1件 / 全5000件\u3000（新しい5000件のみ表示、古い100件は省略）")
+                     .arg(matching));
         QVERIFY(FMessages.isEmpty());
     }
 
