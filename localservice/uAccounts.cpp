@@ -1,10 +1,21 @@
 #include "uAccounts.h"
 
+#include <algorithm>
 #include <random>
-
-#include "uHttp.h"
+#include <string_view>
 
 namespace {
+
+char LowerAscii(char C) {
+    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
+}
+
+// Without regard to ASCII case, and only ASCII: no locale decides who signs in. Kept here so
+// that the accounts need nothing of the HTTP side.
+bool SameAddress(std::string_view A, std::string_view B) {
+    return std::equal(A.begin(), A.end(), B.begin(), B.end(),
+                      [](char X, char Y) { return LowerAscii(X) == LowerAscii(Y); });
+}
 
 std::string NewToken() {
     static constexpr char kAlphabet[] =
@@ -24,7 +35,7 @@ TAccounts::TAccounts(std::vector<TAccount> AAccounts) : FAccounts(std::move(AAcc
 std::optional<std::string> TAccounts::Login(const std::string& AEmail,
                                             const std::string& APassword) {
     for (const auto& Account : FAccounts) {
-        if (EqualsNoCase(Account.Email, AEmail) && Account.Password == APassword) {
+        if (SameAddress(Account.Email, AEmail) && Account.Password == APassword) {
             std::string Token = NewToken();
             std::lock_guard Guard(FLock);
             FTokens[Token] = Account.Email;
