@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 
 #include <cstddef>
+#include <string>
 
 // Generated from sendpage/ at build time (embed.cmake).
 extern const char kSendPageHtml[];
@@ -14,11 +15,6 @@ extern const char kSendPageJs[];
 extern const std::size_t kSendPageJsSize;
 
 namespace {
-
-struct TPage {
-    std::string Html;
-    std::string Policy; // Content-Security-Policy
-};
 
 std::string Sha256Source(const std::string& AText) {
     const QByteArray Hash = QCryptographicHash::hash(
@@ -37,10 +33,10 @@ void ReplaceOnce(std::string& AText, const std::string& AMarker, const std::stri
 // The style and script go inline into the page, and the policy allows exactly those two by
 // their hashes: nothing else runs, nothing is loaded from elsewhere, and a form can never be
 // submitted by the browser itself (which would put the password into a URL).
-TPage BuildPage() {
+TSendPage BuildPage() {
     const std::string Css(kSendPageCss, kSendPageCssSize);
     const std::string Js(kSendPageJs, kSendPageJsSize);
-    TPage Page;
+    TSendPage Page;
     Page.Html.assign(kSendPageHtml, kSendPageHtmlSize);
     ReplaceOnce(Page.Html, "<!-- style -->", "<style>" + Css + "</style>");
     ReplaceOnce(Page.Html, "<!-- script -->", "<script>" + Js + "</script>");
@@ -51,27 +47,9 @@ TPage BuildPage() {
     return Page;
 }
 
-const TPage& Page() {
-    static const TPage Built = BuildPage();
-    return Built;
-}
-
 } // namespace
 
-bool ServeSendPage(const TRequest& ARequest, httplib::Response& ARes) {
-    if (ARequest.Path != "/" && ARequest.Path != "/send") {
-        return false;
-    }
-    if (ARequest.Method != "GET" && ARequest.Method != "HEAD") {
-        ARes.set_header("Allow", "GET, HEAD");
-        ReplyDetail(ARes, 405, "Method Not Allowed");
-        return true;
-    }
-    ARes.status = 200;
-    ARes.set_header("Content-Security-Policy", Page().Policy);
-    ARes.set_header("Cache-Control", "no-store");
-    ARes.set_header("X-Content-Type-Options", "nosniff");
-    ARes.set_header("Referrer-Policy", "no-referrer");
-    ARes.set_content(Page().Html, "text/html; charset=utf-8");
-    return true;
+const TSendPage& SendPage() {
+    static const TSendPage Built = BuildPage();
+    return Built;
 }

@@ -112,6 +112,27 @@ std::string UrlHost(const std::string& AHost) {
     return AHost.find(':') != std::string::npos ? "[" + AHost + "]" : AHost;
 }
 
+// Answers "/" and "/send" (GET and HEAD give the page, other methods 405); false for any
+// other path.
+bool ServeSendPage(const TRequest& ARequest, httplib::Response& ARes) {
+    if (ARequest.Path != "/" && ARequest.Path != "/send") {
+        return false;
+    }
+    if (ARequest.Method != "GET" && ARequest.Method != "HEAD") {
+        ARes.set_header("Allow", "GET, HEAD");
+        ReplyDetail(ARes, 405, "Method Not Allowed");
+        return true;
+    }
+    const TSendPage& Page = SendPage();
+    ARes.status = 200;
+    ARes.set_header("Content-Security-Policy", Page.Policy);
+    ARes.set_header("Cache-Control", "no-store");
+    ARes.set_header("X-Content-Type-Options", "nosniff");
+    ARes.set_header("Referrer-Policy", "no-referrer");
+    ARes.set_content(Page.Html, "text/html; charset=utf-8");
+    return true;
+}
+
 // Refuses the rest of a request without reading it; the library then closes the connection.
 void ReplyAndClose(httplib::Response& ARes, int AStatus, std::string_view AMessage) {
     ReplyDetail(ARes, AStatus, AMessage);
