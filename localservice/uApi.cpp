@@ -7,10 +7,10 @@
 #include <chrono>
 #include <memory>
 
-#include "uExtraction.h"
+#include "extraction/uExtraction.h"
+#include "extraction/uNameCorrection.h"
+#include "reading/uUnitCorrection.h"
 #include "uMultipart.h"
-#include "uNameCorrection.h"
-#include "uUnitCorrection.h"
 
 namespace {
 

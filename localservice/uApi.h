@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "reading/uRecognizer.h"
 #include "uAccounts.h"
 #include "uHttp.h"
 #include "uItemQueues.h"
 #include "uItemStore.h"
-#include "uRecognizer.h"
 
 class TApi {
 public:

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "uCatalog.h"
+#include "extraction/uCatalog.h"
 
 class TItemStore {
 public:

@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "reading/uRecognizer.h"
 #include "uAccounts.h"
 #include "uApi.h"
 #include "uItemQueues.h"
 #include "uItemStore.h"
-#include "uRecognizer.h"
 #include "uServerOptions.h"
 #include "uTestHooks.h"
 

@@ -1,4 +1,4 @@
-#include "uPagePreparation.h"
+#include "reading/uPagePreparation.h"
 
 #include <leptonica/allheaders.h>
 

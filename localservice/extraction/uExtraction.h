@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "uCatalog.h"
+#include "extraction/uCatalog.h"
 
 struct TLabResult {
     QString Name; // the item's own name, whichever alias was printed

@@ -1,6 +1,6 @@
-#include "uRecognizer.h"
+#include "reading/uRecognizer.h"
 
-#include "uReadingMerge.h"
+#include "reading/uReadingMerge.h"
 
 #include <dlfcn.h>
 #include <leptonica/allheaders.h>

@@ -1,4 +1,4 @@
-#include "uReadingMerge.h"
+#include "reading/uReadingMerge.h"
 
 #include <QString>
 

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "uCatalog.h"
+#include "extraction/uCatalog.h"
 
 // Hyphens, dashes and the minus sign, which print alike and all mean "-" in a report.
 inline bool IsDashVariant(char16_t AChar) {

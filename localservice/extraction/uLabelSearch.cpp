@@ -1,4 +1,4 @@
-#include "uLabelSearch.h"
+#include "extraction/uLabelSearch.h"
 
 #include <QStringList>
 

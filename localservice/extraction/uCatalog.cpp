@@ -1,4 +1,4 @@
-#include "uCatalog.h"
+#include "extraction/uCatalog.h"
 
 // Aliases are the other names under which the same test is printed on Japanese reports,
 // including the usual misreadings of recognition ("y-GTP" for "γ-GTP").

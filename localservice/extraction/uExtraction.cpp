@@ -1,6 +1,6 @@
-#include "uExtraction.h"
+#include "extraction/uExtraction.h"
 
-#include "uLabelSearch.h"
+#include "extraction/uLabelSearch.h"
 
 #include <QDate>
 #include <QRegularExpression>

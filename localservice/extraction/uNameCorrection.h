@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "uCatalog.h"
+#include "extraction/uCatalog.h"
 
 // Every name or alias of AItems or of the catalogue found in the text (see TLabelIndex::Find)
 // is replaced by the spelling nearest to what was read; everything else stays as it was read.

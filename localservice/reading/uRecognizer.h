@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "uPagePreparation.h"
-#include "uReadingMerge.h"
+#include "reading/uPagePreparation.h"
+#include "reading/uReadingMerge.h"
 
 namespace tesseract {
 class TessBaseAPI;

@@ -1,4 +1,4 @@
-#include "uUnitCorrection.h"
+#include "reading/uUnitCorrection.h"
 
 #include <QStringList>
 

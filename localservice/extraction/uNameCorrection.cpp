@@ -1,6 +1,6 @@
-#include "uNameCorrection.h"
+#include "extraction/uNameCorrection.h"
 
-#include "uLabelSearch.h"
+#include "extraction/uLabelSearch.h"
 
 #include <QStringList>
 
