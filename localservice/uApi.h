@@ -5,10 +5,10 @@
 #include <string>
 
 #include "reading/uRecognizer.h"
-#include "uAccounts.h"
+#include "store/uAccounts.h"
+#include "store/uItemQueues.h"
+#include "store/uItemStore.h"
 #include "uHttp.h"
-#include "uItemQueues.h"
-#include "uItemStore.h"
 
 class TApi {
 public:

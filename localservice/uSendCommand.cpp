@@ -8,7 +8,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "uAccounts.h"
+#include "store/uAccounts.h"
 #include "uJson.h"
 
 namespace {

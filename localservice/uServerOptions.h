@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "uAccounts.h"
+#include "store/uAccounts.h"
 
 struct TServerOptions {
     std::string Host = "127.0.0.1";

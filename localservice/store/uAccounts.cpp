@@ -1,4 +1,4 @@
-#include "uAccounts.h"
+#include "store/uAccounts.h"
 
 #include <algorithm>
 #include <random>

@@ -1,4 +1,4 @@
-#include "uItemStore.h"
+#include "store/uItemStore.h"
 
 std::vector<TExtractItem> TItemStore::Items(const std::string& AAccount) const {
     std::lock_guard Guard(FLock);

@@ -1,4 +1,4 @@
-#include "uItemQueues.h"
+#include "store/uItemQueues.h"
 
 TItemQueues::TPushResult TItemQueues::Push(const std::string& AAccount, TTransferItem AItem) {
     std::lock_guard Guard(FLock);
