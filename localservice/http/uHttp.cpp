@@ -1,4 +1,4 @@
-#include "uHttp.h"
+#include "http/uHttp.h"
 
 namespace {
 

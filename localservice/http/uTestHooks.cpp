@@ -1,4 +1,4 @@
-#include "uTestHooks.h"
+#include "http/uTestHooks.h"
 
 #include <QByteArray>
 

@@ -4,13 +4,13 @@
 #include <memory>
 #include <string>
 
+#include "http/uApi.h"
+#include "http/uServerOptions.h"
+#include "http/uTestHooks.h"
 #include "reading/uRecognizer.h"
 #include "store/uAccounts.h"
 #include "store/uItemQueues.h"
 #include "store/uItemStore.h"
-#include "uApi.h"
-#include "uServerOptions.h"
-#include "uTestHooks.h"
 
 namespace httplib {
 class Server;

@@ -1,4 +1,4 @@
-#include "uSendPage.h"
+#include "sendpage/uSendPage.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-// Generated from sendpage/ at build time (embed.cmake).
+// Generated from page.html, page.css and page.js at build time (embed.cmake).
 extern const char kSendPageHtml[];
 extern const std::size_t kSendPageHtmlSize;
 extern const char kSendPageCss[];

@@ -1,4 +1,4 @@
-#include "uSendCommand.h"
+#include "send/uSendCommand.h"
 
 #include <httplib.h>
 
@@ -8,8 +8,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "http/uJson.h"
 #include "store/uAccounts.h"
-#include "uJson.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "http/uHttp.h"
 #include "reading/uRecognizer.h"
 #include "store/uAccounts.h"
 #include "store/uItemQueues.h"
 #include "store/uItemStore.h"
-#include "uHttp.h"
 
 class TApi {
 public:

@@ -1,8 +1,8 @@
-#include "uMultipart.h"
+#include "http/uMultipart.h"
 
 #include <utility>
 
-#include "uHttp.h"
+#include "http/uHttp.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "uCompression.h"
+#include "http/uCompression.h"
 
 #include <zlib.h>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "uCompression.h"
-#include "uHttp.h"
+#include "http/uCompression.h"
+#include "http/uHttp.h"
 
 struct TScript {
     std::string Path;

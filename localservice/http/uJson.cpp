@@ -1,4 +1,4 @@
-#include "uJson.h"
+#include "http/uJson.h"
 
 #include <rapidjson/memorystream.h>
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "uJson.h"
+#include "http/uJson.h"
 
 using THeaderList = std::vector<std::pair<std::string, std::string>>;
 

@@ -1,4 +1,4 @@
-#include "uApi.h"
+#include "http/uApi.h"
 
 #include <QString>
 
@@ -9,8 +9,8 @@
 
 #include "extraction/uExtraction.h"
 #include "extraction/uNameCorrection.h"
+#include "http/uMultipart.h"
 #include "reading/uUnitCorrection.h"
-#include "uMultipart.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "uServerOptions.h"
+#include "http/uServerOptions.h"
 
 #include <charconv>
 

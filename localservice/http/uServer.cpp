@@ -1,4 +1,4 @@
-#include "uServer.h"
+#include "http/uServer.h"
 
 #include <httplib.h>
 
@@ -7,7 +7,7 @@
 
 #include <sys/socket.h>
 
-#include "uSendPage.h"
+#include "sendpage/uSendPage.h"
 
 namespace {
 
