@@ -8,9 +8,9 @@
 
 #include <pthread.h>
 
-#include "uSendCommand.h"
-#include "uServer.h"
-#include "uServerOptions.h"
+#include "http/uServer.h"
+#include "http/uServerOptions.h"
+#include "send/uSendCommand.h"
 
 int main(int argc, char** argv) {
     // A receiver that hangs up mid-answer must not end the service.

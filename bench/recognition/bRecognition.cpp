@@ -24,12 +24,12 @@
 #include <string>
 #include <vector>
 
-#include "uCatalog.h"
-#include "uExtraction.h"
-#include "uNameCorrection.h"
-#include "uRecognizer.h"
+#include "extraction/uCatalog.h"
+#include "extraction/uExtraction.h"
+#include "extraction/uNameCorrection.h"
+#include "reading/uRecognizer.h"
+#include "reading/uUnitCorrection.h"
 #include "uReportPages.h"
-#include "uUnitCorrection.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Item names in recognised text put back as the items spell them.
 #include <QtTest>
 
-#include "uNameCorrection.h"
+#include "extraction/uNameCorrection.h"
 
 class TNameCorrectionTest : public QObject {
     Q_OBJECT

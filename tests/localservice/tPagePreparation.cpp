@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "uPagePreparation.h"
+#include "reading/uPagePreparation.h"
 #include "uReportPages.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Merging readings of one page made from differently prepared copies.
 #include <QtTest>
 
-#include "uReadingMerge.h"
+#include "reading/uReadingMerge.h"
 
 Q_DECLARE_METATYPE(std::vector<TPageReading>)
 

@@ -1,7 +1,7 @@
 // The recogniser on its own: a generated report photo read within and past the deadline.
 #include <QtTest>
 
-#include "uRecognizer.h"
+#include "reading/uRecognizer.h"
 #include "uReportPages.h"
 
 class TRecognizerTest : public QObject {

@@ -1,7 +1,7 @@
 // Units in recognised text put back with their slashes.
 #include <QtTest>
 
-#include "uUnitCorrection.h"
+#include "reading/uUnitCorrection.h"
 
 class TUnitCorrectionTest : public QObject {
     Q_OBJECT

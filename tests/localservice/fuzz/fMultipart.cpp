@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "uMultipart.h"
+#include "http/uMultipart.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::string_view Input(reinterpret_cast<const char*>(AData), ASize);

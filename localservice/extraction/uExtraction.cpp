@@ -1,0 +1,435 @@
+#include "extraction/uExtraction.h"
+
+#include "extraction/uLabelSearch.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+namespace {
+
+// ---- characters ----
+
+bool IsAsciiLetter(QChar C) {
+    const char16_t U = C.unicode();
+    return (U >= 'A' && U <= 'Z') || (U >= 'a' && U <= 'z');
+}
+
+// ---- values ----
+
+const QString kUnsigned = QStringLiteral(R"((?:\d{1,3}(?:,\d{3})+|\d+)(?:\.\d+)?)");
+const QString kNumber = "[+-]?" + kUnsigned;
+const QString kComparator = QStringLiteral("(?:<=|>=|[<>≦≧≤≥])");
+
+const QRegularExpression& ValuePrefixRe() {
+    static const QRegularExpression Re("^(" + kComparator + "?" + kNumber + ")(.*)$");
+    return Re;
+}
+
+const QRegularExpression& RangeRe() {
+    static const QRegularExpression Re(R"(^[(\[]?()" + kNumber + ")[-~ー](" + kUnsigned +
+                                       R"()[)\]]?$)");
+    return Re;
+}
+
+const QRegularExpression& OneSidedRe() {
+    static const QRegularExpression Re("^[(\\[]?(" + kComparator + kNumber + "|" + kNumber +
+                                       "(?:以下|以上|未満))[)\\]]?$");
+    return Re;
+}
+
+const QRegularExpression& QualitativeRe() {
+    static const QRegularExpression Re(
+        R"(^(?:\(?[-+±]\)?|\(?[1-4]\+\)?|陰性|陽性|弱陽性|擬陽性)$)");
+    return Re;
+}
+
+const QRegularExpression& FlaggedRangeRe() {
+    static const QRegularExpression Re(R"(^(.*\d)(\*?[HL]|[HL]\*|HH|LL|[↑↓]{1,2})$)");
+    return Re;
+}
+
+QString FlagOf(const QString& AToken) {
+    static const QStringList kHigh{"H", "HH", "*H", "H*", "(H)", "↑", "↑↑", "高"};
+    static const QStringList kLow{"L", "LL", "*L", "L*", "(L)", "↓", "↓↓", "低"};
+    if (kHigh.contains(AToken)) {
+        return QStringLiteral("H");
+    }
+    if (kLow.contains(AToken)) {
+        return QStringLiteral("L");
+    }
+    return {};
+}
+
+QString StripBrackets(const QString& AToken) {
+    static const QString kOpen = QStringLiteral("([【「〔");
+    static const QString kClose = QStringLiteral(")]】」〕");
+    if (AToken.size() >= 2 && kOpen.contains(AToken.front()) && kClose.contains(AToken.back())) {
+        return AToken.mid(1, AToken.size() - 2);
+    }
+    return AToken;
+}
+
+bool IsUnitLike(const QString& AToken) {
+    for (const QChar C : AToken) {
+        if (IsAsciiLetter(C) || C == u'%' || C == u'/' || C == u'μ' || C == u'µ') {
+            return true;
+        }
+    }
+    return AToken == u"倍" || AToken == u"秒";
+}
+
+std::optional<QString> ReferenceOf(const QString& AToken) {
+    QString Token = AToken;
+    // "基準値:13-30" and the like carry their own caption.
+    if (const qsizetype Colon = Token.lastIndexOf(u':'); Colon >= 0) {
+        Token = Token.mid(Colon + 1);
+    }
+    if (const auto M = RangeRe().match(Token); M.hasMatch()) {
+        return M.captured(1) + u'-' + M.captured(2);
+    }
+    if (const auto M = OneSidedRe().match(Token); M.hasMatch()) {
+        return M.captured(1);
+    }
+    return std::nullopt;
+}
+
+bool IsNumberToken(const QString& AToken) {
+    static const QRegularExpression Re("^" + kNumber + "$");
+    return Re.match(AToken).hasMatch();
+}
+
+QStringList Tokenize(const QString& ASegment) {
+    static const QRegularExpression Blanks(QStringLiteral("\\s+"));
+    QStringList Raw = ASegment.split(Blanks, Qt::SkipEmptyParts);
+    // "13 - 30" printed with blanks is one range.
+    QStringList Tokens;
+    for (qsizetype i = 0; i < Raw.size(); ++i) {
+        if (i + 2 < Raw.size() && IsNumberToken(Raw[i]) && IsNumberToken(Raw[i + 2]) &&
+            (Raw[i + 1] == u"-" || Raw[i + 1] == u"~" || Raw[i + 1] == u"ー")) {
+            Tokens << Raw[i] + u'-' + Raw[i + 2];
+            i += 2;
+        } else {
+            Tokens << Raw[i];
+        }
+    }
+    return Tokens;
+}
+
+// A test whose range is printed with decimals ("0.46-0.79") is printed with them too; a whole
+// number three times past the upper end ("112" there, "25" beside "4.1-5.1") is one with its
+// point lost, not a result to chart. A whole number near the range stands ("1" for Cr). The
+// range's upper end is looked for in every token of the line, so that one misread in its lower
+// end ("(0.4G-0.79)") still tells.
+bool LostDecimalPoint(const QString& AValue, const QStringList& ATokens) {
+    static const QRegularExpression Whole(QStringLiteral(R"(^\d+$)"));
+    static const QRegularExpression DecimalUpperEnd(QStringLiteral(R"([-~〜](\d+\.\d+)[)\]]?$)"));
+    if (!Whole.match(AValue).hasMatch()) {
+        return false;
+    }
+    for (const QString& Token : ATokens) {
+        if (const auto M = DecimalUpperEnd.match(Token);
+            M.hasMatch() && AValue.toDouble() > 3 * M.captured(1).toDouble()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What follows the digits of "12S", "1O0", "3]", "6,5OO" or "9l": a digit misread as a letter
+// or a stroke, so the number is not 12, 1, 3, 6 or 9 in some unit, and no value beats a wrong
+// one. A bar alone at the end ("12|") is a table rule beside the number, which stands.
+bool IsMisreadNumber(const QString& ARest) {
+    static const QRegularExpression LookAlikes(QStringLiteral(R"(^[0-9.,SOBZlI|!\]]*$)"));
+    static const QRegularExpression LookAlike(QStringLiteral(R"([SOBZlI|!\]])"));
+    static const QRegularExpression Rule(QStringLiteral(R"(^\|+$)"));
+    return LookAlikes.match(ARest).hasMatch() && ARest.contains(LookAlike) &&
+           !Rule.match(ARest).hasMatch();
+}
+
+// The text after a label: value, unit, reference range and flag, in whatever column order.
+// Engaged with an empty value when the label's value is there but misread.
+std::optional<TLabResult> ParseValueColumns(QString ASegment) {
+    // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
+    // Needs a letter, so that "(-)" and "(+)" stay values.
+    static const QRegularExpression Caption(
+        QStringLiteral(R"(^\s*[(\[【「〔][^0-9)\]】」〕]*\p{L}[^0-9)\]】」〕]*[)\]】」〕])"));
+    static const QRegularExpression Separators(QStringLiteral("^[\\s:=]+"));
+    for (int i = 0; i < 2; ++i) {
+        ASegment.remove(Caption);
+        ASegment.remove(Separators);
+    }
+
+    TLabResult R;
+    const QStringList Tokens = Tokenize(ASegment);
+    for (const QString& Token : Tokens) {
+        const QString Flag = FlagOf(Token);
+        if (!Flag.isEmpty()) {
+            if (R.Flag.isEmpty()) {
+                R.Flag = Flag;
+            }
+            continue;
+        }
+        if (R.Value.isEmpty()) {
+            if (RangeRe().match(Token).hasMatch()) {
+                if (R.Reference.isEmpty()) {
+                    R.Reference = *ReferenceOf(Token);
+                }
+                continue;
+            }
+            if (const auto M = ValuePrefixRe().match(Token); M.hasMatch()) {
+                const QString Rest = M.captured(2);
+                if (IsMisreadNumber(Rest)) {
+                    return TLabResult{}; // the label's value, unreadable
+                }
+                R.Value = M.captured(1);
+                if (!FlagOf(Rest).isEmpty()) {
+                    R.Flag = FlagOf(Rest);
+                } else if (!Rest.isEmpty() && IsUnitLike(Rest) && R.Unit.isEmpty()) {
+                    R.Unit = StripBrackets(Rest);
+                }
+                continue;
+            }
+            if (QualitativeRe().match(Token).hasMatch()) {
+                R.Value = Token;
+                continue;
+            }
+            if (IsUnitLike(Token) && R.Unit.isEmpty()) {
+                R.Unit = StripBrackets(Token);
+            }
+            continue;
+        }
+        if (const auto Reference = ReferenceOf(Token)) {
+            if (R.Reference.isEmpty()) {
+                R.Reference = *Reference;
+            }
+            continue;
+        }
+        // Recognition drops the blank between the range and the flag: "4.9-6.0H".
+        if (const auto M = FlaggedRangeRe().match(Token); M.hasMatch()) {
+            if (const auto Reference = ReferenceOf(M.captured(1))) {
+                if (R.Reference.isEmpty()) {
+                    R.Reference = *Reference;
+                }
+                if (R.Flag.isEmpty()) {
+                    R.Flag = FlagOf(M.captured(2));
+                }
+                continue;
+            }
+        }
+        if (IsUnitLike(Token) && R.Unit.isEmpty()) {
+            R.Unit = StripBrackets(Token);
+        }
+    }
+    if (R.Value.isEmpty()) {
+        return std::nullopt;
+    }
+    if (LostDecimalPoint(R.Value, Tokens)) {
+        return TLabResult{}; // the label's value, unreadable
+    }
+    return R;
+}
+
+// ---- exam date ----
+
+std::optional<QDate> DateIn(const QString& ALine) {
+    static const QRegularExpression Western(
+        QStringLiteral(R"((?<!\d)(\d{4})\s*[/.\-]\s*(\d{1,2})\s*[/.\-]\s*(\d{1,2})(?!\d))"));
+    static const QRegularExpression Kanji(
+        QStringLiteral(R"((\d{4})\s*年\s*(\d{1,2})\s*月\s*(\d{1,2})\s*日)"));
+    static const QRegularExpression Era(QStringLiteral(
+        R"((令和|平成|昭和|(?<![A-Za-z])[RHS])\s*(\d{1,2}|元)\s*[年./\-]\s*(\d{1,2})\s*[月./\-]\s*(\d{1,2})(?!\d))"));
+
+    std::optional<QDate> Found;
+    qsizetype FoundAt = -1;
+    const auto Consider = [&](const QDate& ADate, qsizetype AAt) {
+        if (ADate.isValid() && ADate.year() >= 1900 && ADate.year() <= 2100 &&
+            (FoundAt < 0 || AAt < FoundAt)) {
+            Found = ADate;
+            FoundAt = AAt;
+        }
+    };
+    for (const QRegularExpression* Re : {&Western, &Kanji}) {
+        for (auto It = Re->globalMatch(ALine); It.hasNext();) {
+            const auto M = It.next();
+            Consider(QDate(M.captured(1).toInt(), M.captured(2).toInt(), M.captured(3).toInt()),
+                     M.capturedStart());
+        }
+    }
+    for (auto It = Era.globalMatch(ALine); It.hasNext();) {
+        const auto M = It.next();
+        const QString Name = M.captured(1);
+        const int EraYear = M.captured(2) == u"元" ? 1 : M.captured(2).toInt();
+        int Base = 1925; // Showa
+        if (Name == u"令和" || Name == u"R") {
+            Base = 2018;
+        } else if (Name == u"平成" || Name == u"H") {
+            Base = 1988;
+        }
+        Consider(QDate(Base + EraYear, M.captured(3).toInt(), M.captured(4).toInt()),
+                 M.capturedStart());
+    }
+    return Found;
+}
+
+QString FindExamDate(const QStringList& ALines) {
+    static const QRegularExpression Birth(QStringLiteral("生年月日|誕生日|birth|DOB"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression Sampling(QStringLiteral("採取|採血|検査日|受診日|測定日|検体"));
+    std::optional<QDate> First;
+    for (const QString& Line : ALines) {
+        if (Birth.match(Line).hasMatch()) {
+            continue;
+        }
+        const auto Date = DateIn(Line);
+        if (!Date) {
+            continue;
+        }
+        if (Sampling.match(Line).hasMatch()) {
+            return Date->toString(Qt::ISODate);
+        }
+        if (!First) {
+            First = Date;
+        }
+    }
+    return First ? First->toString(Qt::ISODate) : QString();
+}
+
+// ---- institution ----
+
+// The name alone: the line that names the institution often carries the exam date, the patient
+// or the phone number as well.
+QString CleanInstitution(QString ALine, const QRegularExpression& AKeyword) {
+    static const QRegularExpression Postal(QStringLiteral(R"(〒\s*\d{3}-?\d{4})"));
+    static const QRegularExpression Contact(QStringLiteral("(TEL|Tel|tel|電話|FAX|Fax|℡).*$"));
+    static const QRegularExpression Honorific(QStringLiteral(R"(\s*(御中|様|殿)\s*$)"));
+    // After the name: a column gap, a number or date, contact details or a field's caption.
+    static const QRegularExpression FieldAfter(QStringLiteral(
+        R"(\s{2,}|\s*(?:\d|令和|平成|昭和|(?<![A-Za-z])[RHS]\s*\d|TEL|Tel|tel|電話|FAX|Fax|℡|)"
+        R"((?:検査|採取|採血|検体|報告|受付|受診|発行|測定|印刷|依頼|作成)(?:日|年月日)|)"
+        R"(患者|氏名|カルテ|(?<![A-Za-z])ID(?![A-Za-z])))"));
+    // Before the name: a column gap or a date.
+    static const QRegularExpression FieldBefore(QStringLiteral(
+        R"(\s{2,}|\d{4}\s*[/.\-年]\s*\d{1,2}\s*[/.\-月]\s*\d{1,2}(?:\s*日)?|)"
+        R"((?:令和|平成|昭和|(?<![A-Za-z])[RHS])\s*(?:\d{1,2}|元)\s*[年./\-]\s*\d{1,2}\s*[月./\-]\s*)"
+        R"(\d{1,2}(?:\s*日)?)"));
+    ALine.remove(Postal);
+    if (const qsizetype Colon = ALine.indexOf(u':'); Colon >= 0) {
+        const QString After = ALine.mid(Colon + 1);
+        if (AKeyword.match(After).hasMatch()) {
+            ALine = After;
+        }
+    }
+    const auto Keyword = AKeyword.match(ALine);
+    if (!Keyword.hasMatch()) {
+        return {};
+    }
+    if (const auto Next = FieldAfter.match(ALine, Keyword.capturedEnd()); Next.hasMatch()) {
+        ALine.truncate(Next.capturedStart());
+    }
+    qsizetype NameStart = 0;
+    for (auto It = FieldBefore.globalMatch(ALine.left(Keyword.capturedStart())); It.hasNext();) {
+        NameStart = It.next().capturedEnd();
+    }
+    ALine.remove(0, NameStart);
+    ALine.remove(Contact);
+    ALine.remove(Honorific);
+    return ALine.simplified();
+}
+
+QString FindInstitution(const QStringList& ALines, const std::vector<bool>& AIsTestLine) {
+    static const QRegularExpression Medical(
+        QStringLiteral("病院|クリニック|医院|診療所|医療センター|ホスピタル|hospital|clinic"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression Laboratory(
+        QStringLiteral("検査センター|健診センター|検診センター|保健センター|研究所|ラボ"));
+    for (const QRegularExpression* Keyword : {&Medical, &Laboratory}) {
+        for (qsizetype i = 0; i < ALines.size(); ++i) {
+            if (AIsTestLine[static_cast<size_t>(i)] || !Keyword->match(ALines[i]).hasMatch()) {
+                continue;
+            }
+            const QString Name = CleanInstitution(ALines[i], *Keyword);
+            if (!Name.isEmpty()) {
+                return Name;
+            }
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+QString NormalizeReportText(const QString& AText) {
+    QString Out = AText;
+    for (QChar& C : Out) {
+        const char16_t U = C.unicode();
+        if (U >= 0xFF01 && U <= 0xFF5E) {
+            C = QChar(static_cast<char16_t>(U - 0xFEE0));
+        }
+        switch (C.unicode()) {
+        case 0x3000:
+        case u'\t':
+            C = u' ';
+            break;
+        case 0x301C:
+            C = u'~';
+            break;
+        default:
+            if (IsDashVariant(C.unicode()))
+                C = u'-';
+            break;
+        }
+    }
+    return Out;
+}
+
+TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems) {
+    static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
+    const QStringList Lines = NormalizeReportText(AText).split(LineBreak);
+    const TLabelIndex Labels(AItems);
+
+    std::map<size_t, TLabResult> Found;
+    // Once a label has given its items a value, later lines cannot change them.
+    std::vector<bool> LabelDone(Labels.Count(), false);
+    std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+        const QString& Line = Lines[i];
+        const std::vector<TLabelMatch> Matches = Labels.Find(Line);
+        for (size_t m = 0; m < Matches.size(); ++m) {
+            const qsizetype Start = Matches[m].End;
+            const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Start : Line.size();
+            auto Result = ParseValueColumns(Line.mid(Start, End - Start));
+            if (!Result) {
+                continue;
+            }
+            IsTestLine[static_cast<size_t>(i)] = true;
+            if (LabelDone[Matches[m].Label]) {
+                continue;
+            }
+            // A misread value is the item's too: a later line ("前回 AST 40") must not stand in
+            // for it. It stays in Found, empty, and is left out of the results.
+            LabelDone[Matches[m].Label] = true;
+            // Items that share a name or alias each take the same value.
+            for (const size_t Item : Labels.Items(Matches[m].Label)) {
+                if (Found.count(Item) == 0) {
+                    Result->Name = QString::fromStdString(AItems[Item].Name);
+                    Found.emplace(Item, *Result);
+                }
+            }
+        }
+    }
+
+    TExtraction Extraction;
+    for (auto& Entry : Found) {
+        if (!Entry.second.Value.isEmpty()) {
+            Extraction.Results.push_back(std::move(Entry.second));
+        }
+    }
+    Extraction.ExamDate = FindExamDate(Lines);
+    Extraction.Institution = FindInstitution(Lines, IsTestLine);
+    return Extraction;
+}

@@ -1,0 +1,134 @@
+#include "http/uServerOptions.h"
+
+#include <charconv>
+
+namespace {
+
+bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
+    int Value = 0;
+    const char* End = AText.data() + AText.size();
+    const auto [Ptr, Error] = std::from_chars(AText.data(), End, Value);
+    if (Error != std::errc() || Ptr != End || Value < AMin || Value > AMax) {
+        return false;
+    }
+    AValue = Value;
+    return true;
+}
+
+} // namespace
+
+const char* ServerUsage() {
+    return "usage: scanlume-local [--listen HOST:PORT] [--user EMAIL:PASSWORD]... [--test-hooks]\n"
+           "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
+           "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
+           "       scanlume-local send --help\n";
+}
+
+bool ParseListenAddress(const std::string& AText, std::string& AHost, int& APort) {
+    const size_t Colon = AText.rfind(':');
+    if (Colon == std::string::npos || Colon == 0) {
+        return false;
+    }
+    std::string Host = AText.substr(0, Colon);
+    if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']') {
+        Host = Host.substr(1, Host.size() - 2);
+    }
+    if (Host.empty() || !ParseNumber(AText.substr(Colon + 1), 0, 65535, APort)) {
+        return false;
+    }
+    AHost = Host;
+    return true;
+}
+
+bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& AOptions,
+                        std::string& AError) {
+    for (size_t i = 0; i < AArgs.size(); ++i) {
+        std::string Name = AArgs[i];
+        std::string Value;
+        bool HasValue = false;
+        if (const size_t Eq = Name.find('='); Name.rfind("--", 0) == 0 && Eq != std::string::npos) {
+            Value = Name.substr(Eq + 1);
+            Name = Name.substr(0, Eq);
+            HasValue = true;
+        }
+        const auto TakeValue = [&]() {
+            if (HasValue) {
+                return true;
+            }
+            if (i + 1 >= AArgs.size()) {
+                AError = Name + " needs a value";
+                return false;
+            }
+            Value = AArgs[++i];
+            return true;
+        };
+        if (Name == "--listen") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (!ParseListenAddress(Value, AOptions.Host, AOptions.Port)) {
+                AError = "--listen expects HOST:PORT, got \"" + Value + "\"";
+                return false;
+            }
+        } else if (Name == "--user") {
+            if (!TakeValue()) {
+                return false;
+            }
+            TAccount Account;
+            if (!ParseAccount(Value, Account)) {
+                AError = "--user expects EMAIL:PASSWORD, got \"" + Value + "\"";
+                return false;
+            }
+            AOptions.Accounts.push_back(Account);
+        } else if (Name == "--no-preload" && !HasValue) {
+            AOptions.Preload = false;
+        } else if (Name == "--test-hooks" && !HasValue) {
+            AOptions.TestHooks = true;
+        } else if (Name == "--tls-cert") {
+            if (!TakeValue()) {
+                return false;
+            }
+            AOptions.TlsCert = Value;
+        } else if (Name == "--tls-key") {
+            if (!TakeValue()) {
+                return false;
+            }
+            AOptions.TlsKey = Value;
+        } else if (Name == "--max-wait") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (!ParseNumber(Value, 1, 60, AOptions.MaxWaitSeconds)) {
+                AError = "--max-wait expects 1 to 60 seconds, got \"" + Value + "\"";
+                return false;
+            }
+        } else if (Name == "--max-queued-mib") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (!ParseNumber(Value, 1, 65536, AOptions.MaxQueuedMiB)) {
+                AError = "--max-queued-mib expects 1 to 65536, got \"" + Value + "\"";
+                return false;
+            }
+        } else if (Name == "--max-body-mib") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (!ParseNumber(Value, 1, 1024, AOptions.MaxBodyMiB)) {
+                AError = "--max-body-mib expects 1 to 1024, got \"" + Value + "\"";
+                return false;
+            }
+        } else {
+            AError = "unknown argument \"" + AArgs[i] + "\"";
+            return false;
+        }
+    }
+    if (AOptions.TlsCert.empty() != AOptions.TlsKey.empty()) {
+        AError = "--tls-cert and --tls-key go together";
+        return false;
+    }
+    if (AOptions.Accounts.empty()) {
+        AOptions.Accounts.push_back({"demo@example.com", "secret"});
+    }
+    return true;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The command line of the service.
+#include <string>
+#include <vector>
+
+#include "store/uAccounts.h"
+
+struct TServerOptions {
+    std::string Host = "127.0.0.1";
+    int Port = 8765; // 0 picks a free port
+    std::vector<TAccount> Accounts;
+    bool TestHooks = false;
+    std::string TlsCert;
+    std::string TlsKey;
+    int MaxWaitSeconds = 60; // upper bound of a long poll's wait
+    int MaxQueuedMiB = 512;  // bodies of the items that wait for one account's receivers
+    int MaxBodyMiB = 64;     // one request's body
+    bool Preload = true;     // load the recognition engine at start, not at the first request
+};
+
+// False with a message in AError for a bad command line. Without --user the service has the
+// single account demo@example.com with the password "secret".
+bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& AOptions,
+                        std::string& AError);
+
+// Splits "HOST:PORT" and "[IPv6]:PORT".
+bool ParseListenAddress(const std::string& AText, std::string& AHost, int& APort);
+
+const char* ServerUsage();

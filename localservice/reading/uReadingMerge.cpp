@@ -1,0 +1,241 @@
+#include "reading/uReadingMerge.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+
+namespace {
+
+// Boxes of the same line in two readings differ by a few pixels; boxes of neighbouring lines
+// or of a line cut differently overlap far less.
+constexpr double kSameLineOverlap = 0.6;
+
+// Intersection over union of two boxes.
+double Overlap(const TLineReading& A, const TLineReading& B) {
+    const long long Width = std::min(A.Right, B.Right) - std::max(A.Left, B.Left);
+    const long long Height = std::min(A.Bottom, B.Bottom) - std::max(A.Top, B.Top);
+    if (Width <= 0 || Height <= 0) {
+        return 0;
+    }
+    const auto Area = [](const TLineReading& L) {
+        return static_cast<long long>(L.Right - L.Left) * (L.Bottom - L.Top);
+    };
+    const long long Shared = Width * Height;
+    return static_cast<double>(Shared) / static_cast<double>(Area(A) + Area(B) - Shared);
+}
+
+// A line as a string of characters, every run of blanks folded into one symbol: a single
+// blank, or a column gap for two and more (which extraction reads as a field's end).
+constexpr char32_t kColumnGap = U'\t';
+// Aligning two readings takes a table of their lengths' product. Lines of a report stay far
+// below this; a "line" of thousands of characters read from noise is not voted on.
+constexpr size_t kMostAlignmentCells = 1'000'000;
+
+// What the readings have at one place of the pivot, and their votes for each.
+using TBallot = std::map<std::u32string, float>;
+
+std::u32string Symbols(const std::string& AText) {
+    const std::u32string Text = QString::fromStdString(AText).toStdU32String();
+    std::u32string Out;
+    for (size_t i = 0; i < Text.size();) {
+        if (Text[i] != U' ') {
+            Out += Text[i++];
+            continue;
+        }
+        size_t End = i;
+        while (End < Text.size() && Text[End] == U' ') {
+            ++End;
+        }
+        Out += End - i > 1 ? kColumnGap : U' ';
+        i = End;
+    }
+    return Out;
+}
+
+std::string Utf8(const std::u32string& ASymbols) {
+    std::u32string Text;
+    for (const char32_t C : ASymbols) {
+        if (C == kColumnGap) {
+            Text += U"    ";
+        } else {
+            Text += C;
+        }
+    }
+    return QString::fromStdU32String(Text).toStdString();
+}
+
+// A letter that the engine reads for a digit, standing in a field that is otherwise a number
+// ("12S", "S.8"), gives way to a digit that other readings saw at that place with at least a
+// quarter of its votes (one stray reading does not make "B12" 812): a value is worth more than
+// a letter that no item name or unit puts there.
+// Strokes (l, I, |, ], !) only inside a number: at its edge a stroke may be a table rule, and
+// "35|" must not become 351. Without such a reading the letter stays, and extraction refuses
+// the field rather than taking a number cut short.
+void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APivotColumn,
+                           const std::vector<TBallot>& AAt) {
+    const auto IsDigit = [](char32_t C) { return C >= U'0' && C <= U'9'; };
+    const auto IsBlank = [](char32_t C) { return C == U' ' || C == kColumnGap; };
+    static const std::u32string Letters = U"SOBZ";
+    static const std::u32string Strokes = U"lI|]!";
+    for (size_t i = 0; i < AOut.size(); ++i) {
+        const bool Letter = Letters.find(AOut[i]) != std::u32string::npos;
+        const bool Stroke = Strokes.find(AOut[i]) != std::u32string::npos;
+        if ((!Letter && !Stroke) || APivotColumn[i] >= AAt.size()) {
+            continue;
+        }
+        size_t Start = i, End = i + 1;
+        while (Start > 0 && !IsBlank(AOut[Start - 1])) {
+            --Start;
+        }
+        while (End < AOut.size() && !IsBlank(AOut[End])) {
+            ++End;
+        }
+        if (Stroke && (i == Start || i + 1 == End)) {
+            continue;
+        }
+        bool Number = true, HasDigit = false;
+        for (size_t j = Start; j < End && Number; ++j) {
+            HasDigit = HasDigit || IsDigit(AOut[j]);
+            Number = j == i || IsDigit(AOut[j]) || AOut[j] == U'.' || AOut[j] == U',';
+        }
+        if (!Number || !HasDigit) {
+            continue;
+        }
+        const TBallot& Ballot = AAt[APivotColumn[i]];
+        const auto Read = Ballot.find(std::u32string(1, AOut[i]));
+        float BestVotes = (Read != Ballot.end() ? Read->second : 0) / 4;
+        for (const auto& [Option, Votes] : Ballot) {
+            if (Option.size() == 1 && IsDigit(Option.front()) && Votes >= BestVotes) {
+                AOut[i] = Option.front();
+                BestVotes = Votes;
+            }
+        }
+    }
+}
+
+// The characters the readings of one line agree on. The surest reading is the pivot; every
+// other one is aligned to it (fewest edits), and at each of the pivot's characters and in each
+// gap between them the readings vote for what stands there, each with its confidence. So two
+// readings of "5.6" outvote a surer "56", and a reading's one slip is outvoted by the others.
+// A tie keeps the pivot's.
+std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
+    const TLineReading* Pivot = ACandidates.front();
+    for (const TLineReading* Candidate : ACandidates) {
+        if (Candidate->Confidence > Pivot->Confidence) {
+            Pivot = Candidate;
+        }
+    }
+    const std::u32string P = Symbols(Pivot->Text);
+    const size_t N = P.size();
+    if ((N + 1) * (N + 1) > kMostAlignmentCells) {
+        return Pivot->Text;
+    }
+    std::vector<TBallot> At(N);         // what stands at the pivot's character j
+    std::vector<TBallot> Before(N + 1); // what is inserted before it (at N: after the last)
+
+    for (const TLineReading* Candidate : ACandidates) {
+        const std::u32string C = Symbols(Candidate->Text);
+        const size_t M = C.size();
+        if ((N + 1) * (M + 1) > kMostAlignmentCells) {
+            continue; // not a line of a report: the pivot's reading stands for it
+        }
+        // Edit distances of the prefixes, then the alignment back from the end.
+        std::vector<uint32_t> D((N + 1) * (M + 1));
+        const auto Cell = [&](size_t i, size_t j) -> uint32_t& { return D[i * (M + 1) + j]; };
+        for (size_t i = 0; i <= N; ++i) {
+            Cell(i, 0) = static_cast<uint32_t>(i);
+        }
+        for (size_t j = 0; j <= M; ++j) {
+            Cell(0, j) = static_cast<uint32_t>(j);
+        }
+        for (size_t i = 1; i <= N; ++i) {
+            for (size_t j = 1; j <= M; ++j) {
+                Cell(i, j) = std::min({Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0u : 1u),
+                                       Cell(i - 1, j) + 1, Cell(i, j - 1) + 1});
+            }
+        }
+        std::vector<std::u32string> Here(N), Inserted(N + 1);
+        size_t i = N, j = M;
+        while (i > 0 || j > 0) {
+            if (i > 0 && j > 0 &&
+                Cell(i, j) == Cell(i - 1, j - 1) + (P[i - 1] == C[j - 1] ? 0u : 1u)) {
+                Here[--i] = C[--j];
+            } else if (i > 0 && Cell(i, j) == Cell(i - 1, j) + 1) {
+                --i; // the candidate has nothing here
+            } else {
+                Inserted[i] += C[--j]; // backwards; turned round below
+            }
+        }
+        for (std::u32string& Run : Inserted) {
+            std::reverse(Run.begin(), Run.end());
+        }
+        for (size_t k = 0; k < N; ++k) {
+            At[k][Here[k]] += Candidate->Confidence;
+        }
+        for (size_t k = 0; k <= N; ++k) {
+            Before[k][Inserted[k]] += Candidate->Confidence;
+        }
+    }
+
+    const auto Winner = [](const TBallot& ABallot, const std::u32string& APivots) {
+        const std::u32string* Best = &APivots;
+        float BestVotes = ABallot.count(APivots) ? ABallot.at(APivots) : 0;
+        for (const auto& [Option, Votes] : ABallot) {
+            if (Votes > BestVotes) {
+                Best = &Option;
+                BestVotes = Votes;
+            }
+        }
+        return *Best;
+    };
+    std::u32string Out;
+    std::vector<size_t> PivotColumn; // for each character of Out: its pivot character, or N
+    for (size_t k = 0; k <= N; ++k) {
+        const std::u32string Inserted = Winner(Before[k], {});
+        Out += Inserted;
+        PivotColumn.insert(PivotColumn.end(), Inserted.size(), N);
+        if (k < N) {
+            const std::u32string Here = Winner(At[k], std::u32string(1, P[k]));
+            Out += Here;
+            PivotColumn.insert(PivotColumn.end(), Here.size(), k);
+        }
+    }
+    PreferDigitsInNumbers(Out, PivotColumn, At);
+    return Utf8(Out);
+}
+} // namespace
+
+std::string MergeReadings(const std::vector<TPageReading>& AReadings) {
+    if (AReadings.empty()) {
+        return {};
+    }
+    const auto Surest = std::max_element(
+        AReadings.begin(), AReadings.end(),
+        [](const TPageReading& A, const TPageReading& B) { return A.Confidence < B.Confidence; });
+    std::string Text;
+    for (const TLineReading& Line : Surest->Lines) {
+        // The same line in each other reading: the one that covers the most of the same place.
+        std::vector<const TLineReading*> Candidates{&Line};
+        for (const TPageReading& Other : AReadings) {
+            if (&Other == &*Surest) {
+                continue;
+            }
+            const TLineReading* Match = nullptr;
+            double MatchOverlap = kSameLineOverlap;
+            for (const TLineReading& Candidate : Other.Lines) {
+                if (const double O = Overlap(Line, Candidate); O >= MatchOverlap) {
+                    Match = &Candidate;
+                    MatchOverlap = O;
+                }
+            }
+            if (Match != nullptr) {
+                Candidates.push_back(Match);
+            }
+        }
+        Text += Vote(Candidates);
+        Text += '\n';
+    }
+    return Text;
+}
