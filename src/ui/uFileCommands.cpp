@@ -95,8 +95,9 @@ void TFileCommands::btnOpenFolderClick() {
     const QString folder = SavedFiles::AbsoluteFolder(FContext.Folder());
     if (folder.isEmpty())
         return;
-    QDir().mkpath(folder);
-    Desktop::Open(folder);
+    if (!QDir().mkpath(folder) || !Desktop::Open(folder))
+        SetStatus(QStringLiteral("保存フォルダを開けませんでした: ") + folder, StatusLine::Maroon,
+                  folder);
 }
 
 bool TFileCommands::EnsureSignedIn(QString& AError) {
@@ -152,9 +153,12 @@ void TFileCommands::btnHistoryClick() {
 
 bool TFileCommands::OpenFile(const QString& APath, bool AMarkSaved) {
     if (PastFile::IsPdf(APath)) {
-        Desktop::Open(APath);
-        SetStatus(QStringLiteral("PDFを既定のアプリで開きました: ") + APath, StatusLine::Green,
-                  APath);
+        if (Desktop::Open(APath))
+            SetStatus(QStringLiteral("PDFを既定のアプリで開きました: ") + APath, StatusLine::Green,
+                      APath);
+        else
+            SetStatus(QStringLiteral("PDFを開けるアプリが見つかりませんでした: ") + APath,
+                      StatusLine::Maroon, APath);
         return false;
     }
     TReceivedImage item;

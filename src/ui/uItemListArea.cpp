@@ -117,19 +117,23 @@ void TItemListArea::AddReceivedText(const QString& AName, const QByteArray& AByt
 void TItemListArea::AddTextItem(const QString& AName, const QString& AText) {
     const ItemSaver::TSaved saved = FItems.AddText(FSaveTarget().Folder, AName, AText);
     const TBoundedText copied = BoundedForDisplay(FItems.At(0).Text);
-    CopyToClipboard(copied.Text);
+    // Another program may take the clipboard at once; only what stuck is reported.
+    const bool onClipboard = CopyToClipboard(copied.Text);
     ShowNewEntry();
+    const QString copyText = !onClipboard ? QStringLiteral("クリップボードへのコピーに失敗しました")
+                             : copied.Cut
+                                 ? QStringLiteral("長いため先頭部分のみクリップボードにコピー済")
+                                 : QStringLiteral("クリップボードにコピー済");
     if (!saved.Path.isEmpty()) {
-        Q_EMIT StatusChanged(
-            (copied.Cut ? QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")
-                        : QStringLiteral("クリップボードにコピー済 ／ 保存先: ")) +
-                saved.Path,
-            StatusLine::Green, saved.Path);
+        Q_EMIT StatusChanged(copyText + QStringLiteral(" ／ 保存先: ") + saved.Path,
+                             onClipboard ? StatusLine::Green : StatusLine::Maroon, saved.Path);
     } else {
-        Q_EMIT StatusChanged(
-            QStringLiteral("クリップボードにコピー済 ／ ファイル保存に失敗しました: ") +
-                saved.Error,
-            StatusLine::Maroon, saved.Error);
+        Q_EMIT StatusChanged(copyText + QStringLiteral(" ／ ファイル保存に失敗しました: ") +
+                                 saved.Error,
+                             StatusLine::Maroon, saved.Error);
     }
-    Q_EMIT Announce(QStringLiteral("テキストを取得（クリップボードにコピーしました）"), AName);
+    Q_EMIT Announce(
+        onClipboard ? QStringLiteral("テキストを取得（クリップボードにコピーしました）")
+                    : QStringLiteral("テキストを取得（クリップボードへのコピーに失敗しました）"),
+        AName);
 }

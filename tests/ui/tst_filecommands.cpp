@@ -73,6 +73,7 @@ class TestFileCommands : public QObject {
     TLocalService FService;
     QStringList FMessages;
     QStringList FOpened;                        // what the desktop was asked to open
+    bool FDesktopOpens = true;                  // whether the desktop finds an application
     std::function<int(QDialog&)> FDialogAnswer; // how the next dialog is answered
     QList<QDialog*> FDialogs;                   // dialogs that ran (valid during the run only)
     int FDialogRuns = 0;
@@ -94,7 +95,7 @@ private Q_SLOTS:
         Messages::SetHandler([this](QWidget*, const QString& AText) { FMessages << AText; });
         Desktop::SetOpener([this](const QString& APath) {
             FOpened << APath;
-            return true;
+            return FDesktopOpens;
         });
         Dialogs::SetRunner([this](QDialog& ADialog) {
             ++FDialogRuns;
@@ -107,6 +108,7 @@ private Q_SLOTS:
         FEnv = std::make_unique<TTestEnv>();
         FMessages.clear();
         FOpened.clear();
+        FDesktopOpens = true;
         FDialogAnswer = nullptr;
         FDialogRuns = 0;
         FService.Reset();
@@ -291,6 +293,11 @@ private Q_SLOTS:
         form->Connection()->edtFolder->setText(QStringLiteral(" "));
         form->pnlTool->btnOpenFolder->click();
         QCOMPARE(FOpened.size(), 1);
+        FDesktopOpens = false;
+        form->Connection()->edtFolder->setText(nested);
+        form->pnlTool->btnOpenFolder->click();
+        QCOMPARE(form->Connection()->lblStatus->text(),
+                 QStringLiteral("保存フォルダを開けませんでした: ") + nested);
     }
 
     void saveFolderPath() {
@@ -418,6 +425,14 @@ private Q_SLOTS:
         QVERIFY(form->Items().isEmpty());
         QCOMPARE(form->Connection()->lblStatus->text(),
                  QStringLiteral("PDFを既定のアプリで開きました: ") + pdf);
+        QCOMPARE(StatusColor(*form), QColor(0, 128, 0));
+        // No application took it: that is said, in the failure colour.
+        FDesktopOpens = false;
+        form->FileCommands()->OpenPastFile(pdf);
+        QCOMPARE(form->Connection()->lblStatus->text(),
+                 QStringLiteral("PDFを開けるアプリが見つかりませんでした: ") + pdf);
+        QCOMPARE(StatusColor(*form), QColor(128, 0, 0));
+        FDesktopOpens = true;
 
         const QString gone = Path(QStringLiteral("gone.jpg"));
         form->FileCommands()->OpenPastFile(gone);

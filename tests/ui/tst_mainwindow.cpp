@@ -500,8 +500,10 @@ private Q_SLOTS:
         QTest::newRow("3 upside down") << 3 << QSize(64, 48) << "bottom-right";
         QTest::newRow("6 turned clockwise") << 6 << QSize(48, 64) << "top-right";
         QTest::newRow("8 turned counter-clockwise") << 8 << QSize(48, 64) << "bottom-left";
-        QTest::newRow("2 as stored") << 2 << QSize(64, 48) << "top-left";
-        QTest::newRow("5 as stored") << 5 << QSize(64, 48) << "top-left";
+        QTest::newRow("2 mirrored left to right") << 2 << QSize(64, 48) << "top-right";
+        QTest::newRow("4 mirrored top to bottom") << 4 << QSize(64, 48) << "bottom-left";
+        QTest::newRow("5 across the main diagonal") << 5 << QSize(48, 64) << "top-left";
+        QTest::newRow("7 across the other diagonal") << 7 << QSize(48, 64) << "bottom-right";
         QTest::newRow("9 as stored") << 9 << QSize(64, 48) << "top-left";
     }
     void orientationShown() {
@@ -769,6 +771,32 @@ private Q_SLOTS:
             QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")));
         form.AddTextItem(QStringLiteral("small.txt"), QStringLiteral("a\nb"));
         QCOMPARE(form.pnlPreview->memoText->toPlainText(), QStringLiteral("a\nb"));
+    }
+
+    // Another program takes the clipboard the moment the text lands on it: the text is
+    // saved, and the window says the copy failed instead of claiming it.
+    void textWhoseCopyDidNotStick() {
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.Connection()->edtFolder->setText(folder);
+        QSignalSpy announced(form.Notifier(), &TNotifier::Announced);
+        QClipboard* clipboard = QApplication::clipboard();
+        clipboard->clear();
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(clipboard, &QClipboard::dataChanged, this, [clipboard, connection] {
+            QObject::disconnect(*connection);
+            clipboard->setText(QStringLiteral("someone else's text"));
+        });
+        form.AddTextItem(QStringLiteral("memo.txt"), QStringLiteral("AST 24"));
+        QObject::disconnect(*connection);
+        const QString path = folder + QStringLiteral("/memo.txt");
+        QCOMPARE(form.Connection()->lblStatus->text(),
+                 QStringLiteral("クリップボードへのコピーに失敗しました ／ 保存先: ") + path);
+        QCOMPARE(StatusColor(form), QColor(128, 0, 0));
+        QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF"
+                                           "AST 24"));
+        QCOMPARE(announced.last()[0].toString(),
+                 QStringLiteral("テキストを取得（クリップボードへのコピーに失敗しました）"));
     }
 
     // A relative save folder means one under the home folder, wherever the program was
