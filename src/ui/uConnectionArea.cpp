@@ -181,6 +181,8 @@ void TConnectionArea::SaveSettings() {
         Messages::Show(FWindow,
                        QStringLiteral("設定を保存できませんでした:\r\n") + ErrorMessage(e));
     }
+    // The box means what the next sign-in does, whether or not receiving starts first.
+    UpdateRunAtStartup(FSettings.RunAtStartup);
 }
 
 void TConnectionArea::UpdateRunAtStartup(bool AEnable) {
@@ -212,7 +214,6 @@ void TConnectionArea::StartReceiving() {
         return;
     }
     SaveSettings();
-    UpdateRunAtStartup(FSettings.RunAtStartup);
     FSession->Start({FSettings.ServerUrl, FSettings.Email, FSettings.Password});
     Q_EMIT RunningChanged();
 }

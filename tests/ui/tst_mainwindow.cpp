@@ -450,21 +450,27 @@ private Q_SLOTS:
         QVERIFY(!form.IsReceiving());
         QCOMPARE(DefaultSettings().SaveFolder, QStringLiteral("/somewhere/else"));
         QVERIFY(!DefaultSettings().RunAtStartup);
-        QVERIFY(QFile::exists(entry)); // only the next start of receiving removes it
-        const QByteArray content = ReadAll(entry);
-        QVERIFY(content.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() +
-                                 "\"\n"));
+        QVERIFY(!QFile::exists(entry)); // unticked and closed: no start at the next sign-in
 
+        // Ticked and closed without receiving: the next sign-in starts the program.
         TFormMain again;
         QVERIFY(!again.Connection()->chkRunAtStartup->isChecked());
-        again.Connection()->edtUrl->setText(FService.BaseUrl());
-        again.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
-        again.Connection()->edtPassword->setText(QStringLiteral("secret"));
-        again.Connection()->btnConnect->click();
+        again.Connection()->chkRunAtStartup->setChecked(true);
+        QVERIFY(again.close());
+        QVERIFY(ReadAll(entry).contains(
+            "\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+
+        TFormMain third;
+        QVERIFY(third.Connection()->chkRunAtStartup->isChecked());
+        third.Connection()->chkRunAtStartup->setChecked(false);
+        third.Connection()->edtUrl->setText(FService.BaseUrl());
+        third.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+        third.Connection()->edtPassword->setText(QStringLiteral("secret"));
+        third.Connection()->btnConnect->click();
         QVERIFY(!QFile::exists(entry));
-        again.Connection()->btnStop->click();
-        QCOMPARE(StatusColor(again),
-                 again.palette().color(QPalette::Disabled, QPalette::WindowText));
+        third.Connection()->btnStop->click();
+        QCOMPARE(StatusColor(third),
+                 third.palette().color(QPalette::Disabled, QPalette::WindowText));
     }
 
     void workerStatusColours() {
