@@ -457,8 +457,8 @@ private Q_SLOTS:
         QVERIFY(!again.Connection()->chkRunAtStartup->isChecked());
         again.Connection()->chkRunAtStartup->setChecked(true);
         QVERIFY(again.close());
-        QVERIFY(ReadAll(entry).contains(
-            "\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+        QVERIFY(ReadAll(entry).contains("\nExec=\"" +
+                                        QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
 
         TFormMain third;
         QVERIFY(third.Connection()->chkRunAtStartup->isChecked());

@@ -48,6 +48,14 @@ private Q_SLOTS:
         QCOMPARE(service.Bodies[0], QStringLiteral("IMG_0001.jpg"));
         QCOMPARE(service.Timeouts[0], 10000);
         QCOMPARE(announced.size(), 1);
+
+        // A received name is the sender's: it reaches the service as text, not markup.
+        notifier.Announce(QStringLiteral("画像を受信しました"),
+                          QStringLiteral("<b>a</b> & <img src=x>.jpg"));
+        QTRY_COMPARE(service.Bodies.size(), 2);
+        QCOMPARE(service.Bodies[1],
+                 QStringLiteral("&lt;b&gt;a&lt;/b&gt; &amp; &lt;img src=x&gt;.jpg"));
+        QCOMPARE(announced[1][1].toString(), QStringLiteral("<b>a</b> & <img src=x>.jpg"));
     }
 
     void noServiceIsNoProblem() {
