@@ -14,6 +14,8 @@
 namespace {
 
 std::atomic<qint64> GMaxBodyBytes{THttpClient::DefaultMaxBodyBytes};
+std::atomic<int> GAnswerGraceMs{THttpClient::DefaultAnswerGraceMs};
+std::atomic<qint64> GMinAnswerBytesPerSecond{THttpClient::DefaultMinAnswerBytesPerSecond};
 
 void InitCurlOnce() {
     static std::once_flag once;
@@ -45,6 +47,10 @@ struct TTransfer {
     const std::atomic<bool>* CancelBeforeAnswer = nullptr;
     bool AnswerStarted = false;
     bool Cancelled = false;
+    // The answer's own pace, from its first header line.
+    QElapsedTimer SinceAnswer;
+    curl_off_t DownAtAnswer = -1;
+    bool AnswerTooSlow = false;
 };
 
 // Appends to a buffer that the caller keeps within ACap: grown by hand, since Qt's own
@@ -72,6 +78,8 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
     auto* t = static_cast<TTransfer*>(AUser);
     const size_t n = ASize * ACount;
     const QByteArray line(AData, qsizetype(n));
+    if (!t->AnswerStarted)
+        t->SinceAnswer.start();
     t->AnswerStarted = true;
     if (line.startsWith("HTTP/")) {
         // A new response (after a redirect or an interim 1xx): forget earlier headers.
@@ -106,6 +114,16 @@ int OnProgress(void* AUser, curl_off_t, curl_off_t ADown, curl_off_t, curl_off_t
             t->DeadlineMs + (qint64(ADown) + qint64(AUp)) * 1000 / THttpClient::MinBytesPerSecond;
         if (t->SinceStart.elapsed() > allowedMs) {
             t->PastDeadline = true;
+            return 1;
+        }
+    }
+    if (t->AnswerStarted) {
+        if (t->DownAtAnswer < 0)
+            t->DownAtAnswer = ADown;
+        const qint64 allowedMs = GAnswerGraceMs + qint64(ADown - t->DownAtAnswer) * 1000 /
+                                                      std::max<qint64>(1, GMinAnswerBytesPerSecond);
+        if (t->SinceAnswer.elapsed() > allowedMs) {
+            t->AnswerTooSlow = true;
             return 1;
         }
     }
@@ -213,6 +231,11 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs, qint6
             Described(QStringLiteral("時間切れ"),
                       QStringLiteral("Operation too slow: not finished within %1 ms")
                           .arg(transfer.SinceStart.elapsed())));
+    if (transfer.AnswerTooSlow)
+        throw TTransportError(Described(QStringLiteral("時間切れ"),
+                                        QStringLiteral("Answer too slow: %1 bytes in %2 ms")
+                                            .arg(qint64(transfer.LastDown))
+                                            .arg(transfer.SinceAnswer.elapsed())));
     if (transfer.TimedOut)
         throw TTransportError(
             Described(QStringLiteral("時間切れ"),
@@ -275,6 +298,11 @@ bool THttpResponse::HasHeader(const QByteArray& AName) const {
 
 THttpClient::THttpClient(int AResponseTimeoutMs) : FResponseTimeoutMs(AResponseTimeoutMs) {
     InitCurlOnce();
+}
+
+void THttpClient::SetAnswerPace(int AGraceMs, qint64 AMinBytesPerSecond) {
+    GAnswerGraceMs = AGraceMs;
+    GMinAnswerBytesPerSecond = AMinBytesPerSecond;
 }
 
 void THttpClient::SetMaxBodyBytes(qint64 ABytes) {

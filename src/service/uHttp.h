@@ -46,6 +46,14 @@ public:
     void SetDeadline(qint64 ABaseMs) { FDeadlineMs = ABaseMs; }
     static constexpr qint64 MinBytesPerSecond = 16 * 1024;
 
+    // Once an answer has begun, its body must keep this pace after a short grace: a poll
+    // answer that trickles a byte now and then would otherwise hold receiving for minutes.
+    // The service keeps an item whose answer was not written whole, so nothing is lost.
+    static constexpr int DefaultAnswerGraceMs = 10000;
+    static constexpr qint64 DefaultMinAnswerBytesPerSecond = 4096;
+    // Tests shorten the grace and raise the pace.
+    static void SetAnswerPace(int AGraceMs, qint64 AMinBytesPerSecond);
+
     static constexpr int ConnectTimeoutMs = 10000;
     // Any body larger than this, before or after inflation, is a transport error.
     static constexpr qint64 DefaultMaxBodyBytes = qint64(256) * 1024 * 1024;

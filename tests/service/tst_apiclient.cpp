@@ -338,6 +338,38 @@ private Q_SLOTS:
         }
     }
 
+    // An answer that has begun must keep a pace after its grace, whatever the call's own
+    // deadline: a poll answer trickling a byte now and then no longer holds receiving.
+    void answerPace_data() {
+        QTest::addColumn<int>("trickleMs");
+        QTest::addColumn<bool>("completes");
+        QTest::newRow("a byte every 100 ms") << 100 << false;
+        QTest::newRow("the whole body at once") << 0 << true;
+    }
+    void answerPace() {
+        QFETCH(int, trickleMs);
+        QFETCH(bool, completes);
+        THttpClient::SetAnswerPace(300, 1024);
+        TLocalService::TScript s;
+        s.Path = QStringLiteral("/slow");
+        s.Body = QByteArray(40, 'x');
+        s.TrickleMs = trickleMs;
+        FService.Script(s);
+        THttpClient http(2000); // idle time-out far above the pause between two bytes
+        try {
+            const THttpResponse r =
+                http.Send("GET", FService.BaseUrl() + QStringLiteral("/slow"), {});
+            QVERIFY(completes);
+            QCOMPARE(r.Body, s.Body);
+        } catch (const TTransportError& e) {
+            QVERIFY2(!completes, qPrintable(e.Message()));
+            QVERIFY2(e.Message().startsWith(QStringLiteral("時間切れ（Answer too slow")),
+                     qPrintable(e.Message()));
+        }
+        THttpClient::SetAnswerPace(THttpClient::DefaultAnswerGraceMs,
+                                   THttpClient::DefaultMinAnswerBytesPerSecond);
+    }
+
     void bodySizeCap_data() {
         QTest::addColumn<bool>("inflated");
         QTest::newRow("raw body over the cap") << false;
