@@ -126,6 +126,8 @@ private Q_SLOTS:
     void init() {
         FService.Reset();
         THttpClient::SetMaxBodyBytes(THttpClient::DefaultMaxBodyBytes);
+        THttpClient::SetAnswerPace(THttpClient::DefaultAnswerGraceMs,
+                                   THttpClient::DefaultMinAnswerBytesPerSecond);
     }
 
     // ---- sign-in
@@ -366,8 +368,6 @@ private Q_SLOTS:
             QVERIFY2(e.Message().startsWith(QStringLiteral("時間切れ（Answer too slow")),
                      qPrintable(e.Message()));
         }
-        THttpClient::SetAnswerPace(THttpClient::DefaultAnswerGraceMs,
-                                   THttpClient::DefaultMinAnswerBytesPerSecond);
     }
 
     void bodySizeCap_data() {
