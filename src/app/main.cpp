@@ -22,10 +22,12 @@ int main(int argc, char* argv[]) {
         QObject::connect(&instance, &TSingleInstance::ShowMeRequested, &window, &TFormMain::ShowMe);
         window.show();
         rc = app.exec();
+        // The window has closed: a start from now on must not wait for this one to end.
+        instance.Release();
     }
     // A worker still in a long poll is told to stop; give it a moment to say goodbye to
     // the service, then end regardless.
-    if (!TPollThread::ShutdownAll(3000))
+    if (!TPollThread::ShutdownAll(1000))
         std::_Exit(rc);
     return rc;
 }

@@ -16,6 +16,9 @@ public:
     TRole Claim();
     // First instance, once the application object exists: listen for later starts.
     void Listen();
+    // At the end, before anything that may take time: a new start from now on runs as
+    // the first instance instead of asking this ending one to come forward.
+    void Release();
 
 Q_SIGNALS:
     void ShowMeRequested();

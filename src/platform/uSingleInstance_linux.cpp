@@ -94,6 +94,10 @@ TSingleInstance::TRole TSingleInstance::Claim() {
     return TRole::Second;
 }
 
+void TSingleInstance::Release() {
+    FImpl = std::make_unique<TImpl>(); // closes the socket and the lock, removes the socket
+}
+
 void TSingleInstance::Listen() {
     if (FImpl->LockFd < 0 || FImpl->ListenFd >= 0)
         return;

@@ -35,6 +35,12 @@ void TSingleInstance::Listen() {
     QCoreApplication::instance()->installNativeEventFilter(FImpl.get());
 }
 
+void TSingleInstance::Release() {
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(FImpl.get());
+    WinSingleInstance::Release();
+}
+
 void BringWindowToFront(quintptr ANativeWindow) {
     // Windows lets a program take the foreground only through these calls.
     WinSingleInstance::BringToFront(reinterpret_cast<void*>(ANativeWindow));

@@ -271,7 +271,7 @@ void TFormMain::closeEvent(QCloseEvent* AEvent) {
 
 void TFormMain::FormCloseQuery() {
     FConnection->SaveSettings();
-    FConnection->StopReceiving();
+    FConnection->StopForClose();
 }
 
 void TFormMain::ShowMe() {

@@ -224,6 +224,12 @@ void TConnectionArea::StopReceiving() {
     ShowStopped();
 }
 
+void TConnectionArea::StopForClose() {
+    StopReceiving();
+    if (chkAutoSave->isChecked())
+        FSession->WaitForStopped(2000);
+}
+
 void TConnectionArea::ShowStopped() {
     ShowStatus(QStringLiteral("停止中"),
                FWindow->palette().color(QPalette::Disabled, QPalette::WindowText));

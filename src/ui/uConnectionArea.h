@@ -32,6 +32,10 @@ public:
 
     void StartReceiving();
     void StopReceiving();
+    // At close: stops, and when received items are saved, waits at most 2 s for an item
+    // the worker has already taken, so that it is saved rather than lost. Without saving
+    // the poll is left at once and the service keeps what it has not handed over.
+    void StopForClose();
     bool IsReceiving() const;
     void SetPollTimings(const TPollTimings& ATimings);
 

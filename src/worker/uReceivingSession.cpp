@@ -1,5 +1,7 @@
 #include "worker/uReceivingSession.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <algorithm>
 
 TReceivingSession::TReceivingSession(QObject* AParent) : QObject(AParent) {}
@@ -19,6 +21,15 @@ void TReceivingSession::Start(const TAccount& AAccount) {
         return;
     FPending = AAccount;
     StartWhenClear();
+}
+
+bool TReceivingSession::WaitForStopped(int AMs) {
+    const QDeadlineTimer deadline(AMs);
+    while (StillPolling() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // The item of a poll that ended comes in a queued call posted before the end.
+    QCoreApplication::processEvents();
+    return !StillPolling();
 }
 
 bool TReceivingSession::StillPolling() const {

@@ -28,6 +28,9 @@ public:
     // Ends receiving at once. An item the worker took just before still arrives (as
     // ImageReceived or TextReceived); no status does.
     void Stop();
+    // After Stop, for an owner about to go: lets the stopping workers' last polls end,
+    // delivering what they took, for at most AMs. False when one still polls then.
+    bool WaitForStopped(int AMs);
 
 Q_SIGNALS:
     void ImageReceived(const QString& AFilename, const QString& AContentType,

@@ -80,6 +80,24 @@ private Q_SLOTS:
         QVERIFY(WaitFor([&] { return spy.count() >= 2; }));
     }
 
+    // An instance that is ending lets go first: a start in that moment runs as the first
+    // one instead of asking the ending one to come forward and exiting.
+    void releasedInstanceLetsTheNextStartRun() {
+        TSingleInstance ending;
+        QCOMPARE(ending.Claim(), TSingleInstance::TRole::First);
+        ending.Listen();
+        ending.Release();
+        QVERIFY(!QFile::exists(SocketPath()));
+        auto next = StartPictoport(Env());
+        QVERIFY(next->waitForStarted());
+        QVERIFY(WaitFor([&] { return QFile::exists(SocketPath()); }));
+        QCOMPARE(next->state(), QProcess::Running);
+        TSingleInstance after;
+        QCOMPARE(after.Claim(), TSingleInstance::TRole::Second);
+        next->kill();
+        next->waitForFinished();
+    }
+
     void realFirstInstanceKeepsRunning() {
         auto first = StartPictoport(Env());
         QVERIFY(first->waitForStarted());

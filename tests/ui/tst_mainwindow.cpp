@@ -473,6 +473,40 @@ private Q_SLOTS:
                  third.palette().color(QPalette::Disabled, QPalette::WindowText));
     }
 
+    // The worker has taken an item when the window closes: with saving on, the close
+    // waits for it (a moment at most) and saves it instead of dropping it.
+    void closingKeepsAnItemInFlight() {
+        const QString folder = FEnv->Root() + QStringLiteral("/inflight");
+        const QString poll = QStringLiteral("/api/image-transfer/native/poll");
+        // The first poll's answer is on its way when the window closes.
+        TLocalService::TScript s;
+        s.Path = poll;
+        s.Headers = {{"Content-Type", "image/jpeg"}, {"X-Image-Filename", "late.jpg"}};
+        s.Body = "\xFF\xD8\xFF late photo";
+        s.DelayMs = 800;
+        FService.Script(s);
+        {
+            TFormMain form;
+            form.Connection()->edtUrl->setText(FService.BaseUrl());
+            form.Connection()->edtEmail->setText(QStringLiteral("demo@example.com"));
+            form.Connection()->edtPassword->setText(QStringLiteral("secret"));
+            form.Connection()->edtFolder->setText(folder);
+            form.Connection()->chkAutoSave->setChecked(true);
+            form.Connection()->btnConnect->click();
+            const auto polled = [&] {
+                const QList<TLocalService::TRecorded> requests = FService.Requests();
+                return std::any_of(requests.cbegin(), requests.cend(),
+                                   [&](const auto& r) { return r.Path == poll.toUtf8(); });
+            };
+            QTRY_VERIFY(polled());
+            form.show();
+            QVERIFY(form.close());
+            QVERIFY(!form.IsReceiving());
+        }
+        QCOMPARE(ReadAll(folder + QStringLiteral("/late.jpg")),
+                 QByteArray("\xFF\xD8\xFF late photo"));
+    }
+
     void workerStatusColours() {
         TFormMain form;
         form.Connection()->edtUrl->setText(FService.BaseUrl());
