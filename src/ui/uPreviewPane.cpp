@@ -6,6 +6,7 @@
 #include "imaging/uRotate.h"
 #include "items/uTextBound.h"
 #include "recognition/uSelection.h"
+#include "ui/uMessages.h"
 #include "ui/uPreviewWidget.h"
 #include "ui/uSelectionOverlay.h"
 
@@ -63,15 +64,23 @@ bool TPreviewPane::ShowImage(const QByteArray& AData) {
         Q_EMIT Changed();
         return false;
     }
-    FCurBmp = std::move(upright);
-    DisplayBitmap();
+    SetBitmap(std::move(*upright));
     return true;
+}
+
+void TPreviewPane::SetBitmap(TBitmap24&& ABitmap) {
+    // The picture control draws straight from the bitmap's pixels: it lets go of the old
+    // ones before they are freed.
+    imgPreview->Clear();
+    FCurBmp = std::move(ABitmap);
+    DisplayBitmap();
 }
 
 void TPreviewPane::DisplayBitmap() {
     FCurImgW = FCurBmp->Width();
     FCurImgH = FCurBmp->Height();
-    imgPreview->SetPicture(BitmapToImage(*FCurBmp).copy());
+    // No second copy of a 12-megapixel photo: the control shares the bitmap's pixels.
+    imgPreview->SetPicture(BitmapToImage(*FCurBmp));
     pbSelect->ClearSelection();
     memoText->hide();
     imgPreview->show();
@@ -81,17 +90,23 @@ void TPreviewPane::DisplayBitmap() {
 }
 
 void TPreviewPane::RotateLeft() {
-    if (!FCurBmp)
-        return;
-    FCurBmp = RotateBitmap90(*FCurBmp, false);
-    DisplayBitmap();
+    Rotate(false);
 }
 
 void TPreviewPane::RotateRight() {
+    Rotate(true);
+}
+
+void TPreviewPane::Rotate(bool AClockwise) {
     if (!FCurBmp)
         return;
-    FCurBmp = RotateBitmap90(*FCurBmp, true);
-    DisplayBitmap();
+    try {
+        SetBitmap(RotateBitmap90(*FCurBmp, AClockwise));
+    } catch (const std::bad_alloc&) {
+        // The turn needs a second picture's memory for a moment; without it the picture
+        // stays as it is.
+        Messages::Show(window(), QStringLiteral("画像を回転するためのメモリが足りません。"));
+    }
 }
 
 bool TPreviewPane::ImageShown() const {

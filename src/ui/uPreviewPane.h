@@ -22,6 +22,8 @@ public:
     // Decodes and shows an image upright by its orientation tag. False when it cannot be
     // decoded: the picture area stays empty and there is no selection.
     bool ShowImage(const QByteArray& AData);
+    // A quarter turn of the shown picture; a message, and the picture as it was, when
+    // there is not enough memory for it.
     void RotateLeft();
     void RotateRight();
 
@@ -54,6 +56,8 @@ protected:
     void resizeEvent(QResizeEvent* AEvent) override;
 
 private:
+    void SetBitmap(TBitmap24&& ABitmap);
+    void Rotate(bool AClockwise);
     void DisplayBitmap();
     void ClearPicture();
 

@@ -9,7 +9,9 @@ class TPreviewWidget : public QWidget {
 public:
     explicit TPreviewWidget(QWidget* AParent = nullptr);
 
-    void SetPicture(QImage APicture); // the widget keeps its own copy
+    // The widget draws APicture as it is; one that wraps outside pixels (a bitmap's)
+    // must be replaced or cleared before those are freed.
+    void SetPicture(QImage APicture);
     void Clear();
     const QImage& Picture() const { return FPicture; }
     bool HasPicture() const { return !FPicture.isNull(); }
