@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 namespace PastFile {
 namespace {
@@ -19,6 +20,29 @@ QString Extension(const QString& APath) {
 
 bool IsPdf(const QString& APath) {
     return Extension(APath) == QLatin1String(".pdf");
+}
+
+QString DecodeText(const QByteArray& ABytes) {
+    const auto strict = [](const char* ACharset, QByteArrayView ABody, QString& AText) {
+        QStringDecoder decoder(ACharset, QStringDecoder::Flag::Stateless);
+        if (!decoder.isValid())
+            return false;
+        AText = decoder.decode(ABody);
+        return !decoder.hasError();
+    };
+    QString text;
+    if (ABytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(QByteArrayView(ABytes).sliced(3));
+    if (ABytes.startsWith("\xFF\xFE") && strict("UTF-16LE", QByteArrayView(ABytes).sliced(2), text))
+        return text;
+    if (ABytes.startsWith("\xFE\xFF") && strict("UTF-16BE", QByteArrayView(ABytes).sliced(2), text))
+        return text;
+    if (strict("UTF-8", ABytes, text))
+        return text;
+    // Japanese Windows programs write Shift_JIS (code page 932) without a mark.
+    if (strict("Shift_JIS", ABytes, text))
+        return text;
+    return QString::fromUtf8(ABytes);
 }
 
 bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
@@ -49,9 +73,8 @@ bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
     }
     if (AItem.IsText) {
         AItem.ContentType = QStringLiteral("text/plain");
-        if (bytes.startsWith("\xEF\xBB\xBF"))
-            bytes.remove(0, 3);
-        AItem.Text = SavedFiles::NormaliseLineBreaks(QString::fromUtf8(bytes));
+        AItem.Text = SavedFiles::NormaliseLineBreaks(DecodeText(bytes));
+        AItem.Data = std::move(bytes); // its own bytes, for Save as
     } else {
         AItem.ContentType = QStringLiteral("image/jpeg"); // the decoder goes by content
         AItem.Data = std::move(bytes);

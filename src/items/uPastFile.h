@@ -13,8 +13,13 @@ constexpr qint64 MaxBytes = qint64(256) * 1024 * 1024;
 // ".pdf" in any case: opened in its default application, never listed.
 bool IsPdf(const QString& APath);
 
-// An entry for the file at APath: a text for ".txt" (UTF-8, a leading byte-order mark
-// skipped, line breaks as CR LF), else the bytes as an image. Filename is the name part,
+// A text file's bytes as text: by its byte-order mark (UTF-8, UTF-16), else UTF-8 when
+// they are valid UTF-8, else Shift_JIS when they are valid Shift_JIS, else UTF-8 with
+// replacement characters.
+QString DecodeText(const QByteArray& ABytes);
+
+// An entry for the file at APath: for ".txt" a text (DecodeText, line breaks as CR LF)
+// that keeps the file's own bytes in Data, else the bytes as an image. Filename is the name part,
 // ReceivedAt the file's last-write time, SavedPath APath. False with a message when the
 // file is missing, unreadable or too large.
 bool Read(const QString& APath, TReceivedImage& AItem, QString& AError);

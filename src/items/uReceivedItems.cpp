@@ -5,7 +5,14 @@
 #include "items/uPastFile.h"
 
 bool TReceivedItems::Bytes(int AIndex, QByteArray& ABytes, QString& AError) const {
-    return ItemBytes(FImages.at(AIndex), ABytes, AError);
+    const TReceivedImage& item = FImages.at(AIndex);
+    // A text made here is written as text files are saved; one that came with bytes of
+    // its own (read from a file, or not readable) keeps those.
+    if (item.IsText && !item.DataOnDisk && item.Data.isEmpty()) {
+        ABytes = SavedFiles::TextFileBytes(item.Text);
+        return true;
+    }
+    return ItemBytes(item, ABytes, AError);
 }
 
 QString TReceivedItems::AddImage(const TSaveTarget& ATarget, const QString& AFilename,
@@ -64,10 +71,21 @@ ItemSaver::TSaved TReceivedItems::AddUnreadableText(const QString& AFolder, cons
         "（文字コードを読み取れないテキストです。受信したままの内容でファイルに保存しました）");
     const ItemSaver::TSaved saved = ItemSaver::SaveTextBytes(AFolder, AName, ABytes);
     item.SavedPath = saved.Path;
+    // Its own bytes stay: on disk when saved, else here, for another try with Save as.
+    if (saved.Path.isEmpty())
+        item.Data = ABytes;
+    else
+        item.DataOnDisk = true;
     FImages.insert(0, std::move(item));
     return saved;
 }
 
 void TReceivedItems::AddOpened(const TReceivedImage& AItem) {
-    FImages.insert(0, AItem);
+    TReceivedImage item = AItem;
+    // A text from the save folder has its bytes there; held here they would double it.
+    if (item.IsText && !item.SavedPath.isEmpty() && !item.Data.isEmpty()) {
+        item.Data.clear();
+        item.DataOnDisk = true;
+    }
+    FImages.insert(0, std::move(item));
 }

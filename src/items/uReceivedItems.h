@@ -23,7 +23,9 @@ public:
     const TReceivedImage& At(int AIndex) const { return FImages.at(AIndex); }
     const QList<TReceivedImage>& All() const { return FImages; }
 
-    // The bytes of a picture entry as received, from memory or read back from its file.
+    // The bytes of an entry as Save as writes them: a picture's or a text's own bytes as
+    // received or read, from memory or from its file; a text made here as text files are
+    // saved (UTF-8 with its mark).
     bool Bytes(int AIndex, QByteArray& ABytes, QString& AError) const;
 
     // A received picture, saved when auto-saving is on. The failure to report, if any:
@@ -32,7 +34,8 @@ public:
                      const QString& AContentType, const QByteArray& AData);
     // A text (received or produced), line breaks made CR LF, always saved.
     ItemSaver::TSaved AddText(const QString& AFolder, const QString& AName, const QString& AText);
-    // A received text whose charset cannot be read: saved byte for byte, listed with a note.
+    // A received text whose charset cannot be read: saved byte for byte, listed with a
+    // note; its bytes stay with the entry whether or not the save worked.
     ItemSaver::TSaved AddUnreadableText(const QString& AFolder, const QString& AName,
                                         const QByteArray& ABytes);
     // An entry made from a file or the clipboard, as it is.

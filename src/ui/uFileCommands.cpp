@@ -67,9 +67,7 @@ void TFileCommands::btnSaveAsClick() {
     // The bytes as received, not the turned preview; a text as UTF-8 with its mark.
     QByteArray bytes;
     QString error;
-    if (item.IsText) {
-        bytes = SavedFiles::TextFileBytes(item.Text);
-    } else if (!items.Bytes(i, bytes, error)) {
+    if (!items.Bytes(i, bytes, error)) {
         Messages::Show(FContext.Window,
                        QStringLiteral("画像ファイルを読み込めませんでした:\r\n") + error);
         return;

@@ -1,6 +1,5 @@
 #include "ui/uItemListArea.h"
 
-#include "items/uTextBound.h"
 #include "platform/uMemory.h"
 #include "ui/uClipboard.h"
 #include "ui/uDialogLook.h"
@@ -116,14 +115,12 @@ void TItemListArea::AddReceivedText(const QString& AName, const QByteArray& AByt
 
 void TItemListArea::AddTextItem(const QString& AName, const QString& AText) {
     const ItemSaver::TSaved saved = FItems.AddText(FSaveTarget().Folder, AName, AText);
-    const TBoundedText copied = BoundedForDisplay(FItems.At(0).Text);
+    // The whole text, however long: the box shows a part, the clipboard gets the data.
     // Another program may take the clipboard at once; only what stuck is reported.
-    const bool onClipboard = CopyToClipboard(copied.Text);
+    const bool onClipboard = CopyToClipboard(FItems.At(0).Text);
     ShowNewEntry();
-    const QString copyText = !onClipboard ? QStringLiteral("クリップボードへのコピーに失敗しました")
-                             : copied.Cut
-                                 ? QStringLiteral("長いため先頭部分のみクリップボードにコピー済")
-                                 : QStringLiteral("クリップボードにコピー済");
+    const QString copyText = onClipboard ? QStringLiteral("クリップボードにコピー済")
+                                         : QStringLiteral("クリップボードへのコピーに失敗しました");
     if (!saved.Path.isEmpty()) {
         Q_EMIT StatusChanged(copyText + QStringLiteral(" ／ 保存先: ") + saved.Path,
                              onClipboard ? StatusLine::Green : StatusLine::Maroon, saved.Path);

@@ -44,6 +44,7 @@ void TPreviewPane::ClearPicture() {
 }
 
 void TPreviewPane::ShowText(const QString& AText) {
+    FWholeText = AText; // shared with the entry, not copied
     const TBoundedText shown = BoundedForDisplay(AText);
     memoText->setPlainText(
         shown.Cut ? shown.Text + QStringLiteral("\n\n（長いテキストのため、表示はここまでです。全文"
@@ -118,14 +119,14 @@ bool TPreviewPane::TextShown() const {
 }
 
 QString TPreviewPane::ShownText() const {
-    return memoText->toPlainText();
+    return memoText->isHidden() ? QString() : FWholeText;
 }
 
 QString TPreviewPane::TextToCopy() const {
     if (!TextShown())
         return QString();
     const QTextCursor cursor = memoText->textCursor();
-    return cursor.hasSelection() ? cursor.selection().toPlainText() : memoText->toPlainText();
+    return cursor.hasSelection() ? cursor.selection().toPlainText() : FWholeText;
 }
 
 bool TPreviewPane::SelectionToImageRect(TRect& ARect) const {

@@ -29,9 +29,10 @@ public:
 
     bool ImageShown() const; // the picture is visible and holds a bitmap
     bool TextShown() const;  // the text box is visible and holds more than blanks
+    // The whole text of the shown entry: the box shows at most a bounded part of it.
     QString ShownText() const;
-    // What 📋 copies: the selected part of the shown text, else all of it; empty when no
-    // text (or only blanks) is shown.
+    // What 📋 copies: the selected part of the shown text, else the whole text; empty when
+    // no text (or only blanks) is shown.
     QString TextToCopy() const;
 
     const TBitmap24* CurrentBitmap() const { return FCurBmp ? &*FCurBmp : nullptr; }
@@ -62,6 +63,7 @@ private:
     void ClearPicture();
 
     std::optional<TBitmap24> FCurBmp;
+    QString FWholeText;
     int FCurImgW = 0;
     int FCurImgH = 0;
 };

@@ -376,6 +376,10 @@ private Q_SLOTS:
             << "検査実施日\t2024-05-01\r\nAST\t24\r\n";
         QTest::newRow("a text in capitals, CR lines")
             << "MEMO.TXT" << QByteArray("a\rb") << true << "a\r\nb";
+        QTest::newRow("Shift_JIS without a mark")
+            << "sjis.txt" << QByteArray("\x8C\x9F\x8D\xB8\r\nAST") << true << "検査\r\nAST";
+        QTest::newRow("UTF-16 with its mark")
+            << "wide.txt" << QByteArray("\xFF\xFE\x1C\x69\xFB\x67", 6) << true << "検査";
         QTest::newRow("a PNG becomes an image entry") << "scan.png" << Png(30, 20) << false << "";
     }
     void openPastFile() {
@@ -414,6 +418,14 @@ private Q_SLOTS:
         // Nothing is written again.
         QCOMPARE(QDir(Folder() + QStringLiteral("/sub")).entryList(QDir::Files).size(), 1);
         QCOMPARE(FMessages, QStringList());
+        // Save as writes the file's own bytes, whatever they were decoded as.
+        const QString out = Path(QStringLiteral("copy.out"));
+        FDialogAnswer = [&](QDialog& ADialog) {
+            static_cast<QFileDialog&>(ADialog).selectFile(out);
+            return int(QDialog::Accepted);
+        };
+        form->pnlTool->btnSaveAs->click();
+        QCOMPARE(ReadAll(out), bytes);
     }
 
     void openPastPdfAndVanished() {

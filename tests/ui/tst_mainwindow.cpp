@@ -49,6 +49,11 @@
 
 namespace {
 
+bool WriteFileBytes(const QString& APath, const QByteArray& ABytes) {
+    QFile file(APath);
+    return file.open(QIODevice::WriteOnly) && file.write(ABytes) == ABytes.size();
+}
+
 QByteArray ReadAll(const QString& APath) {
     QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -838,10 +843,34 @@ private Q_SLOTS:
         QTRY_COMPARE(form.Items().size(), 2);
         QCOMPARE(ReadAll(folder + QStringLiteral("/broken.txt")), broken);
         QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/broken.txt"));
+        QVERIFY(form.Items()[0].DataOnDisk); // its bytes, read back for Save as
+        QByteArray bytes;
+        QString error;
+        QVERIFY(ItemBytes(form.Items()[0], bytes, error));
+        QCOMPARE(bytes, broken);
         QVERIFY(form.Connection()->lblStatus->text().startsWith(
             QStringLiteral("文字コードを読み取れないテキストを、受信したまま保存しました: ")));
         QCOMPARE(StatusColor(form), QColor(128, 0, 0));
         form.Connection()->btnStop->click();
+    }
+
+    // A text not readable in its charset keeps its own bytes: when it cannot be saved they
+    // stay with the entry, and Save as writes them rather than the note shown for it.
+    void unreadableTextKeepsItsBytes() {
+        TFormMain form;
+        const QString blocked = FEnv->Root() + QStringLiteral("/blocked");
+        QVERIFY(WriteFileBytes(blocked, "a file where the folder should be"));
+        form.Connection()->edtFolder->setText(blocked + QStringLiteral("/save"));
+        const QByteArray broken("ok \xFF\xFE broken");
+        form.AddReceivedText(QStringLiteral("broken.txt"), broken);
+        QVERIFY(form.Items()[0].SavedPath.isEmpty());
+        QVERIFY(form.Connection()->lblStatus->text().startsWith(
+            QStringLiteral("文字コードを読み取れないテキストを保存できませんでした: ")));
+        QCOMPARE(form.Items()[0].Data, broken);
+        QByteArray bytes;
+        QString error;
+        QVERIFY(ItemBytes(form.Items()[0], bytes, error));
+        QCOMPARE(bytes, broken);
     }
 
     // A link in the save folder, even one that points nowhere, is a taken name: the write
@@ -864,7 +893,7 @@ private Q_SLOTS:
         QCOMPARE(form.Items()[0].SavedPath, folder + QStringLiteral("/note.txt"));
     }
 
-    // A huge text is saved whole but shown and copied only in part, and says so.
+    // A huge text is saved and copied whole but shown only in part, and says so.
     void hugeTextIsBounded() {
         TFormMain form;
         const QString folder = FEnv->Root() + QStringLiteral("/save");
@@ -876,9 +905,15 @@ private Q_SLOTS:
         QVERIFY(form.pnlPreview->memoText->blockCount() <= 20000 + 3);
         QVERIFY(form.pnlPreview->memoText->toPlainText().endsWith(
             QStringLiteral("全文は保存したファイルにあります）")));
-        QVERIFY(QApplication::clipboard()->text().size() <= 512 * 1024);
+        // Copying is of the data, not of what the box shows: the whole text, each time.
+        const QString whole = QStringLiteral("行\r\n").repeated(1000000);
+        QCOMPARE(QApplication::clipboard()->text().remove(u'\r').size(), 2000000);
         QVERIFY(form.Connection()->lblStatus->text().startsWith(
-            QStringLiteral("長いため先頭部分のみクリップボードにコピー済 ／ 保存先: ")));
+            QStringLiteral("クリップボードにコピー済 ／ 保存先: ")));
+        QApplication::clipboard()->clear();
+        form.pnlTool->btnCopyText->click();
+        QCOMPARE(QApplication::clipboard()->text().remove(u'\r').size(), 2000000);
+        QCOMPARE(form.Preview()->ShownText(), whole);
         form.AddTextItem(QStringLiteral("small.txt"), QStringLiteral("a\nb"));
         QCOMPARE(form.pnlPreview->memoText->toPlainText(), QStringLiteral("a\nb"));
     }

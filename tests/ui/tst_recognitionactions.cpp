@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThreadPool>
 #include <QTreeWidget>
@@ -444,6 +445,21 @@ private Q_SLOTS:
         for (int i = 0; i < names.size(); ++i)
             got << form->Items()[i].Filename;
         QCOMPARE(got, names);
+    }
+
+    // The box shows a bounded part of a long text; extraction reads all of it.
+    void extractionReadsTheWholeText() {
+        auto form = NewForm();
+        const QString text =
+            QStringLiteral("メモ\n").repeated(300000) + QStringLiteral("AST 24 U/L");
+        form->AddTextItem(QStringLiteral("long.txt"), text);
+        QVERIFY(form->pnlPreview->memoText->toPlainText().size() < text.size());
+        Script(Extract, 200, R"({"results":[{"name":"AST","value":"24","unit":"U/L"}]})");
+        form->pnlTool->btnExtract->click();
+        WaitIdle(*form);
+        const auto extracts = RequestsTo(Extract);
+        QCOMPARE(extracts.size(), 1);
+        QVERIFY(extracts[0].Body.contains("AST 24 U/L"));
     }
 
     void twoResultsInOneSecond() {
