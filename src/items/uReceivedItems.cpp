@@ -80,6 +80,27 @@ ItemSaver::TSaved TReceivedItems::AddUnreadableText(const QString& AFolder, cons
     return saved;
 }
 
+void TReceivedItems::AddLargeText(const QString& AName, const QByteArray& ABytes,
+                                  const ItemSaver::TSaved& ASaved) {
+    TReceivedImage item;
+    item.Filename = AName;
+    item.ContentType = QStringLiteral("text/plain");
+    item.ReceivedAt = TClock::Now();
+    item.IsText = true;
+    item.Text =
+        ASaved.Path.isEmpty()
+            ? QStringLiteral("（大きすぎるため表示できないテキストです。保存できませんでした"
+                             "。「名前を付けて保存」で保存できます）")
+            : QStringLiteral("（大きすぎるため表示できないテキストです。受信したままの内容"
+                             "でファイルに保存しました）");
+    item.SavedPath = ASaved.Path;
+    if (ASaved.Path.isEmpty())
+        item.Data = ABytes;
+    else
+        item.DataOnDisk = true;
+    FImages.insert(0, std::move(item));
+}
+
 void TReceivedItems::AddOpened(const TReceivedImage& AItem) {
     TReceivedImage item = AItem;
     // A text from the save folder has its bytes there; held here they would double it.

@@ -38,6 +38,10 @@ public:
     // note; its bytes stay with the entry whether or not the save worked.
     ItemSaver::TSaved AddUnreadableText(const QString& AFolder, const QString& AName,
                                         const QByteArray& ABytes);
+    // A text too large to show (over MaxConvertedTextBytes), saved (ASaved) byte for byte
+    // elsewhere; listed with a note, its bytes on disk or, when the save failed, here.
+    void AddLargeText(const QString& AName, const QByteArray& ABytes,
+                      const ItemSaver::TSaved& ASaved);
     // An entry made from a file or the clipboard, as it is.
     void AddOpened(const TReceivedImage& AItem);
 

@@ -23,7 +23,8 @@ QString CharsetOf(const QString& AContentType) {
 
 QByteArray TextAsUtf8(const QString& AContentType, const QByteArray& ABody) {
     const QString charset = CharsetOf(AContentType);
-    if (charset.isEmpty() || charset == QLatin1String("utf-8") || charset == QLatin1String("utf8"))
+    if (charset.isEmpty() || charset == QLatin1String("utf-8") ||
+        charset == QLatin1String("utf8") || ABody.size() > MaxConvertedTextBytes)
         return ABody;
     QStringDecoder decoder(charset.toLatin1().constData(), QStringDecoder::Flag::Stateless);
     if (!decoder.isValid())

@@ -7,7 +7,12 @@
 // charset, or a charset this program does not know, come back unchanged, so that nothing
 // is lost to a lossy conversion; the caller then finds them not to be UTF-8 and keeps
 // them as they are.
+// A body larger than MaxConvertedTextBytes comes back unchanged too: converting it would
+// take several times its size, and the window keeps such a text as received anyway.
 QByteArray TextAsUtf8(const QString& AContentType, const QByteArray& ABody);
+
+// Texts larger than this are kept byte for byte, saved and listed without being shown.
+inline constexpr qsizetype MaxConvertedTextBytes = qsizetype(4) * 1024 * 1024;
 
 // The charset parameter of a media type, lower-cased; empty when there is none.
 QString CharsetOf(const QString& AContentType);

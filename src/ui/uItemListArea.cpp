@@ -1,15 +1,19 @@
 #include "ui/uItemListArea.h"
 
 #include "platform/uMemory.h"
+#include "service/uTextCharset.h"
 #include "ui/uClipboard.h"
 #include "ui/uDialogLook.h"
 #include "ui/uItemListView.h"
 #include "ui/uStatusLine.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QStringDecoder>
+#include <QThreadPool>
 #include <QTimer>
 
 TItemListArea::TItemListArea(QWidget* AParent, std::function<TSaveTarget()> ASaveTarget)
@@ -94,6 +98,10 @@ void TItemListArea::AddOpenedItem(const TReceivedImage& AItem) {
 }
 
 void TItemListArea::AddReceivedText(const QString& AName, const QByteArray& ABytes) {
+    if (ABytes.size() > MaxConvertedTextBytes) {
+        AddLargeText(AName, ABytes);
+        return;
+    }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8.decode(ABytes);
     if (!utf8.hasError()) {
@@ -111,6 +119,39 @@ void TItemListArea::AddReceivedText(const QString& AName, const QByteArray& AByt
     Q_EMIT StatusChanged(status, StatusLine::Maroon,
                          saved.Path.isEmpty() ? saved.Error : saved.Path);
     Q_EMIT Announce(QStringLiteral("読み取れないテキストを受信しました"), AName);
+}
+
+void TItemListArea::AddLargeText(const QString& AName, const QByteArray& ABytes) {
+    // Decoding, converting and writing hundreds of megabytes would hold the window for
+    // seconds and take several times the text's size.
+    const QString folder = FSaveTarget().Folder;
+    QPointer<TItemListArea> guard(this);
+    QThreadPool::globalInstance()->start([guard, folder, AName, ABytes] {
+        const ItemSaver::TSaved saved = ItemSaver::SaveTextBytes(folder, AName, ABytes);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app,
+                [guard, AName, ABytes, saved] {
+                    if (guard)
+                        guard->LargeTextSaved(AName, ABytes, saved);
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void TItemListArea::LargeTextSaved(const QString& AName, const QByteArray& ABytes,
+                                   const ItemSaver::TSaved& ASaved) {
+    FItems.AddLargeText(AName, ABytes, ASaved);
+    ShowNewEntry();
+    if (ASaved.Path.isEmpty())
+        Q_EMIT StatusChanged(QStringLiteral("大きなテキストを保存できませんでした: ") +
+                                 ASaved.Error,
+                             StatusLine::Maroon, ASaved.Error);
+    else
+        Q_EMIT StatusChanged(QStringLiteral("大きなテキストを受信したまま保存しました: ") +
+                                 ASaved.Path,
+                             StatusLine::Green, ASaved.Path);
+    Q_EMIT Announce(QStringLiteral("テキストを受信しました（大きいため表示していません）"), AName);
 }
 
 void TItemListArea::AddTextItem(const QString& AName, const QString& AText) {

@@ -39,6 +39,10 @@ Q_SIGNALS:
 private:
     // The newest entry of the core list becomes row 0, selected and shown.
     void ShowNewEntry();
+    // A text too large to show: saved byte for byte on a pool thread, then listed.
+    void AddLargeText(const QString& AName, const QByteArray& ABytes);
+    void LargeTextSaved(const QString& AName, const QByteArray& ABytes,
+                        const ItemSaver::TSaved& ASaved);
     void SelectionChanged();
 
     TReceivedItems FItems;

@@ -29,6 +29,9 @@ private Q_SLOTS:
         QTest::newRow("another parameter first")
             << "text/plain; format=flowed; charset=windows-1252" << QByteArray("\x93q\x94")
             << QStringLiteral("“q”").toUtf8();
+        // Converting would take several times the size; the window keeps it as received.
+        const QByteArray large = QByteArray("caf\xE9 ").repeated(900000);
+        QTest::newRow("over 4 MiB: kept") << "text/plain; charset=iso-8859-1" << large << large;
     }
     void toUtf8() {
         QFETCH(QString, contentType);

@@ -873,6 +873,26 @@ private Q_SLOTS:
         QCOMPARE(bytes, broken);
     }
 
+    // A text too large to show is saved byte for byte away from the window thread and
+    // listed with a note; it never reaches the box or the clipboard.
+    void largeTextIsSavedAsReceived() {
+        TFormMain form;
+        const QString folder = FEnv->Root() + QStringLiteral("/save");
+        form.Connection()->edtFolder->setText(folder);
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        const QByteArray body = QByteArray("AST 24\n").repeated(800000) + "\xFF"; // 5.6 MB
+        form.AddReceivedText(QStringLiteral("huge.txt"), body);
+        QTRY_COMPARE(form.Items().size(), 1);
+        const TReceivedImage& item = form.Items()[0];
+        QCOMPARE(item.SavedPath, folder + QStringLiteral("/huge.txt"));
+        QCOMPARE(ReadAll(item.SavedPath), body);
+        QVERIFY(item.Text.startsWith(QStringLiteral("（大きすぎるため表示できないテキストです")));
+        QVERIFY(item.DataOnDisk && item.Data.isEmpty());
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
+        QCOMPARE(form.Connection()->lblStatus->text(),
+                 QStringLiteral("大きなテキストを受信したまま保存しました: ") + item.SavedPath);
+    }
+
     // A link in the save folder, even one that points nowhere, is a taken name: the write
     // never goes through it to somewhere else.
     void danglingLinkIsTaken() {
