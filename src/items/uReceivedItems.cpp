@@ -45,14 +45,33 @@ QString TReceivedItems::AddImage(const TSaveTarget& ATarget, const QString& AFil
     return failure;
 }
 
-ItemSaver::TSaved TReceivedItems::AddText(const QString& AFolder, const QString& AName,
-                                          const QString& AText) {
+namespace {
+
+TReceivedImage TextEntry(const QString& AName, const QString& AText) {
     TReceivedImage item;
     item.Filename = AName;
     item.ContentType = QStringLiteral("text/plain");
     item.ReceivedAt = TClock::Now();
     item.IsText = true;
-    item.Text = SavedFiles::NormaliseLineBreaks(AText);
+    item.Text = AText;
+    return item;
+}
+
+// A text that came as bytes keeps them: in its file when saved, else in the entry, for
+// another try with Save as.
+void KeepBytes(TReceivedImage& AItem, const ItemSaver::TSaved& ASaved, const QByteArray& ABytes) {
+    AItem.SavedPath = ASaved.Path;
+    if (ASaved.Path.isEmpty())
+        AItem.Data = ABytes;
+    else
+        AItem.DataOnDisk = true;
+}
+
+} // namespace
+
+ItemSaver::TSaved TReceivedItems::AddText(const QString& AFolder, const QString& AName,
+                                          const QString& AText) {
+    TReceivedImage item = TextEntry(AName, SavedFiles::NormaliseLineBreaks(AText));
     const ItemSaver::TSaved saved = ItemSaver::SaveText(AFolder, AName, item.Text);
     item.SavedPath = saved.Path;
     FImages.insert(0, std::move(item));
@@ -62,42 +81,27 @@ ItemSaver::TSaved TReceivedItems::AddText(const QString& AFolder, const QString&
 ItemSaver::TSaved TReceivedItems::AddUnreadableText(const QString& AFolder, const QString& AName,
                                                     const QByteArray& ABytes) {
     // A lossy decoding would destroy it: the bytes are kept as they came.
-    TReceivedImage item;
-    item.Filename = AName;
-    item.ContentType = QStringLiteral("text/plain");
-    item.ReceivedAt = TClock::Now();
-    item.IsText = true;
-    item.Text = QStringLiteral(
-        "（文字コードを読み取れないテキストです。受信したままの内容でファイルに保存しました）");
     const ItemSaver::TSaved saved = ItemSaver::SaveTextBytes(AFolder, AName, ABytes);
-    item.SavedPath = saved.Path;
-    // Its own bytes stay: on disk when saved, else here, for another try with Save as.
-    if (saved.Path.isEmpty())
-        item.Data = ABytes;
-    else
-        item.DataOnDisk = true;
+    TReceivedImage item = TextEntry(
+        AName, saved.Path.isEmpty()
+                   ? QStringLiteral("（文字コードを読み取れないテキストです。保存できませんでした"
+                                    "。「名前を付けて保存」で受信したままの内容を保存できます）")
+                   : QStringLiteral("（文字コードを読み取れないテキストです。受信したままの内容"
+                                    "でファイルに保存しました）"));
+    KeepBytes(item, saved, ABytes);
     FImages.insert(0, std::move(item));
     return saved;
 }
 
 void TReceivedItems::AddLargeText(const QString& AName, const QByteArray& ABytes,
                                   const ItemSaver::TSaved& ASaved) {
-    TReceivedImage item;
-    item.Filename = AName;
-    item.ContentType = QStringLiteral("text/plain");
-    item.ReceivedAt = TClock::Now();
-    item.IsText = true;
-    item.Text =
-        ASaved.Path.isEmpty()
-            ? QStringLiteral("（大きすぎるため表示できないテキストです。保存できませんでした"
-                             "。「名前を付けて保存」で保存できます）")
-            : QStringLiteral("（大きすぎるため表示できないテキストです。受信したままの内容"
-                             "でファイルに保存しました）");
-    item.SavedPath = ASaved.Path;
-    if (ASaved.Path.isEmpty())
-        item.Data = ABytes;
-    else
-        item.DataOnDisk = true;
+    TReceivedImage item = TextEntry(
+        AName, ASaved.Path.isEmpty()
+                   ? QStringLiteral("（大きすぎるため表示できないテキストです。保存できませんでした"
+                                    "。「名前を付けて保存」で受信したままの内容を保存できます）")
+                   : QStringLiteral("（大きすぎるため表示できないテキストです。受信したままの内容"
+                                    "でファイルに保存しました）"));
+    KeepBytes(item, ASaved, ABytes);
     FImages.insert(0, std::move(item));
 }
 

@@ -2,6 +2,8 @@
 // the scan of real folders with links, odd entries and a folder that cannot be listed.
 #include "files/uHistoryScan.h"
 
+#include "uHistoryFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,27 +26,6 @@ using namespace HistoryScan;
 
 namespace {
 
-const QDateTime T0(QDate(2024, 5, 1), QTime(9, 30, 15));
-
-// A file of ASize bytes (folders made as needed), last written at ATime.
-bool MakeFile(const QString& APath, qint64 ASize = 1, const QDateTime& ATime = T0) {
-    if (!QDir().mkpath(QFileInfo(APath).absolutePath()))
-        return false;
-    QFile f(APath);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (ASize > 0 && !f.resize(ASize))
-        return false;
-    return f.setFileTime(ATime, QFileDevice::FileModificationTime);
-}
-
-QStringList Names(const QList<TFileEntry>& AEntries) {
-    QStringList names;
-    for (const TFileEntry& e : AEntries)
-        names << e.Name;
-    return names;
-}
-
 #ifdef Q_OS_UNIX
 const QByteArray BadName = "/bad\xff.txt";
 
@@ -54,25 +35,6 @@ struct TBadNameRemover {
     ~TBadNameRemover() { unlink((QFile::encodeName(Folder) + BadName).constData()); }
 };
 
-// Holds the process's open-file limit at the files already open, so that the next open
-// fails with EMFILE ("Too many open files") even for root; restored when it goes.
-class TNoMoreFiles {
-public:
-    TNoMoreFiles() {
-        getrlimit(RLIMIT_NOFILE, &FSaved);
-        const int lowestFree = dup(0);
-        close(lowestFree);
-        rlimit tight = FSaved;
-        tight.rlim_cur = rlim_t(lowestFree);
-        setrlimit(RLIMIT_NOFILE, &tight);
-    }
-    ~TNoMoreFiles() { setrlimit(RLIMIT_NOFILE, &FSaved); }
-    TNoMoreFiles(const TNoMoreFiles&) = delete;
-    TNoMoreFiles& operator=(const TNoMoreFiles&) = delete;
-
-private:
-    rlimit FSaved{};
-};
 #endif
 
 } // namespace

@@ -2,40 +2,9 @@
 // table built from them.
 #include "files/uLabTable.h"
 
+#include "uLabRows.h"
+
 #include <QtTest>
-
-namespace {
-
-// A list of values as one test-data cell.
-struct TLabRows {
-    QList<TLabValue> Values;
-};
-
-TLabValue V(const QString& AName, const QString& AValue, const QString& AUnits,
-            const QString& AReference = QString(), const QString& AFlag = QString()) {
-    return TLabValue{AName, AValue, AUnits, AReference, AFlag};
-}
-
-TLabRows Rows(std::initializer_list<TLabValue> AValues) {
-    return TLabRows{AValues};
-}
-
-// Lines 1 to 4 of the lab table text.
-QString Head(const QString& AExamDate, const QString& AInstitution) {
-    return QStringLiteral("検査実施日\t") + AExamDate + QStringLiteral("\r\n検査医療機関\t") +
-           AInstitution + QStringLiteral("\r\n\r\n項目\t検査値\t単位\r\n");
-}
-
-// HbA1c 6.2 %, AST without a value, ALT 25 U/L: two present values.
-QList<TLabValue> ExampleValues() {
-    return {V(QStringLiteral("HbA1c"), QStringLiteral("6.2"), QStringLiteral("%")),
-            V(QStringLiteral("AST"), QString(), QStringLiteral("U/L")),
-            V(QStringLiteral("ALT"), QStringLiteral("25"), QStringLiteral("U/L"))};
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(TLabRows)
 
 class TestLabTable : public QObject {
     Q_OBJECT

@@ -6,6 +6,8 @@
 #include "ui/uHistoryUI.h"
 #include "ui/uMessages.h"
 
+#include "uHistoryFiles.h"
+
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QDir>
@@ -34,33 +36,12 @@ using namespace HistoryScan;
 
 namespace {
 
-const QDateTime T0(QDate(2024, 5, 1), QTime(9, 30, 15));
-
 const QString MissingFolderMessage = QStringLiteral(
     "保存フォルダが見つかりません。\r\n「接続設定」の保存フォルダをご確認ください。");
 const QString NothingSelectedMessage = QStringLiteral("開くファイルを一覧から選んでください。");
 const QString VanishedMessage =
     QStringLiteral("ファイルが見つかりません（移動または削除された可能性があります）:\r\n");
 const QString UnreadableMessage = QStringLiteral("フォルダを読み取れませんでした: ");
-
-// A file of ASize bytes (folders made as needed), last written at ATime.
-bool MakeFile(const QString& APath, qint64 ASize = 1, const QDateTime& ATime = T0) {
-    if (!QDir().mkpath(QFileInfo(APath).absolutePath()))
-        return false;
-    QFile f(APath);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (ASize > 0 && !f.resize(ASize))
-        return false;
-    return f.setFileTime(ATime, QFileDevice::FileModificationTime);
-}
-
-QStringList Names(const QList<TFileEntry>& AEntries) {
-    QStringList names;
-    for (const TFileEntry& e : AEntries)
-        names << e.Name;
-    return names;
-}
 
 // Row i of the table as "karte|date|kind|name|size".
 QStringList RowTexts(const THistoryForm& AForm) {
@@ -128,28 +109,6 @@ QString MakeSearchFolder(const QTemporaryDir& ADir) {
     }
     return ADir.path();
 }
-
-#ifdef Q_OS_UNIX
-// Holds the process's open-file limit at the files already open, so that the next open
-// fails with EMFILE ("Too many open files") even for root; restored when it goes.
-class TNoMoreFiles {
-public:
-    TNoMoreFiles() {
-        getrlimit(RLIMIT_NOFILE, &FSaved);
-        const int lowestFree = dup(0);
-        close(lowestFree);
-        rlimit tight = FSaved;
-        tight.rlim_cur = rlim_t(lowestFree);
-        setrlimit(RLIMIT_NOFILE, &tight);
-    }
-    ~TNoMoreFiles() { setrlimit(RLIMIT_NOFILE, &FSaved); }
-    TNoMoreFiles(const TNoMoreFiles&) = delete;
-    TNoMoreFiles& operator=(const TNoMoreFiles&) = delete;
-
-private:
-    rlimit FSaved{};
-};
-#endif
 
 } // namespace
 

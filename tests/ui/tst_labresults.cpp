@@ -4,6 +4,8 @@
 #include "ui/uExtractUI.h"
 #include "ui/uMessages.h"
 
+#include "uLabRows.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
@@ -19,39 +21,12 @@
 
 namespace {
 
-// A list of values as one test-data cell.
-struct TLabRows {
-    QList<TLabValue> Values;
-};
-
-TLabValue V(const QString& AName, const QString& AValue, const QString& AUnits,
-            const QString& AReference = QString(), const QString& AFlag = QString()) {
-    return TLabValue{AName, AValue, AUnits, AReference, AFlag};
-}
-
-TLabRows Rows(std::initializer_list<TLabValue> AValues) {
-    return TLabRows{AValues};
-}
-
-// Lines 1 to 4 of the lab table text.
-QString Head(const QString& AExamDate, const QString& AInstitution) {
-    return QStringLiteral("検査実施日\t") + AExamDate + QStringLiteral("\r\n検査医療機関\t") +
-           AInstitution + QStringLiteral("\r\n\r\n項目\t検査値\t単位\r\n");
-}
-
 const QString NoValuesMessage =
     QStringLiteral("検査値を検出できませんでした。\r\n選択範囲を検査値の表全体にするか、「⚙ "
                    "抽出項目の設定」で項目名・別名をご確認ください。");
 const QString CopiedMessage = QStringLiteral(
     "検査値の表をクリップボードにコピーしました。\r\nExcelやカルテに貼り付けできます。");
 const QString CopyFailedMessage = QStringLiteral("クリップボードへのコピーに失敗しました。");
-
-// HbA1c 6.2 %, AST without a value, ALT 25 U/L: two present values.
-QList<TLabValue> ExampleValues() {
-    return {V(QStringLiteral("HbA1c"), QStringLiteral("6.2"), QStringLiteral("%")),
-            V(QStringLiteral("AST"), QString(), QStringLiteral("U/L")),
-            V(QStringLiteral("ALT"), QStringLiteral("25"), QStringLiteral("U/L"))};
-}
 
 QStringList RowTexts(const QTreeWidget* ATree) {
     QStringList rows;
@@ -67,8 +42,6 @@ QColor PixelAt(const QImage& AImage, qreal ARatio, int AX, int AY) {
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(TLabRows)
 
 class TestLabResults : public QObject {
     Q_OBJECT
@@ -332,10 +305,9 @@ private Q_SLOTS:
                              QStringLiteral("  2024/05/01 "), QStringLiteral("中央病院\t"));
         form.show();
         form.btnCopy->click();
-        QCOMPARE(
-            QApplication::clipboard()->text(),
-            Head(QStringLiteral("2024/05/01"), QStringLiteral("中央病院")) +
-                QStringLiteral("HbA1c\t6.2\t%\r\nALT\t25\tU/L\r\nLDL chol\t 120 \tmg/dL\r\n"));
+        QCOMPARE(QApplication::clipboard()->text(),
+                 Head(QStringLiteral("2024/05/01"), QStringLiteral("中央病院")) +
+                     QStringLiteral("HbA1c\t6.2\t%\r\nALT\t25\tU/L\r\nLDL chol\t 120 \tmg/dL\r\n"));
         QCOMPARE(MessageTexts(), QStringList{CopiedMessage});
         QCOMPARE(FMessages[0].Parent, &form);
         QVERIFY(form.isVisible());
