@@ -24,8 +24,8 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPointer>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QThreadPool>
 #include <QTreeWidget>
