@@ -34,7 +34,6 @@ public:
     // Shown := the entries of All that pass the search box; refills the table and the
     // count label, and selects the first row.
     void ApplyFilter();
-    QString LeftOutNote() const;
 
     QLabel* lblFind = nullptr;
     QLineEdit* FEdtFind = nullptr;
@@ -52,6 +51,8 @@ protected:
     void resizeEvent(QResizeEvent* AEvent) override;
 
 private:
+    // What the count label says of older files the scan left out; empty when none.
+    QString LeftOutNote() const;
     void OpenSelected();
     void ClearClick();
     void ReloadClick();
