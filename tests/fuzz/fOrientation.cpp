@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     TBitmap24 bitmap(3, 2);
     std::memset(bitmap.Bits(), 0x5A, bitmap.ByteCount());
     const TBitmap24 upright = ApplyOrientation(bitmap, orientation);
-    const bool quarterTurn = orientation == 6 || orientation == 8;
+    // 5 to 8 stand the picture on its side (5 and 7 mirrored across a diagonal).
+    const bool quarterTurn = orientation >= 5;
     if (upright.Width() != (quarterTurn ? 2 : 3) || upright.Height() != (quarterTurn ? 3 : 2))
         __builtin_trap();
     return 0;
