@@ -152,7 +152,8 @@ private Q_SLOTS:
         QTRY_COMPARE(Count(FService.Requests(), LoginPath), 2);
         QVERIFY2(t.elapsed() < 2000, "no pause after one refused token");
         QTRY_COMPARE(Count(FService.Requests(), PollPath), 2);
-        QCOMPARE(rec.Statuses.count(QStringLiteral("ログイン中...")), 2);
+        // The statuses come as queued calls and may trail the requests the service saw.
+        QTRY_COMPARE(rec.Statuses.count(QStringLiteral("ログイン中...")), 2);
         QVERIFY(!rec.Statuses.join(u'|').contains(QStringLiteral("通信エラー")));
         StopAndWait(w);
     }
