@@ -45,11 +45,10 @@ QString DecodeText(const QByteArray& ABytes) {
     return QString::fromUtf8(ABytes);
 }
 
-bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
-    AItem = TReceivedImage();
-    AItem.Filename = SavedFiles::FileNamePart(APath);
-    AItem.SavedPath = APath;
-    AItem.IsText = Extension(APath) == QLatin1String(".txt");
+namespace {
+
+// The whole file, within MaxBytes; AModified gets its last-write time.
+bool ReadBytes(const QString& APath, QByteArray& ABytes, QDateTime* AModified, QString& AError) {
     const QFileInfo info(APath);
     if (!info.exists() || !info.isFile()) {
         AError = QStringLiteral("ファイルが見つかりません");
@@ -60,17 +59,31 @@ bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
             QStringLiteral("ファイルが大きすぎます（%1 MB まで）").arg(MaxBytes / (1024 * 1024));
         return false;
     }
-    AItem.ReceivedAt = info.lastModified();
+    if (AModified != nullptr)
+        *AModified = info.lastModified();
     QFile file(APath);
     if (!file.open(QIODevice::ReadOnly)) {
         AError = file.errorString();
         return false;
     }
-    QByteArray bytes = file.readAll();
+    ABytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         AError = file.errorString();
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool Read(const QString& APath, TReceivedImage& AItem, QString& AError) {
+    AItem = TReceivedImage();
+    AItem.Filename = SavedFiles::FileNamePart(APath);
+    AItem.SavedPath = APath;
+    AItem.IsText = Extension(APath) == QLatin1String(".txt");
+    QByteArray bytes;
+    if (!ReadBytes(APath, bytes, &AItem.ReceivedAt, AError))
+        return false;
     if (AItem.IsText) {
         AItem.ContentType = QStringLiteral("text/plain");
         AItem.Text = SavedFiles::NormaliseLineBreaks(DecodeText(bytes));
@@ -89,9 +102,6 @@ bool ItemBytes(const TReceivedImage& AItem, QByteArray& ABytes, QString& AError)
         ABytes = AItem.Data;
         return true;
     }
-    TReceivedImage read;
-    if (!PastFile::Read(AItem.SavedPath, read, AError))
-        return false;
-    ABytes = std::move(read.Data);
-    return true;
+    // The file's bytes only: a saved text is not decoded again just to be written out.
+    return PastFile::ReadBytes(AItem.SavedPath, ABytes, nullptr, AError);
 }
