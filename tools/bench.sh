@@ -36,6 +36,8 @@ gbench bench/history/bench_history
 SCANLUME_LOCAL=$build/localservice/scanlume-local run bench/receive/bench_receive_latency 300
 SCANLUME_LOCAL=$build/localservice/scanlume-local run bench/receive/bench_memory 500
 run bench/receive/bench_large_text 200
+SCANLUME_LOCAL=$build/localservice/scanlume-local PICTOPORT_EXE=$build/src/app/pictoport \
+    run bench/receive/bench_quit 10
 run bench/recognition/bench_recognition
 
 if [ ${#failed[@]} -gt 0 ]; then

@@ -1,3 +1,4 @@
+#include "platform/uEndRequests.h"
 #include "platform/uSingleInstance.h"
 #include "ui/fmMain.h"
 #include "ui/uApplication.h"
@@ -14,12 +15,16 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     SetUpApplication();
+    // Logging out ends the program as 終了 does: settings saved, receiving stopped. Watched
+    // from before a later start can find this one, so no request falls in between.
+    TEndRequests endRequests;
     instance.Listen();
 
     int rc = 0;
     {
         TFormMain window;
         QObject::connect(&instance, &TSingleInstance::ShowMeRequested, &window, &TFormMain::ShowMe);
+        QObject::connect(&endRequests, &TEndRequests::EndRequested, &window, &QWidget::close);
         window.show();
         rc = app.exec();
         // The window has closed: a start from now on must not wait for this one to end.

@@ -38,6 +38,7 @@ void TFormMain::FormCreate() {
     WireCommands();
     UpdateButtons();
     FConnection->LoadSettings();
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TFormMain::FinishBeforeQuit);
 }
 
 // The receiving session stops its worker when it goes, with the window.
@@ -260,13 +261,17 @@ void TFormMain::changeEvent(QEvent* AEvent) {
 }
 
 void TFormMain::closeEvent(QCloseEvent* AEvent) {
-    if (!FClosing) {
-        FClosing = true;
-        FormCloseQuery();
-    }
+    FinishBeforeQuit();
     AEvent->accept();
     // The notification-area icon never keeps the program alive.
     TrayIcon->hide();
+}
+
+void TFormMain::FinishBeforeQuit() {
+    if (FClosing)
+        return;
+    FClosing = true;
+    FormCloseQuery();
 }
 
 void TFormMain::FormCloseQuery() {

@@ -86,6 +86,8 @@ protected:
 private:
     void FormCreate();
     void FormCloseQuery();
+    // Closing, or a quit that did not come through the window (a Windows session ending).
+    void FinishBeforeQuit();
     void BuildLayout();
     void BuildBody(const TFormLayout& ALayout);
     void BuildTray();

@@ -110,6 +110,31 @@ private Q_SLOTS:
         first->waitForFinished();
     }
 
+    // A session that logs out sends SIGTERM (SIGHUP from a closed terminal, SIGINT from
+    // Ctrl+C): each ends the program as closing the window does, settings saved and the
+    // lock let go, instead of killing it where it stands.
+    void endSignalClosesLikeTheWindow_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void endSignalClosesLikeTheWindow() {
+        QFETCH(int, signal);
+        const QString ini = FEnv->ConfigHome() + QStringLiteral("/ScanlumeReceiver/settings.ini");
+        auto running = StartPictoport(Env());
+        QVERIFY(WaitFor([&] { return QFile::exists(SocketPath()); }));
+        QVERIFY(!QFile::exists(ini));
+        ::kill(static_cast<pid_t>(running->processId()), signal);
+        QVERIFY(running->waitForFinished(10000));
+        QCOMPARE(running->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(running->exitCode(), 0);
+        QVERIFY2(QFile::exists(ini), "the settings are saved on the way out");
+        QVERIFY(!QFile::exists(SocketPath()));
+        TSingleInstance next;
+        QCOMPARE(next.Claim(), TSingleInstance::TRole::First);
+    }
+
     void staleLockOfKilledInstance() {
         auto crashed = StartPictoport(Env());
         QVERIFY(WaitFor([&] { return QFile::exists(SocketPath()); }));
