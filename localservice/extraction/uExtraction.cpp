@@ -1,6 +1,7 @@
 #include "extraction/uExtraction.h"
 
 #include "extraction/uLabelSearch.h"
+#include "extraction/uPlausibility.h"
 
 #include <QDate>
 #include <QRegularExpression>
@@ -98,6 +99,12 @@ std::optional<QString> ReferenceOf(const QString& AToken) {
     return std::nullopt;
 }
 
+bool IsReferenceCaption(const QString& AToken) {
+    static const QRegularExpression Re(
+        QStringLiteral("^[(\\[]?(?:基準値|基準範囲|参考値|正常値|範囲)[)\\]:]?$"));
+    return Re.match(AToken).hasMatch();
+}
+
 bool IsNumberToken(const QString& AToken) {
     static const QRegularExpression Re("^" + kNumber + "$");
     return Re.match(AToken).hasMatch();
@@ -120,24 +127,22 @@ QStringList Tokenize(const QString& ASegment) {
     return Tokens;
 }
 
-// A test whose range is printed with decimals ("0.46-0.79") is printed with them too; a whole
-// number three times past the upper end ("112" there, "25" beside "4.1-5.1") is one with its
-// point lost, not a result to chart. A whole number near the range stands ("1" for Cr). The
-// range's upper end is looked for in every token of the line, so that one misread in its lower
-// end ("(0.4G-0.79)") still tells.
-bool LostDecimalPoint(const QString& AValue, const QStringList& ATokens) {
-    static const QRegularExpression Whole(QStringLiteral(R"(^\d+$)"));
-    static const QRegularExpression DecimalUpperEnd(QStringLiteral(R"([-~〜](\d+\.\d+)[)\]]?$)"));
-    if (!Whole.match(AValue).hasMatch()) {
-        return false;
+// How many decimals the layout prints for the test: those of its range's upper end, looked
+// for in every token of the line, so that one misread in the lower end ("(0.4G-0.79)") still
+// tells.
+int LayoutDecimals(const QString& AReference, const QStringList& ATokens) {
+    static const QRegularExpression UpperEnd(
+        QStringLiteral(R"((?:^|[-~〜≦≤<])[(\[]?\d[\d,]*\.(\d+)[)\]]?$)"));
+    if (const auto M = UpperEnd.match(AReference); M.hasMatch()) {
+        return static_cast<int>(M.capturedLength(1));
     }
+    static const QRegularExpression DecimalUpperEnd(QStringLiteral(R"([-~〜]\d+\.(\d+)[)\]]?$)"));
     for (const QString& Token : ATokens) {
-        if (const auto M = DecimalUpperEnd.match(Token);
-            M.hasMatch() && AValue.toDouble() > 3 * M.captured(1).toDouble()) {
-            return true;
+        if (const auto M = DecimalUpperEnd.match(Token); M.hasMatch()) {
+            return static_cast<int>(M.capturedLength(1));
         }
     }
-    return false;
+    return 0;
 }
 
 // What follows the digits of "12S", "1O0", "3]", "6,5OO" or "9l": a digit misread as a letter
@@ -152,8 +157,11 @@ bool IsMisreadNumber(const QString& ARest) {
 }
 
 // The text after a label: value, unit, reference range and flag, in whatever column order.
-// Engaged with an empty value when the label's value is there but misread.
-std::optional<TLabResult> ParseValueColumns(QString ASegment) {
+// Engaged with an empty value when the label's value is there but misread. Once the value is
+// read, a word that is none of these, or a second number, begins another test's columns (the
+// neighbour in a two-column report whose name was not recognised): its range and unit are not
+// this test's.
+std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecimals) {
     // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
     // Needs a letter, so that "(-)" and "(+)" stay values.
     static const QRegularExpression Caption(
@@ -221,16 +229,21 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment) {
                 continue;
             }
         }
-        if (IsUnitLike(Token) && R.Unit.isEmpty()) {
-            R.Unit = StripBrackets(Token);
+        if (IsReferenceCaption(Token)) {
+            continue;
         }
+        if (IsUnitLike(Token) && !IsNumberToken(Token)) {
+            if (R.Unit.isEmpty()) {
+                R.Unit = StripBrackets(Token);
+            }
+            continue;
+        }
+        break;
     }
     if (R.Value.isEmpty()) {
         return std::nullopt;
     }
-    if (LostDecimalPoint(R.Value, Tokens)) {
-        return TLabResult{}; // the label's value, unreadable
-    }
+    ALayoutDecimals = LayoutDecimals(R.Reference, Tokens);
     return R;
 }
 
@@ -276,27 +289,62 @@ std::optional<QDate> DateIn(const QString& ALine) {
     return Found;
 }
 
+// The sampling date when a line names it, else the first date of the report. A date that is not
+// sure gives none: the sampling line's date unreadable (no other date may stand in for it), two
+// sampling dates that disagree, or one that the report's own issue date contradicts (after it,
+// or months before it: "2024年11月5日" read as January).
 QString FindExamDate(const QStringList& ALines) {
     static const QRegularExpression Birth(QStringLiteral("生年月日|誕生日|birth|DOB"),
                                           QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression Sampling(QStringLiteral("採取|採血|検査日|受診日|測定日|検体"));
-    std::optional<QDate> First;
+    static const QRegularExpression SamplingDateCaption(
+        QStringLiteral("(?:採取|採血|検査|受診|測定)(?:日|年月日)"));
+    static const QRegularExpression DateAttempt(
+        QStringLiteral(R"(\d{2,4}\s*[年/.\-]|令和|平成|(?<![A-Za-z])[RH]\s*\d)"));
+    static const QRegularExpression Issued(QStringLiteral("(?:報告|発行|作成|印刷)(?:日|年月日)"));
+    constexpr qint64 kLongestWait = 92; // days from sampling to the report, cultures included
+
+    // The date that follows a caption on its line, else any date of the line ("2024/05/01 採血").
+    const auto DateAfter = [](const QString& ALine, const QRegularExpressionMatch& ACaption) {
+        const auto After = DateIn(ALine.mid(ACaption.capturedStart()));
+        return After ? After : DateIn(ALine);
+    };
+    std::optional<QDate> Sampled, Issue, First;
+    bool Unsure = false;
     for (const QString& Line : ALines) {
         if (Birth.match(Line).hasMatch()) {
             continue;
         }
         const auto Date = DateIn(Line);
+        if (const auto Caption = SamplingDateCaption.match(Line);
+            Caption.hasMatch() && !DateIn(Line.mid(Caption.capturedStart())) &&
+            DateAttempt.match(Line, Caption.capturedEnd()).hasMatch()) {
+            Unsure = true; // the sampling date is there, unreadable
+            continue;
+        }
         if (!Date) {
             continue;
         }
-        if (Sampling.match(Line).hasMatch()) {
-            return Date->toString(Qt::ISODate);
+        if (const auto Caption = Sampling.match(Line); Caption.hasMatch()) {
+            const auto Here = DateAfter(Line, Caption);
+            Unsure = Unsure || (Sampled && *Sampled != *Here);
+            Sampled = Sampled ? Sampled : Here;
+        }
+        if (const auto Caption = Issued.match(Line); Caption.hasMatch() && !Issue) {
+            Issue = DateIn(Line.mid(Caption.capturedStart()));
         }
         if (!First) {
             First = Date;
         }
     }
-    return First ? First->toString(Qt::ISODate) : QString();
+    const std::optional<QDate> Exam = Sampled ? Sampled : First;
+    if (!Exam || Unsure) {
+        return {};
+    }
+    if (Issue && (*Exam > *Issue || Exam->daysTo(*Issue) > kLongestWait)) {
+        return {};
+    }
+    return Exam->toString(Qt::ISODate);
 }
 
 // ---- institution ----
@@ -402,9 +450,20 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
         for (size_t m = 0; m < Matches.size(); ++m) {
             const qsizetype Start = Matches[m].End;
             const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Start : Line.size();
-            auto Result = ParseValueColumns(Line.mid(Start, End - Start));
+            int Decimals = 0;
+            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals);
             if (!Result) {
                 continue;
+            }
+            if (!Result->Value.isEmpty()) {
+                const TExtractItem& Item = AItems[Labels.Items(Matches[m].Label).front()];
+                const TValueVerdict Verdict =
+                    CheckValue(Item, Result->Value, Result->Unit, Result->Reference, Decimals);
+                if (Verdict.Kind == TValueVerdict::TKind::Unsure) {
+                    *Result = TLabResult{}; // the label's value, not sure enough to hand on
+                } else if (Verdict.Kind == TValueVerdict::TKind::Restored) {
+                    Result->Value = Verdict.Value;
+                }
             }
             IsTestLine[static_cast<size_t>(i)] = true;
             if (LabelDone[Matches[m].Label]) {

@@ -253,16 +253,54 @@ private slots:
                    "BS 9l\nCK 12I U/L\nLD 3] U/L\nHDL-C 4! mg/dL\nCr 1,2S\n"
                    "白血球数 6,5OO /μL\n前回 LDL-C 140 ALT 40 TG 120")
             << QStringList{"AST|35|U/L||H"};
-        QTest::newRow("a decimal point lost")
+        QTest::newRow("a decimal point lost where the layout prints decimals")
             << true
             << QStringLiteral(
                    "クレアチニン 112 mg/dL (0.46-0.79) H\nHbA1c 58 % 4.6-6.2\n"
                    "アルブミン 25 g/dL 4.1-5.1\nカリウム 21 mmol/L (3.G-4.8)\nAST 35 U/L 13-30\n"
                    "前回 Cr 0.52 HbA1c 5.6")
-            << QStringList{"AST|35|U/L|13-30|"};
+            << QStringList{"AST|35|U/L|13-30|", "アルブミン|2.5|g/dL|4.1-5.1|",
+                           "Cr|1.12|mg/dL|0.46-0.79|H", "カリウム|2.1|mmol/L||",
+                           "HbA1c|5.8|%|4.6-6.2|"};
+        // The values a doctor must see: far outside the range, yet possible as printed.
+        QTest::newRow("markedly abnormal values stand as printed")
+            << true
+            << QStringLiteral("BUN 72 mg/dL 8.0-20.0 H\nAST 1250 U/L 13.0-30.0 H\n"
+                              "クレアチニン 3 mg/dL 0.46-0.79 H\nCRP 35.2 mg/dL 0.00-0.14 H")
+            << QStringList{"AST|1250|U/L|13.0-30.0|H", "尿素窒素|72|mg/dL|8.0-20.0|H",
+                           "Cr|3|mg/dL|0.46-0.79|H", "CRP|35.2|mg/dL|0.00-0.14|H"};
         QTest::newRow("a whole number near a range with decimals")
             << false << QStringLiteral("Cr 1 mg/dL 0.46-0.79\nHbA1c 15 % 4.6-6.2")
             << QStringList{"Cr|1|mg/dL|0.46-0.79|", "HbA1c|15|%|4.6-6.2|"};
+        // No placement of a point makes these possible, or more than the layout tells is
+        // needed to choose one: no value rather than a guess.
+        QTest::newRow("impossible values give no value")
+            << true
+            << QStringLiteral("HbA1c 580 % 4.6-6.2\nナトリウム 14 mmol/L 138-145\n"
+                              "Cr 0.0008 mg/dL 0.46-0.79\nカリウム 4.1 mmol/L\n"
+                              "TG 3 mg/dL\nアルブミン 45 g/dL")
+            << QStringList{"カリウム|4.1|mmol/L||"};
+        QTest::newRow("a thousands separator read as a point")
+            << true
+            << QStringLiteral("白血球数 4.200 /μL 3,300〜8,600\nAST 1.250 U/L\n"
+                              "血小板数 4.200 万/μL\n赤血球数 4.200 10^6/μL 3.86-4.92")
+            << QStringList{"赤血球数|4.200|10^6/μL|3.86-4.92|", "血小板数|4.200|万/μL||"};
+        QTest::newRow("a thousand times below its own range")
+            << true
+            << QStringLiteral("白血球数 4 10^2/μL 3,300-8,600\nフェリチン 0.05 ng/mL 25-250")
+            << QStringList{};
+        QTest::newRow("a test outside the catalogue keeps what is printed")
+            << false << QStringLiteral("Cr 0.8 mg/dL\nシスタチンC 112 mg/L 0.56-0.87")
+            << QStringList{"Cr|0.8|mg/dL||"};
+        // The neighbouring column's name was not recognised: its range and unit are not
+        // this test's, and this test's value is not judged by them.
+        QTest::newRow("the next column is another test's")
+            << false
+            << QStringLiteral("AST 25 U/L ｶﾘｳﾑ 4.1 mmol/L 3.6-4.8\n"
+                              "血糖 98 mg/dL 尿酸 5.2 mg/dL 2.1-7.0\n"
+                              "ALT 18 U/L 10-42 22\nTG 120 mg/dL 基準値 30-149")
+            << QStringList{"AST|25|U/L||", "ALT|18|U/L|10-42|", "TG|120|mg/dL|30-149|",
+                           "BS|98|mg/dL||"};
         QTest::newRow("a table rule beside a value")
             << false << QStringLiteral("AST 12| U/L\nALT 15|| U/L")
             << QStringList{"AST|12|U/L||", "ALT|15|U/L||"};
@@ -450,9 +488,11 @@ private slots:
                 Labels << Alias.toString();
             }
             for (const QString& Label : Labels) {
-                const QJsonArray Results = Extract(FCatalogToken, Label + QStringLiteral(" 12"))
-                                               .value("results")
-                                               .toArray();
+                // In a unit no test's limits apply to: the name is what is tested here.
+                const QJsonArray Results =
+                    Extract(FCatalogToken, Label + QStringLiteral(" 12 units"))
+                        .value("results")
+                        .toArray();
                 QVERIFY2(Results.size() == 1, qPrintable(Label));
                 const QString Found = Results.at(0).toObject().value("name").toString();
                 QVERIFY2(Found == Name, qPrintable(Label + QStringLiteral(" finds ") + Found));
@@ -491,7 +531,24 @@ private slots:
             << QStringLiteral("2024-05-01");
         QTest::newRow("otherwise the first date")
             << QStringLiteral("受付 2024/05/02\n報告 2024/05/03") << QStringLiteral("2024-05-02");
+        QTest::newRow("the sampling date after the report date on its line")
+            << QStringLiteral("報告日 2024/11/20 採取日 2024/11/18")
+            << QStringLiteral("2024-11-18");
+        QTest::newRow("a culture reported weeks later")
+            << QStringLiteral("採取日 2024/10/01\n報告日 2024/11/20")
+            << QStringLiteral("2024-10-01");
         QTest::newRow("impossible date") << QStringLiteral("2024/13/45") << QString();
+        // Not sure: no date rather than another one, or a month read wrongly.
+        QTest::newRow("the sampling date unreadable")
+            << QStringLiteral("報告日 2024/11/20\n採取日 2024/1l/18") << QString();
+        QTest::newRow("the sampling date does not exist")
+            << QStringLiteral("報告日 2024/03/01\n採取日 2024/02/30") << QString();
+        QTest::newRow("two sampling dates disagree")
+            << QStringLiteral("採取日 2024/11/18\n検体採取日 2024/11/19") << QString();
+        QTest::newRow("months before the report date")
+            << QStringLiteral("採取日 2024年1月5日\n報告日 2024年11月6日") << QString();
+        QTest::newRow("after the report date")
+            << QStringLiteral("採取日 2024/11/21  報告日 2024/11/20") << QString();
         QTest::newRow("phone number is no date") << QStringLiteral("TEL 0120-12-34") << QString();
         QTest::newRow("no date") << QStringLiteral("AST 25") << QString();
     }
