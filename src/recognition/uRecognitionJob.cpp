@@ -1,8 +1,11 @@
 #include "recognition/uRecognitionJob.h"
 
+#include "common/uTextRules.h"
+#include "files/uLabTable.h"
 #include "service/uSignedInCall.h"
 
 #include <QMetaObject>
+#include <QSet>
 #include <QThreadPool>
 #include <atomic>
 #include <mutex>
@@ -29,12 +32,39 @@ TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest) {
     return r;
 }
 
+namespace {
+
+// The account's items that have no present value among AValues. The service gives each
+// result the item's own name, so names are compared exactly. A value the window does not
+// show (blank) counts as not found; a name listed twice is listed once.
+void FindMissingItems(TApiClient& AApi, const TExtractRequest& ARequest, TExtractResult& AResult) {
+    QList<TExtractItem> items, catalog;
+    if (!SignedInCall(AApi, ARequest.Email, ARequest.Password, AResult.ItemsError,
+                      [&](QString& AError) { return AApi.GetItems(items, catalog, AError); }))
+        return;
+    QSet<QString> seen;
+    for (const TLabValue& v : AResult.Values)
+        if (LabTable::IsPresent(v))
+            seen.insert(v.Name);
+    for (const TExtractItem& item : items) {
+        // A nameless item names nothing to look for.
+        if (TextRules::Trim(item.Name).isEmpty() || seen.contains(item.Name))
+            continue;
+        seen.insert(item.Name);
+        AResult.NotFound.append(item.Name);
+    }
+}
+
+} // namespace
+
 TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest) {
     TExtractResult r;
     r.PatientId = ARequest.PatientId;
     r.Ok = SignedInCall(AApi, ARequest.Email, ARequest.Password, r.Error, [&](QString& AError) {
         return AApi.ExtractValues(ARequest.Text, r.Values, r.ExamDate, r.Institution, AError);
     });
+    if (r.Ok)
+        FindMissingItems(AApi, ARequest, r);
     return r;
 }
 

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 // What a recognition task works on, copied when it starts so that later edits of the
@@ -42,6 +43,11 @@ struct TExtractResult {
     QString Institution;
     QString Error;
     QString PatientId; // the lab table is filed under this number
+    // The account's items with no value among Values, in the account's order, so that staff
+    // look for them on the photo. Empty when the items could not be read; ItemsError then
+    // says why, and the extraction itself still stands.
+    QStringList NotFound;
+    QString ItemsError;
 };
 
 Q_DECLARE_METATYPE(TOcrResult)
@@ -93,5 +99,6 @@ private:
 // The call of one task with the sign-in rules (SignedInCall): sign in when there is no
 // token; call; when the token is refused, sign in once more and call once more. Transport errors
 // and anything else raised end it with the error's message. Runs on any thread.
+// A successful extraction then reads the account's items, under the same rules, for NotFound.
 TOcrResult RunOcrTask(TApiClient& AApi, const TOcrRequest& ARequest);
 TExtractResult RunExtractTask(TApiClient& AApi, const TExtractRequest& ARequest);

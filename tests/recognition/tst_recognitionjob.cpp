@@ -172,6 +172,81 @@ private Q_SLOTS:
         QCOMPARE(Count("/api/auth/login"), 2);
     }
 
+    // After an extraction the account's items that gave no value are listed, in the
+    // account's order; reading them is a help, so its failure leaves the extraction standing.
+    void itemsNotFound_data() {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QList<TScriptRow>>("scripts");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QStringList>("notFound");
+        QTest::addColumn<QString>("itemsError");
+        QTest::addColumn<int>("logins");
+        QTest::addColumn<int>("itemCalls");
+        const QString itemsPath = QStringLiteral("/api/extraction/items");
+        const QString extract = QStringLiteral("/api/extraction/extract");
+        const QStringList five{QStringLiteral("HbA1c"), QStringLiteral("TG"), QStringLiteral("AST"),
+                               QStringLiteral("Cr"), QStringLiteral("ALT")};
+        const QStringList others{QStringLiteral("TG"), QStringLiteral("Cr"), QStringLiteral("ALT")};
+        QTest::newRow("the others, in the account's order")
+            << five << QList<TScriptRow>{} << true << others << "" << 1 << 1;
+        QTest::newRow("every item found")
+            << QStringList{QStringLiteral("AST"), QStringLiteral("HbA1c")} << QList<TScriptRow>{}
+            << true << QStringList{} << "" << 1 << 1;
+        QTest::newRow("a blank value is not found")
+            << QStringList{QStringLiteral("AST"), QStringLiteral("ALT")}
+            << QList<TScriptRow>{{extract, 200,
+                                  R"({"results":[{"name":"AST","value":" "},)"
+                                  R"({"name":"ALT","value":"31"}]})"}}
+            << true << QStringList{QStringLiteral("AST")} << "" << 1 << 1;
+        QTest::newRow("the items call fails: the extraction stands, the reason is kept")
+            << five << QList<TScriptRow>{{itemsPath, 500, R"({"detail":"項目を読めません"})"}}
+            << true << QStringList{} << "項目を読めません" << 1 << 1;
+        QTest::newRow("items that are not a list of objects")
+            << five << QList<TScriptRow>{{itemsPath, 200, R"({"items":[1,2]})"}} << true
+            << QStringList{} << "Invalid class typecast" << 1 << 1;
+        QTest::newRow("a refused token on the items call: one new sign-in")
+            << five << QList<TScriptRow>{{itemsPath, 401, {}}} << true << others << "" << 2 << 2;
+        QTest::newRow("a failed extraction does not ask")
+            << five << QList<TScriptRow>{{extract, 500, R"({"detail":"抽出エンジンの障害"})"}}
+            << false << QStringList{} << "" << 1 << 0;
+    }
+    void itemsNotFound() {
+        QFETCH(QStringList, items);
+        QFETCH(QList<TScriptRow>, scripts);
+        QFETCH(bool, ok);
+        QFETCH(QStringList, notFound);
+        QFETCH(QString, itemsError);
+        QFETCH(int, logins);
+        QFETCH(int, itemCalls);
+
+        // The account's items for this row, and the defaults back afterwards for the others.
+        TApiClient setup(FService.BaseUrl());
+        QString error;
+        QList<TExtractItem> defaults, catalog;
+        QVERIFY(setup.Login(Email, Pwd, error));
+        QVERIFY2(setup.GetItems(defaults, catalog, error), qPrintable(error));
+        const auto restore = qScopeGuard([&] { QVERIFY(setup.SaveItems(defaults, error)); });
+        QList<TExtractItem> account;
+        for (const QString& name : items)
+            account << TExtractItem{name, QString()};
+        QVERIFY2(setup.SaveItems(account, error), qPrintable(error));
+        FService.Reset();
+
+        for (const TScriptRow& row : scripts)
+            Script(row);
+        TApiClient api(FService.BaseUrl());
+        const TExtractResult r = RunExtractTask(
+            api, {QStringLiteral("AST 24 U/L 13-30\nHbA1c 6.4 % H"), Email, Pwd, QString()});
+        QCOMPARE(r.Ok, ok);
+        QCOMPARE(r.Error.isEmpty(), ok);
+        QCOMPARE(r.NotFound, notFound);
+        QCOMPARE(r.ItemsError.isEmpty(), itemsError.isEmpty());
+        QVERIFY2(r.ItemsError.contains(itemsError), qPrintable(r.ItemsError));
+        QCOMPARE(r.Values.size(), ok ? 2 : 0); // the extraction's own, whatever the items did
+        QCOMPARE(Count("/api/auth/login"), logins);
+        QCOMPARE(Count("/api/extraction/items"), itemCalls);
+    }
+
     // The service restarts and forgets every token: its own 401 answer brings a new
     // sign-in, and the call goes through.
     void serviceRestartedForgetsTheToken() {
