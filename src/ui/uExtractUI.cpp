@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <memory>
@@ -22,13 +24,16 @@
 namespace {} // namespace
 
 TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResults,
-                                 const QString& AExamDate, const QString& AInstitution)
+                                 const QString& AExamDate, const QString& AInstitution,
+                                 const QStringList& ANotFound, const QString& AItemsError)
     : QDialog(AOwner), FData(LabTable::PresentValues(AResults)),
-      FExamDate(TextRules::Trim(AExamDate)), FInstitution(TextRules::Trim(AInstitution)) {
+      FExamDate(TextRules::Trim(AExamDate)), FInstitution(TextRules::Trim(AInstitution)),
+      FNotFound(ANotFound) {
     setFont(WindowFont());
     const QFontMetrics fm(font());
     const int h = fm.height(); // the height of "Ag"
     const int rowH = h + 13;
+    FRowHeight = rowH;
     const int clientW = 440;
     const int clientH = 520;
 
@@ -81,6 +86,25 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     FLV->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("ヘモグロビンA1c")) + 20);
     FLV->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("0000.00")) + 24);
     FLV->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("mg/dL")) + 24);
+
+    // Under the table, the tests the report did not yield, so that nobody takes them for
+    // absent from it. Words, not colour, carry it; selectable, to search the photo or chart
+    // for a name. When the items could not be read, no line would pass for "all found".
+    pnlNotFound = new QScrollArea(this);
+    pnlNotFound->setFrameShape(QFrame::NoFrame);
+    pnlNotFound->setWidgetResizable(true);
+    lblNotFound = new QLabel;
+    lblNotFound->setTextFormat(Qt::PlainText);
+    lblNotFound->setWordWrap(true);
+    lblNotFound->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblNotFound->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    lblNotFound->setContentsMargins(12, 6, 12, 6);
+    pnlNotFound->setWidget(lblNotFound);
+    if (!FNotFound.isEmpty())
+        lblNotFound->setText(QStringLiteral("未検出: ") + FNotFound.join(QStringLiteral("、")));
+    else if (!AItemsError.isEmpty())
+        lblNotFound->setText(QStringLiteral("未検出の項目を確認できませんでした: ") + AItemsError);
+    pnlNotFound->setVisible(!lblNotFound->text().isEmpty());
     LayoutDocked();
 
     // Rows, exactly as received.
@@ -100,7 +124,20 @@ void TLabResultsForm::LayoutDocked() {
     const int h = height();
     pnlTop->setGeometry(0, 0, w, FTopHeight);
     pnlBottom->setGeometry(0, h - FBottomHeight, w, FBottomHeight);
-    FLV->setGeometry(0, FTopHeight, w, std::max(0, h - FTopHeight - FBottomHeight));
+    const int between = std::max(0, h - FTopHeight - FBottomHeight);
+    // The note takes the height its wrapped text needs, but no more than a third of the
+    // space between the bands (at least a row): the table stays the window's main part and
+    // a long list scrolls.
+    int noteH = 0;
+    if (!pnlNotFound->isHidden()) {
+        int textH = lblNotFound->heightForWidth(w);
+        // A name too long for a line cannot wrap: it scrolls sideways rather than being cut.
+        if (lblNotFound->minimumSizeHint().width() > w)
+            textH += pnlNotFound->horizontalScrollBar()->sizeHint().height();
+        noteH = std::min({textH, std::max(FRowHeight, between / 3), between});
+    }
+    FLV->setGeometry(0, FTopHeight, w, between - noteH);
+    pnlNotFound->setGeometry(0, FTopHeight + between - noteH, w, noteH);
     btnClose->move(pnlBottom->width() - btnClose->width() - FCloseRightGap, btnClose->y());
 }
 
@@ -117,14 +154,16 @@ void TLabResultsForm::CopyClick() {
 }
 
 void ShowLabResults(QWidget* AOwner, const QList<TLabValue>& AValues, const QString& AExamDate,
-                    const QString& AInstitution) {
+                    const QString& AInstitution, const QStringList& ANotFound,
+                    const QString& AItemsError) {
     if (std::none_of(AValues.begin(), AValues.end(), LabTable::IsPresent)) {
         Messages::Show(AOwner, QStringLiteral("検査値を検出できませんでした。\r\n"
                                               "選択範囲を検査値の表全体にするか、「⚙ "
                                               "抽出項目の設定」で項目名・別名をご確認ください。"));
         return;
     }
-    auto form = std::make_unique<TLabResultsForm>(AOwner, AValues, AExamDate, AInstitution);
+    auto form = std::make_unique<TLabResultsForm>(AOwner, AValues, AExamDate, AInstitution,
+                                                  ANotFound, AItemsError);
     const QPointer<TLabResultsForm> alive(form.get());
     Dialogs::RunModal(*form);
     // An owner destroyed during the modal run has taken its child window with it.

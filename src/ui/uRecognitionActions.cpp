@@ -169,7 +169,8 @@ void TRecognitionActions::ShowExtractResult(const TExtractResult& AResult) {
         SetStatus(QStringLiteral("検査項目を抽出しましたが、値を検出できませんでした。"),
                   StatusLine::Maroon);
     }
-    ShowLabResults(FWindow, AResult.Values, AResult.ExamDate, AResult.Institution);
+    ShowLabResults(FWindow, AResult.Values, AResult.ExamDate, AResult.Institution, AResult.NotFound,
+                   AResult.ItemsError);
 }
 
 void TRecognitionActions::SaveOcrText(const QString& APatientCode, const QString& AKind,

@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -80,19 +82,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("examLabel");
         QTest::addColumn<QString>("institutionLabel");
         QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("notFound");
+        QTest::addColumn<QString>("itemsError");
+        QTest::addColumn<QString>("note"); // empty: no line under the table
 
         QTest::newRow("three values, one empty")
             << TLabRows{ExampleValues()} << QStringLiteral("  2024/05/01  ")
             << QStringLiteral(" 中央病院 ") << QStringLiteral("検査項目抽出結果（2項目を検出）")
             << QStringLiteral("検査実施日　　： 2024/05/01")
             << QStringLiteral("検査医療機関： 中央病院")
-            << QStringList{QStringLiteral("HbA1c|6.2|%"), QStringLiteral("ALT|25|U/L")};
+            << QStringList{QStringLiteral("HbA1c|6.2|%"), QStringLiteral("ALT|25|U/L")}
+            << QStringList{QStringLiteral("AST"), QStringLiteral("LDL-C"),
+                           QStringLiteral("<b>TG</b>")}
+            << QString() << QStringLiteral("未検出: AST、LDL-C、<b>TG</b>");
         QTest::newRow("empty date and institution, ideographic space counted")
             << Rows({V(QStringLiteral("LDL"), QStringLiteral("\u3000"), QStringLiteral("mg/dL"))})
             << QString() << QStringLiteral("\t")
             << QStringLiteral("検査項目抽出結果（1項目を検出）")
             << QStringLiteral("検査実施日　　： ") << QStringLiteral("検査医療機関： ")
-            << QStringList{QStringLiteral("LDL|\u3000|mg/dL")};
+            << QStringList{QStringLiteral("LDL|\u3000|mg/dL")} << QStringList{} << QString()
+            << QString();
         QTest::newRow("untrimmed cells, duplicates in order, empty name and units")
             << Rows({V(QStringLiteral(" AST "), QStringLiteral(" 24 "), QStringLiteral("U/L")),
                      V(QStringLiteral("AST"), QStringLiteral("30"), QString()),
@@ -101,7 +110,9 @@ private Q_SLOTS:
             << QString() << QString() << QStringLiteral("検査項目抽出結果（3項目を検出）")
             << QStringLiteral("検査実施日　　： ") << QStringLiteral("検査医療機関： ")
             << QStringList{QStringLiteral(" AST | 24 |U/L"), QStringLiteral("AST|30|"),
-                           QStringLiteral("|7|")};
+                           QStringLiteral("|7|")}
+            << QStringList{} << QStringLiteral("HTTP 500")
+            << QStringLiteral("未検出の項目を確認できませんでした: HTTP 500");
     }
     void windowContents() {
         QFETCH(TLabRows, values);
@@ -111,8 +122,11 @@ private Q_SLOTS:
         QFETCH(QString, examLabel);
         QFETCH(QString, institutionLabel);
         QFETCH(QStringList, rows);
+        QFETCH(QStringList, notFound);
+        QFETCH(QString, itemsError);
+        QFETCH(QString, note);
 
-        TLabResultsForm form(nullptr, values.Values, examDate, institution);
+        TLabResultsForm form(nullptr, values.Values, examDate, institution, notFound, itemsError);
         QCOMPARE(form.windowTitle(), caption);
         QCOMPARE(form.lblExamDate->text(), examLabel);
         QCOMPARE(form.lblInstitution->text(), institutionLabel);
@@ -125,6 +139,9 @@ private Q_SLOTS:
         QCOMPARE(header->text(2), QStringLiteral("単位"));
         QCOMPARE(form.btnCopy->text(), QStringLiteral("📋 表をコピー(TSV)"));
         QCOMPARE(form.btnClose->text(), QStringLiteral("閉じる"));
+        QCOMPARE(form.NotFound(), notFound);
+        QCOMPARE(form.lblNotFound->text(), note);
+        QCOMPARE(form.pnlNotFound->isHidden(), note.isEmpty());
     }
 
     void dataCopiedWhole() {
@@ -271,6 +288,71 @@ private Q_SLOTS:
         QCOMPARE(top->width(), 600);
     }
 
+    // The line under the table shows all of its text: it wraps between names, a list too
+    // long for a third of the window scrolls instead of squeezing the table, and a name too
+    // long for a line scrolls sideways instead of being cut.
+    void notFoundLayout_data() {
+        QTest::addColumn<QStringList>("notFound");
+        QTest::addColumn<bool>("scrolls");
+        QTest::addColumn<bool>("sideways");
+        const QStringList some{QStringLiteral("ALT"),
+                               QStringLiteral("HDL-C"),
+                               QStringLiteral("LDL-C"),
+                               QStringLiteral("TG"),
+                               QStringLiteral("Cr"),
+                               QStringLiteral("BS"),
+                               QStringLiteral("ヘモグロビンA1c"),
+                               QStringLiteral("クレアチニン(血清)"),
+                               QStringLiteral("γ-GTP")};
+        QTest::newRow("two lines") << some << false << false;
+        QStringList many;
+        for (int i = 0; i < 20; ++i)
+            many << some;
+        QTest::newRow("more than a third of the window") << many << true << false;
+        QTest::newRow("a name without a break")
+            << QStringList{QStringLiteral("TG"), QStringLiteral("Ab").repeated(60)} << false
+            << true;
+    }
+    void notFoundLayout() {
+        QFETCH(QStringList, notFound);
+        QFETCH(bool, scrolls);
+        QFETCH(bool, sideways);
+        TLabResultsForm form(nullptr, ExampleValues(), QStringLiteral("2024/05/01"),
+                             QStringLiteral("中央病院"), notFound);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QWidget* top = form.lblExamDate->parentWidget();
+        const QWidget* bottom = form.btnCopy->parentWidget();
+        const QLabel* label = form.lblNotFound;
+        const QWidget* viewport = form.pnlNotFound->viewport();
+        for (const QSize size : {QSize(440, 520), QSize(600, 700)}) {
+            form.resize(size);
+            QTRY_COMPARE(form.size(), size);
+            // Docked between the table and the buttons, the window's full width.
+            const QRect note = form.pnlNotFound->geometry();
+            QCOMPARE(form.FLV->geometry(),
+                     QRect(0, top->height(), size.width(), note.top() - top->height()));
+            QCOMPARE(note.left(), 0);
+            QCOMPARE(note.width(), size.width());
+            QCOMPARE(note.bottom() + 1, bottom->y());
+            const int between = size.height() - top->height() - bottom->height();
+            QVERIFY(note.height() > QFontMetrics(form.font()).height());
+            // Every line is inside the label; what the note does not show, it scrolls to.
+            QVERIFY(label->height() >= label->heightForWidth(label->width()));
+            QCOMPARE(form.pnlNotFound->verticalScrollBar()->isVisible(), scrolls);
+            QCOMPARE(form.pnlNotFound->horizontalScrollBar()->isVisible(), sideways);
+            if (scrolls)
+                QCOMPARE(note.height(), between / 3);
+            else
+                QCOMPARE(viewport->height(), label->height());
+            if (sideways)
+                QCOMPARE(form.pnlNotFound->horizontalScrollBar()->maximum(),
+                         label->width() - viewport->width());
+            else
+                QCOMPARE(label->width(), viewport->width());
+        }
+    }
+
     void placedOverOwner_data() {
         QTest::addColumn<QRect>("owner");
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
@@ -302,7 +384,8 @@ private Q_SLOTS:
                              ExampleValues() << V(QStringLiteral("LDL\tchol"),
                                                   QStringLiteral(" 120 "), QStringLiteral("mg/dL"),
                                                   QStringLiteral("<140"), QStringLiteral("H")),
-                             QStringLiteral("  2024/05/01 "), QStringLiteral("中央病院\t"));
+                             QStringLiteral("  2024/05/01 "), QStringLiteral("中央病院\t"),
+                             {QStringLiteral("TG")});
         form.show();
         form.btnCopy->click();
         QCOMPARE(QApplication::clipboard()->text(),
@@ -344,7 +427,7 @@ private Q_SLOTS:
         int runs = 0;
         Dialogs::SetRunner([&runs](QDialog&) { return ++runs, int(QDialog::Rejected); });
         ShowLabResults(&owner, values.Values, QStringLiteral("2024/05/01"),
-                       QStringLiteral("中央病院"));
+                       QStringLiteral("中央病院"), {QStringLiteral("AST"), QStringLiteral("ALT")});
         QCOMPARE(runs, 0);
         QCOMPARE(MessageTexts(), QStringList{NoValuesMessage});
         QCOMPARE(FMessages[0].Parent, &owner);
@@ -357,6 +440,7 @@ private Q_SLOTS:
         int runs = 0;
         QStringList rows;
         QString caption;
+        QString note;
         QWidget* parent = nullptr;
         Dialogs::SetRunner([&](QDialog& ADialog) {
             ++runs;
@@ -364,16 +448,19 @@ private Q_SLOTS:
             if (seen) {
                 rows = RowTexts(seen->FLV);
                 caption = seen->windowTitle();
+                note = seen->lblNotFound->text();
                 parent = seen->parentWidget();
             }
             return int(QDialog::Rejected);
         });
-        ShowLabResults(&owner, ExampleValues(), QStringLiteral(" 2024/05/01 "), QString());
+        ShowLabResults(&owner, ExampleValues(), QStringLiteral(" 2024/05/01 "), QString(),
+                       {QStringLiteral("AST"), QStringLiteral("TG")});
         QCOMPARE(runs, 1);
         QCOMPARE(parent, &owner);
         QVERIFY(!seen);
         QCOMPARE(caption, QStringLiteral("検査項目抽出結果（2項目を検出）"));
         QCOMPARE(rows, (QStringList{QStringLiteral("HbA1c|6.2|%"), QStringLiteral("ALT|25|U/L")}));
+        QCOMPARE(note, QStringLiteral("未検出: AST、TG"));
         QVERIFY(FMessages.isEmpty());
         QVERIFY(owner.findChildren<QDialog*>().isEmpty());
     }

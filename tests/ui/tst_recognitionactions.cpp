@@ -111,6 +111,7 @@ class TestRecognitionActions : public QObject {
     TLocalService FService;
     QStringList FMessages;
     QList<QList<TLabValue>> FShownTables; // what each lab results window showed
+    QList<QStringList> FShownNotFound;    // and the items it listed as not found
 
     std::unique_ptr<TFormMain> NewForm() {
         auto form = std::make_unique<TFormMain>();
@@ -160,8 +161,10 @@ private Q_SLOTS:
     void initTestCase() {
         Messages::SetHandler([this](QWidget*, const QString& AText) { FMessages << AText; });
         Dialogs::SetRunner([this](QDialog& ADialog) {
-            if (auto* form = qobject_cast<TLabResultsForm*>(&ADialog))
+            if (auto* form = qobject_cast<TLabResultsForm*>(&ADialog)) {
                 FShownTables << form->Data();
+                FShownNotFound << form->NotFound();
+            }
             return 0;
         });
         TClock::Set([] { return QDateTime(QDate(2026, 12, 10), QTime(9, 5, 7)); });
@@ -171,6 +174,7 @@ private Q_SLOTS:
         FEnv = std::make_unique<TTestEnv>();
         FMessages.clear();
         FShownTables.clear();
+        FShownNotFound.clear();
         FService.Reset();
     }
 
@@ -374,6 +378,10 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(), tsv);
         QCOMPARE(FShownTables[0].size(), 2);
         QCOMPARE(FShownTables[0][1].Flag, QStringLiteral("H"));
+        // The account's default items that the report did not yield, in their order.
+        QCOMPARE(FShownNotFound[0], (QStringList{QStringLiteral("ALT"), QStringLiteral("HDL-C"),
+                                                 QStringLiteral("LDL-C"), QStringLiteral("TG"),
+                                                 QStringLiteral("Cr"), QStringLiteral("BS")}));
         QCOMPARE(StatusColor(*form), Green);
         QVERIFY(FMessages.isEmpty());
         QVERIFY(!form->Recognition()->IsBusy());
