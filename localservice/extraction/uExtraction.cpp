@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -66,6 +67,19 @@ QString FlagOf(const QString& AToken) {
     return {};
 }
 
+// What follows a value's digits: a flag, a unit, or both ("H%", "Lmg/dL", "*H").
+std::pair<QString, QString> SplitFlag(const QString& ARest) {
+    if (!FlagOf(ARest).isEmpty()) {
+        return {FlagOf(ARest), {}};
+    }
+    static const QRegularExpression FlagThenUnit(
+        QStringLiteral(R"(^(\*?[HL]|[HL]\*|HH|LL|[↑↓]{1,2})((?:%|[a-zμµ/]).*)$)"));
+    if (const auto M = FlagThenUnit.match(ARest); M.hasMatch()) {
+        return {FlagOf(M.captured(1)), M.captured(2)};
+    }
+    return {{}, ARest};
+}
+
 QString StripBrackets(const QString& AToken) {
     static const QString kOpen = QStringLiteral("([【「〔");
     static const QString kClose = QStringLiteral(")]】」〕");
@@ -102,6 +116,12 @@ std::optional<QString> ReferenceOf(const QString& AToken) {
 bool IsReferenceCaption(const QString& AToken) {
     static const QRegularExpression Re(
         QStringLiteral("^[(\\[]?(?:基準値|基準範囲|参考値|正常値|範囲)[)\\]:]?$"));
+    return Re.match(AToken).hasMatch();
+}
+
+// "(NGSP)" after the value: the method, not the unit.
+bool IsBracketedCaption(const QString& AToken) {
+    static const QRegularExpression Re(QStringLiteral(R"(^[(\[【][\p{L}\s]+[)\]】]$)"));
     return Re.match(AToken).hasMatch();
 }
 
@@ -149,6 +169,10 @@ int LayoutDecimals(const QString& AReference, const QStringList& ATokens) {
 // or a stroke, so the number is not 12, 1, 3, 6 or 9 in some unit, and no value beats a wrong
 // one. A bar alone at the end ("12|") is a table rule beside the number, which stands.
 bool IsMisreadNumber(const QString& ARest) {
+    // "5." or "6,": the digits after the point or separator were lost.
+    if (ARest.startsWith(u'.') || ARest.startsWith(u',')) {
+        return true;
+    }
     static const QRegularExpression LookAlikes(QStringLiteral(R"(^[0-9.,SOBZlI|!\]]*$)"));
     static const QRegularExpression LookAlike(QStringLiteral(R"([SOBZlI|!\]])"));
     static const QRegularExpression Rule(QStringLiteral(R"(^\|+$)"));
@@ -195,10 +219,12 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
                     return TLabResult{}; // the label's value, unreadable
                 }
                 R.Value = M.captured(1);
-                if (!FlagOf(Rest).isEmpty()) {
-                    R.Flag = FlagOf(Rest);
-                } else if (!Rest.isEmpty() && IsUnitLike(Rest) && R.Unit.isEmpty()) {
-                    R.Unit = StripBrackets(Rest);
+                const auto [Flag, Unit] = SplitFlag(Rest);
+                if (!Flag.isEmpty()) {
+                    R.Flag = Flag;
+                }
+                if (!Unit.isEmpty() && IsUnitLike(Unit) && R.Unit.isEmpty()) {
+                    R.Unit = StripBrackets(Unit);
                 }
                 continue;
             }
@@ -229,7 +255,7 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
                 continue;
             }
         }
-        if (IsReferenceCaption(Token)) {
+        if (IsReferenceCaption(Token) || IsBracketedCaption(Token)) {
             continue;
         }
         if (IsUnitLike(Token) && !IsNumberToken(Token)) {

@@ -32,7 +32,7 @@ constexpr TLimits kLimits[] = {
     {"アルブミン", "g/dl", true, 0.5, 7},
     {"尿素窒素", "mg/dl", true, 0.5, 300},
     {"Cr", "mg/dl", true, 0.05, 30},
-    {"eGFR", "ml/min/1.73m2,ml/分/1.73m2,ml/min/1.73m^2", true, 0.5, 300},
+    {"eGFR", "ml/min/1.73m2,ml/分/1.73m2", true, 0.5, 300},
     {"尿酸", "mg/dl", true, 0.2, 30},
     {"ナトリウム", "meq/l,mmol/l", true, 80, 220},
     {"カリウム", "meq/l,mmol/l", true, 1, 15},
@@ -46,31 +46,36 @@ constexpr TLimits kLimits[] = {
     {"HbA1c", "%", true, 2, 25},
     {"CRP", "mg/dl", true, 0, 80},
     {"白血球数", "/μl", false, 100, 1000000},
-    {"白血球数", "10^3/μl,103/μl,×10^3/μl,x10^3/μl,千/μl", false, 0.1, 1000},
-    {"白血球数", "10^2/μl,102/μl,×10^2/μl,x10^2/μl,百/μl", false, 1, 10000},
-    {"赤血球数", "万/μl,10^4/μl,104/μl,×10^4/μl,x10^4/μl", false, 50, 1000},
-    {"赤血球数", "10^6/μl,106/μl,×10^6/μl,x10^6/μl", false, 0.5, 10},
+    {"白血球数", "103/μl,千/μl", false, 0.1, 1000},
+    {"白血球数", "102/μl,百/μl", false, 1, 10000},
+    {"赤血球数", "万/μl,104/μl", false, 50, 1000},
+    {"赤血球数", "106/μl", false, 0.5, 10},
     {"ヘモグロビン", "g/dl", true, 2, 25},
     {"ヘマトクリット", "%", true, 5, 75},
-    {"血小板数", "万/μl,10^4/μl,104/μl,×10^4/μl,x10^4/μl", false, 0.1, 300},
-    {"血小板数", "10^3/μl,103/μl,×10^3/μl,x10^3/μl,千/μl", false, 1, 3000},
+    {"血小板数", "万/μl,104/μl", false, 0.1, 300},
+    {"血小板数", "103/μl,千/μl", false, 1, 3000},
     {"MCV", "fl", true, 40, 160},
     {"MCH", "pg", true, 10, 60},
     {"MCHC", "%,g/dl", true, 20, 45},
 };
 
+// "mg/dL", "mg/dl." and "ｍｇ／ｄＬ" alike; "10^3/μL", "×10³/uL" and "x103/µL" alike.
 QString FoldUnit(const QString& AUnit) {
-    QString Unit = AUnit.toLower();
-    Unit.remove(u' ');
+    static const QRegularExpression Marks(QStringLiteral(R"([\s×x*^]|[.,;:]+$)"));
+    QString Unit = AUnit.normalized(QString::NormalizationForm_KC).toLower();
     Unit.replace(QChar(0x00B5), QChar(0x03BC)); // micro sign to mu
-    Unit.replace(u'u', QChar(0x03BC)).replace(QStringLiteral("μ/l"), QStringLiteral("u/l"));
-    Unit.replace(QStringLiteral("iμ/l"), QStringLiteral("iu/l"));
-    return Unit;
+    Unit.replace(QStringLiteral("/ul"), QStringLiteral("/μl"));
+    return Unit.remove(Marks);
 }
 
-// The limits of AItem in AUnit: looked up by the item's name, else by a catalogue name or alias
-// among the item's own names, so that an account's "クレアチニン" is Cr.
-const TLimits* LimitsFor(const TExtractItem& AItem, const QString& AUnit) {
+// A test the table knows, and whether AUnit is one it is printed in: the limits for that unit;
+// the test's usual unit when none was read; none when the test is not in the table.
+struct TUnitLimits {
+    bool KnownTest = false;
+    const TLimits* Limits = nullptr; // null with a known test: a unit it is never printed in
+};
+
+TUnitLimits LimitsFor(const TExtractItem& AItem, const QString& AUnit) {
     static const QHash<QString, QString> kTestOf = [] {
         QHash<QString, QString> Map;
         for (const TExtractItem& Item : CatalogItems()) {
@@ -82,24 +87,30 @@ const TLimits* LimitsFor(const TExtractItem& AItem, const QString& AUnit) {
         }
         return Map;
     }();
+    // By the item's name, else by a catalogue name among its aliases: an account's
+    // "クレアチニン" is Cr.
     QString Test = kTestOf.value(QString::fromStdString(AItem.Name));
     for (size_t i = 0; Test.isEmpty() && i < AItem.Aliases.size(); ++i) {
         Test = kTestOf.value(QString::fromStdString(AItem.Aliases[i]));
     }
-    if (Test.isEmpty()) {
-        return nullptr;
-    }
+    TUnitLimits Found;
     const QString Unit = FoldUnit(AUnit);
     for (const TLimits& Limits : kLimits) {
         if (Test != QString::fromUtf8(Limits.Test)) {
             continue;
         }
-        if (Unit.isEmpty() ? Limits.UnitByDefault
-                           : QString::fromUtf8(Limits.Units).split(u',').contains(Unit)) {
-            return &Limits;
+        Found.KnownTest = true;
+        const bool Matches = Unit.isEmpty()
+                                 ? Limits.UnitByDefault
+                                 : QString::fromUtf8(Limits.Units).split(u',').contains(Unit);
+        if (Matches) {
+            Found.Limits = &Limits;
+            break;
         }
     }
-    return nullptr;
+    // Nothing to judge by when no unit was read and the test has several.
+    Found.KnownTest = Found.KnownTest && !(Unit.isEmpty() && Found.Limits == nullptr);
+    return Found;
 }
 
 struct TBounds {
@@ -136,6 +147,15 @@ bool AgreesWithRange(double AValue, const TBounds& ABounds) {
     return !(ABounds.Low > 0 && AValue * 300 < ABounds.Low);
 }
 
+// Within three times of the printed range on either side; nothing printed bears out nothing.
+bool NearRange(double AValue, const TBounds& ABounds) {
+    if (ABounds.Low <= 0 && ABounds.High <= 0) {
+        return false;
+    }
+    return !(ABounds.High > 0 && AValue > 3 * ABounds.High) &&
+           !(ABounds.Low > 0 && AValue * 3 < ABounds.Low);
+}
+
 bool Inside(const TLimits* ALimits, double AValue) {
     return ALimits == nullptr || (AValue >= ALimits->Low && AValue <= ALimits->High);
 }
@@ -155,7 +175,14 @@ TValueVerdict CheckValue(const TExtractItem& AItem, const QString& AValue, const
     const QString Digits = M.captured(2);
     const double Value = QString(Digits).remove(u',').toDouble();
     const TBounds Bounds = BoundsOf(AReference);
-    const TLimits* Limits = LimitsFor(AItem, AUnit);
+    const TUnitLimits UnitLimits = LimitsFor(AItem, AUnit);
+    // A unit the test is never printed in is a misread one ("4 maxt" for "45 mg/dL") or a
+    // foreign one: the digits beside it stand only where the printed range bears them out.
+    if (UnitLimits.KnownTest && UnitLimits.Limits == nullptr) {
+        return NearRange(Value, Bounds) ? TValueVerdict{}
+                                        : TValueVerdict{TValueVerdict::TKind::Unsure, {}};
+    }
+    const TLimits* Limits = UnitLimits.Limits;
 
     // "4.200" beside "3,300-8,600" is 4,200 with its comma read as a point. Unsure wherever
     // the thousands could be meant: the range prints them, or the test can measure them.

@@ -1,5 +1,6 @@
 #include "reading/uReadingMerge.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <algorithm>
@@ -238,4 +239,42 @@ std::string MergeReadings(const std::vector<TPageReading>& AReadings) {
         Text += '\n';
     }
     return Text;
+}
+
+namespace {
+
+// The number a circled digit stands for ("①" 1, "⑳" 20, "❶" 1), or -1. Some models read
+// plain digits of a report as circled ones; no lab report prints a value that way.
+int CircledNumber(char16_t AChar) {
+    if (AChar >= 0x2460 && AChar <= 0x2473)
+        return AChar - 0x2460 + 1;
+    if (AChar >= 0x24EB && AChar <= 0x24F4)
+        return AChar - 0x24EB + 11;
+    if (AChar >= 0x24F5 && AChar <= 0x24FE)
+        return AChar - 0x24F5 + 1;
+    if (AChar >= 0x2776 && AChar <= 0x2793)
+        return (AChar - 0x2776) % 10 + 1;
+    if (AChar == 0x24EA || AChar == 0x24FF)
+        return 0;
+    return -1;
+}
+
+} // namespace
+
+// Tesseract separates Japanese characters with blanks; written Japanese has none.
+std::string TidyReading(const std::string& AText) {
+    static const QRegularExpression CjkGap(QStringLiteral(
+        R"((?<=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]) +(?=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]))"));
+    const QString Read = QString::fromStdString(AText);
+    QString Text;
+    Text.reserve(Read.size());
+    for (const QChar C : Read) {
+        const int Number = CircledNumber(C.unicode());
+        if (Number < 0)
+            Text += C;
+        else
+            Text += QString::number(Number);
+    }
+    Text.remove(CjkGap);
+    return Text.toStdString();
 }

@@ -20,3 +20,7 @@ struct TPageReading {
 // another page), counting each reading by its confidence. Runs of two blanks and more come out
 // as four, single blanks as one. Lines end with "\n".
 std::string MergeReadings(const std::vector<TPageReading>& AReadings);
+
+// The merged text as staff read it: no blanks between Japanese characters, circled digits read
+// as the plain digits they are ("⑳②④" 2024).
+std::string TidyReading(const std::string& AText);

@@ -8,7 +8,6 @@
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
-#include <QRegularExpression>
 #include <QString>
 
 #include <algorithm>
@@ -21,15 +20,6 @@ namespace {
 
 // Decoding beyond this would take gigabytes; phone pictures stay far below it.
 constexpr long long kMaxPixels = 80'000'000;
-
-// Tesseract separates Japanese characters with blanks; written Japanese has none.
-std::string TidyText(const char* AText) {
-    static const QRegularExpression CjkGap(QStringLiteral(
-        R"((?<=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]) +(?=[\x{3000}-\x{9FFF}\x{FF00}-\x{FFEF}]))"));
-    QString Text = QString::fromUtf8(AText);
-    Text.remove(CjkGap);
-    return Text.toStdString();
-}
 
 // Tesseract's OpenMP loops start a team of threads for each step of the network. With a few
 // cores and requests on several threads at once, the teams mostly wait on each other: a page
@@ -399,6 +389,6 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
             return Status;
         }
     }
-    AText = TidyText(MergeReadings(Readings).c_str());
+    AText = TidyReading(MergeReadings(Readings));
     return TStatus::Ok;
 }

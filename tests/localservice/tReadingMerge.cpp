@@ -94,6 +94,27 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(QString::fromStdString(MergeReadings(readings)), expected);
     }
+
+    // What staff are handed: Japanese without the engine's blanks, digits as digits.
+    void tidy_data() {
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("blanks between Japanese characters")
+            << QStringLiteral("血 糖 98 mg/dL\n総 コ レ ス テ ロ ー ル 210")
+            << QStringLiteral("血糖 98 mg/dL\n総コレステロール 210");
+        QTest::newRow("blanks beside Latin and digits stay")
+            << QStringLiteral("AST 25 U/L 13 - 30") << QStringLiteral("AST 25 U/L 13 - 30");
+        QTest::newRow("circled digits of a date and a value")
+            << QStringLiteral("報告日 ⑳②④/①①/②0\nγ-GTP ②② U/L Cr 0.⑦① mg/dL")
+            << QStringLiteral("報告日 2024/11/20\nγ-GTP 22 U/L Cr 0.71 mg/dL");
+        QTest::newRow("every circled form")
+            << QStringLiteral("⓪⑩⑪⑳⓫⓴⓵⓾❶❿➀➉➊➓⓿") << QStringLiteral("010112011201101101101100");
+    }
+    void tidy() {
+        QFETCH(QString, read);
+        QFETCH(QString, expected);
+        QCOMPARE(QString::fromStdString(TidyReading(read.toStdString())), expected);
+    }
 };
 
 QTEST_MAIN(TReadingMergeTest)
