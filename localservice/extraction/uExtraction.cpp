@@ -435,6 +435,26 @@ QString FindInstitution(const QStringList& ALines, const std::vector<bool>& AIsT
     return {};
 }
 
+// Whether recognition doubted the number of AValue on line ALine. The number is compared as
+// recognition wrote it: full-width and other forms are folded on both sides.
+bool IsDoubtful(const QString& AValue, const TDoubtfulNumbers* ADoubts, qsizetype ALine) {
+    static const QRegularExpression Digits(QStringLiteral(R"(\d[\d.,]*)"));
+    if (ADoubts == nullptr || ALine < 0 || static_cast<size_t>(ALine) >= ADoubts->size()) {
+        return false;
+    }
+    const QString Number = Digits.match(AValue).captured();
+    if (Number.isEmpty()) {
+        return false;
+    }
+    for (const std::string& Doubtful : (*ADoubts)[static_cast<size_t>(ALine)]) {
+        const QString Folded = NormalizeReportText(QString::fromStdString(Doubtful));
+        if (Folded.contains(Number)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 QString NormalizeReportText(const QString& AText) {
@@ -461,7 +481,8 @@ QString NormalizeReportText(const QString& AText) {
     return Out;
 }
 
-TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems) {
+TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems,
+                             const TDoubtfulNumbers* ADoubts) {
     static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
     const QStringList Lines = NormalizeReportText(AText).split(LineBreak);
     const TLabelIndex Labels(AItems);
@@ -480,6 +501,9 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals);
             if (!Result) {
                 continue;
+            }
+            if (IsDoubtful(Result->Value, ADoubts, i)) {
+                *Result = TLabResult{}; // a guess between readings that disagreed
             }
             if (!Result->Value.isEmpty()) {
                 const TExtractItem& Item = AItems[Labels.Items(Matches[m].Label).front()];

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "extraction/uCatalog.h"
+#include "reading/uDoubtfulNumbers.h"
 
 struct TLabResult {
     QString Name; // the item's own name, whichever alias was printed
@@ -20,7 +21,10 @@ struct TExtraction {
     QString Institution;             // empty when none was found
 };
 
-TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems);
+// ADoubts, when given, names per line the numbers recognition was not sure of: none of them
+// becomes a value.
+TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractItem>& AItems,
+                             const TDoubtfulNumbers* ADoubts = nullptr);
 
 // Full-width ASCII to ASCII, ideographic blank and tab to a blank, dash and tilde variants to
 // "-" and "~". Keeps the length, so positions in the result are positions in the input.

@@ -516,8 +516,9 @@ void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std:
         ReplyDetail(ARes, 413, kExtractTooLarge);
         return;
     }
-    const TExtraction Extraction =
-        ExtractLabValues(QString::fromStdString(*Text), FItems.Items(AAccount));
+    const std::optional<TDoubtfulNumbers> Doubts = FRecentReadings.DoubtsOf(AAccount, *Text);
+    const TExtraction Extraction = ExtractLabValues(
+        QString::fromStdString(*Text), FItems.Items(AAccount), Doubts ? &*Doubts : nullptr);
     ReplyJson(ARes, 200, BuildJson([&](TJsonWriter& W) {
                   W.StartObject();
                   W.Key("results");
@@ -570,7 +571,8 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
     }
 
     std::string Text;
-    switch (FRecognizer.Recognize(File->Data, Text)) {
+    TDoubtfulNumbers Doubts;
+    switch (FRecognizer.Recognize(File->Data, Text, &Doubts)) {
     case TRecognizer::TStatus::Ok:
         break;
     case TRecognizer::TStatus::Empty:
@@ -594,6 +596,7 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
     if (Mode == nullptr || Mode->Data.empty()) { // a lab report, not a prescription
         Text = CorrectUnits(CorrectItemNames(QString::fromStdString(Text), FItems.Items(AAccount)))
                    .toStdString();
+        FRecentReadings.Remember(AAccount, Text, std::move(Doubts));
     }
     if (Notify) {
         FQueues.Push(AAccount, {kTextFilename, kTextContentType, Text});

@@ -9,6 +9,7 @@
 #include "store/uAccounts.h"
 #include "store/uItemQueues.h"
 #include "store/uItemStore.h"
+#include "store/uRecentReadings.h"
 
 class TApi {
 public:
@@ -46,5 +47,6 @@ private:
     TItemQueues& FQueues;
     TItemStore& FItems;
     TRecognizer& FRecognizer;
+    TRecentReadings FRecentReadings;
     const int FMaxWaitSeconds;
 };

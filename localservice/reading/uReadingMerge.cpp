@@ -33,6 +33,8 @@ constexpr char32_t kColumnGap = U'\t';
 // Aligning two readings takes a table of their lengths' product. Lines of a report stay far
 // below this; a "line" of thousands of characters read from noise is not voted on.
 constexpr size_t kMostAlignmentCells = 1'000'000;
+// The share of the votes that settles a digit beyond doubt.
+constexpr float kClearMajority = 0.65f;
 
 // What the readings have at one place of the pivot, and their votes for each.
 using TBallot = std::map<std::u32string, float>;
@@ -121,7 +123,40 @@ void PreferDigitsInNumbers(std::u32string& AOut, const std::vector<size_t>& APiv
 // gap between them the readings vote for what stands there, each with its confidence. So two
 // readings of "5.6" outvote a surer "56", and a reading's one slip is outvoted by the others.
 // A tie keeps the pivot's.
-std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
+struct TVotedLine {
+    std::string Text;
+    std::vector<std::string> DoubtfulNumbers;
+};
+
+bool IsNumberSymbol(char32_t AChar) {
+    return (AChar >= U'0' && AChar <= U'9') || AChar == U'.' || AChar == U',' ||
+           (AChar >= 0x2460 && AChar <= 0x24FF) || (AChar >= 0x2776 && AChar <= 0x2793);
+}
+
+// The runs of digits, points and commas in AOut that hold a contested character.
+std::vector<std::string> ContestedNumbers(const std::u32string& AOut,
+                                          const std::vector<char>& AContested) {
+    std::vector<std::string> Numbers;
+    for (size_t i = 0; i < AOut.size();) {
+        if (!IsNumberSymbol(AOut[i])) {
+            ++i;
+            continue;
+        }
+        size_t End = i;
+        bool Contested = false;
+        while (End < AOut.size() && IsNumberSymbol(AOut[End])) {
+            Contested = Contested || AContested[End] != 0;
+            ++End;
+        }
+        if (Contested) {
+            Numbers.push_back(QString::fromStdU32String(AOut.substr(i, End - i)).toStdString());
+        }
+        i = End;
+    }
+    return Numbers;
+}
+
+TVotedLine Vote(const std::vector<const TLineReading*>& ACandidates) {
     const TLineReading* Pivot = ACandidates.front();
     for (const TLineReading* Candidate : ACandidates) {
         if (Candidate->Confidence > Pivot->Confidence) {
@@ -131,7 +166,7 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
     const std::u32string P = Symbols(Pivot->Text);
     const size_t N = P.size();
     if ((N + 1) * (N + 1) > kMostAlignmentCells) {
-        return Pivot->Text;
+        return {Pivot->Text, {}};
     }
     std::vector<TBallot> At(N);         // what stands at the pivot's character j
     std::vector<TBallot> Before(N + 1); // what is inserted before it (at N: after the last)
@@ -191,31 +226,80 @@ std::string Vote(const std::vector<const TLineReading*>& ACandidates) {
         }
         return *Best;
     };
+    // Whether the two leading options of a ballot are two readings of a number (digits, a point,
+    // a separator, or nothing where the other has one) and the vote between them was close:
+    // what won has less than 65 % of the votes. Two readings of three outvote one slip; one
+    // against one is a guess. A letter against a digit is a misread letter, not a second number.
+    const auto Disputed = [](const TBallot& ABallot) {
+        if (ABallot.size() < 2) {
+            return false;
+        }
+        const auto Numeric = [](const std::u32string& AOption) {
+            for (const char32_t C : AOption) {
+                if (!((C >= U'0' && C <= U'9') || C == U'.' || C == U',')) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        const std::pair<const std::u32string, float>*First = nullptr, *Second = nullptr;
+        float Total = 0;
+        for (const auto& Entry : ABallot) {
+            Total += Entry.second;
+            if (First == nullptr || Entry.second > First->second) {
+                Second = First;
+                First = &Entry;
+            } else if (Second == nullptr || Entry.second > Second->second) {
+                Second = &Entry;
+            }
+        }
+        const bool Number = Numeric(First->first) && Numeric(Second->first) &&
+                            !(First->first.empty() && Second->first.empty());
+        return Number && First->second < kClearMajority * Total;
+    };
     std::u32string Out;
     std::vector<size_t> PivotColumn; // for each character of Out: its pivot character, or N
+    std::vector<char> Contested;     // for each character of Out
     for (size_t k = 0; k <= N; ++k) {
+        // A digit some reading put here, or one left out, doubts the characters on both sides.
+        const bool GapDisputed = Disputed(Before[k]);
+        if (GapDisputed && !Contested.empty()) {
+            Contested.back() = 1;
+        }
         const std::u32string Inserted = Winner(Before[k], {});
         Out += Inserted;
         PivotColumn.insert(PivotColumn.end(), Inserted.size(), N);
+        Contested.insert(Contested.end(), Inserted.size(), GapDisputed ? 1 : 0);
         if (k < N) {
             const std::u32string Here = Winner(At[k], std::u32string(1, P[k]));
             Out += Here;
             PivotColumn.insert(PivotColumn.end(), Here.size(), k);
+            Contested.insert(Contested.end(), Here.size(), GapDisputed || Disputed(At[k]) ? 1 : 0);
         }
     }
+    const std::u32string AsRead = Out;
     PreferDigitsInNumbers(Out, PivotColumn, At);
-    return Utf8(Out);
+    for (size_t i = 0; i < Out.size(); ++i) {
+        if (Out[i] != AsRead[i]) {
+            Contested[i] = 1; // a digit chosen over a letter is a guess too
+        }
+    }
+    return {Utf8(Out), ContestedNumbers(Out, Contested)};
 }
 } // namespace
 
 std::string MergeReadings(const std::vector<TPageReading>& AReadings) {
+    return MergeReadingsWithDoubts(AReadings).Text;
+}
+
+TMergedReading MergeReadingsWithDoubts(const std::vector<TPageReading>& AReadings) {
     if (AReadings.empty()) {
         return {};
     }
     const auto Surest = std::max_element(
         AReadings.begin(), AReadings.end(),
         [](const TPageReading& A, const TPageReading& B) { return A.Confidence < B.Confidence; });
-    std::string Text;
+    TMergedReading Merged;
     for (const TLineReading& Line : Surest->Lines) {
         // The same line in each other reading: the one that covers the most of the same place.
         std::vector<const TLineReading*> Candidates{&Line};
@@ -235,10 +319,18 @@ std::string MergeReadings(const std::vector<TPageReading>& AReadings) {
                 Candidates.push_back(Match);
             }
         }
-        Text += Vote(Candidates);
-        Text += '\n';
+        TVotedLine Voted = Vote(Candidates);
+        // One entry per line of the text, should a reading hold a line break of its own.
+        size_t Start = 0;
+        for (size_t Break = Voted.Text.find('\n'); Break != std::string::npos;
+             Start = Break + 1, Break = Voted.Text.find('\n', Start)) {
+            Merged.DoubtfulNumbers.push_back(Voted.DoubtfulNumbers);
+        }
+        Merged.Text += Voted.Text;
+        Merged.Text += '\n';
+        Merged.DoubtfulNumbers.push_back(std::move(Voted.DoubtfulNumbers));
     }
-    return Text;
+    return Merged;
 }
 
 namespace {

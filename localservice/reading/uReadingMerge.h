@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "reading/uDoubtfulNumbers.h"
+
 struct TLineReading {
     std::string Text;     // without its line break
     float Confidence = 0; // 0 to 100
@@ -20,6 +22,14 @@ struct TPageReading {
 // another page), counting each reading by its confidence. Runs of two blanks and more come out
 // as four, single blanks as one. Lines end with "\n".
 std::string MergeReadings(const std::vector<TPageReading>& AReadings);
+
+struct TMergedReading {
+    std::string Text;
+    TDoubtfulNumbers DoubtfulNumbers; // one entry per line of Text
+};
+
+// MergeReadings, with the numbers that the vote did not settle unanimously.
+TMergedReading MergeReadingsWithDoubts(const std::vector<TPageReading>& AReadings);
 
 // The merged text as staff read it: no blanks between Japanese characters, circled digits read
 // as the plain digits they are ("⑳②④" 2024).

@@ -188,8 +188,12 @@ void TRecognizer::Release(TEngine AEngine) {
     FReleased.notify_one();
 }
 
-TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string& AText) {
+TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string& AText,
+                                            TDoubtfulNumbers* ADoubts) {
     AText.clear();
+    if (ADoubts != nullptr) {
+        ADoubts->clear();
+    }
     if (AImage.empty()) {
         return TStatus::Empty;
     }
@@ -210,7 +214,7 @@ TRecognizer::TStatus TRecognizer::Recognize(std::string_view AImage, std::string
     }
     TStatus Status = TStatus::TooLarge;
     try {
-        Status = ReadWith(Engine, Data, AImage.size(), AText);
+        Status = ReadWith(Engine, Data, AImage.size(), AText, ADoubts);
     } catch (const std::bad_alloc&) {
         AText.clear();
     }
@@ -348,7 +352,8 @@ std::optional<int> TRecognizer::UprightTurn(tesseract::TessBaseAPI& AReader, Pix
 }
 
 TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char* AData,
-                                           size_t ASize, std::string& AText) {
+                                           size_t ASize, std::string& AText,
+                                           TDoubtfulNumbers* ADoubts) {
     const TClock::time_point Deadline =
         TClock::now() + std::chrono::milliseconds(FSettings.DeadlineMs);
     std::vector<TPixPtr> Pages = PrepareCopies(AData, ASize, 0);
@@ -389,6 +394,15 @@ TRecognizer::TStatus TRecognizer::ReadWith(TEngine& AEngine, const unsigned char
             return Status;
         }
     }
-    AText = TidyReading(MergeReadings(Readings));
+    TMergedReading Merged = MergeReadingsWithDoubts(Readings);
+    AText = TidyReading(Merged.Text);
+    if (ADoubts != nullptr) {
+        for (std::vector<std::string>& Line : Merged.DoubtfulNumbers) {
+            for (std::string& Number : Line) {
+                Number = TidyReading(Number);
+            }
+        }
+        *ADoubts = std::move(Merged.DoubtfulNumbers);
+    }
     return TStatus::Ok;
 }

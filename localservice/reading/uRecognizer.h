@@ -42,8 +42,10 @@ public:
     ~TRecognizer();
 
     // Recognises Japanese and English text in an encoded image (JPEG, PNG and what else
-    // Leptonica reads). Blocks while every engine is busy.
-    TStatus Recognize(std::string_view AImage, std::string& AText);
+    // Leptonica reads). Blocks while every engine is busy. ADoubts, when given, receives the
+    // numbers of each line of AText that the readings did not agree on.
+    TStatus Recognize(std::string_view AImage, std::string& AText,
+                      TDoubtfulNumbers* ADoubts = nullptr);
 
     // Loads every engine on a thread of its own, so that requests do not wait for the
     // language data (one that comes meanwhile loads an engine itself); a request reads with a
@@ -62,8 +64,8 @@ private:
     using TClock = std::chrono::steady_clock;
 
     TEngine Load() const;
-    TStatus ReadWith(TEngine& AEngine, const unsigned char* AData, size_t ASize,
-                     std::string& AText);
+    TStatus ReadWith(TEngine& AEngine, const unsigned char* AData, size_t ASize, std::string& AText,
+                     TDoubtfulNumbers* ADoubts);
     // The picture decoded, turned clockwise by AQuarterTurns and prepared: one copy per
     // contrast curve, or the picture itself; none when it cannot be decoded.
     std::vector<TPixPtr> PrepareCopies(const unsigned char* AData, size_t ASize,

@@ -75,7 +75,8 @@ private slots:
         QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0 << 0.99 << 8 << true;
         QTest::newRow("plain, clean") << "plain-sans-26px/clean" << 0 << 0.99 << 8 << true;
         QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0 << 0.98 << 8 << true;
-        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0 << 0.88 << 8 << false;
+        // Its readings disagree on one value's digits, which is then left out.
+        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0 << 0.88 << 7 << false;
         QTest::newRow("columns, degraded")
             << "columns-mono-48px/degraded" << 0 << 0.99 << 8 << true;
         QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0 << 0.99 << 8 << true;
@@ -131,7 +132,12 @@ private slots:
             }
         }
         QVERIFY2(Found >= minItems,
-                 qPrintable(QStringLiteral("%1 items in:\n%2").arg(Found).arg(Text)));
+                 qPrintable(
+                     QStringLiteral("%1 items (%2) in:\n%3")
+                         .arg(Found)
+                         .arg(QString::fromUtf8(QJsonDocument(Extraction.value("results").toArray())
+                                                    .toJson(QJsonDocument::Compact)))
+                         .arg(Text)));
         if (headerRight) {
             QCOMPARE(ComparableText(Extraction.value("institution").toString()),
                      ComparableText(Page->Institution));
