@@ -238,13 +238,13 @@ bool ParseFormBody(const TRequest& ARequest, std::vector<TFormPart>& AParts,
 } // namespace
 
 const TApi::TRoute TApi::kRoutes[] = {
-    {"POST", "/api/image-transfer/send", &TApi::Send},
-    {"GET", "/api/image-transfer/native/poll", &TApi::Poll},
-    {"POST", "/api/image-transfer/native/stop", &TApi::Stop},
-    {"GET", "/api/extraction/items", &TApi::GetItems},
-    {"PUT", "/api/extraction/items", &TApi::PutItems},
-    {"POST", "/api/extraction/extract", &TApi::Extract},
-    {"POST", "/api/image-jobs/upload", &TApi::Upload},
+    {"POST", "/api/image-transfer/send", &TApi::Send, true},
+    {"GET", "/api/image-transfer/native/poll", &TApi::Poll, false},
+    {"POST", "/api/image-transfer/native/stop", &TApi::Stop, false},
+    {"GET", "/api/extraction/items", &TApi::GetItems, false},
+    {"PUT", "/api/extraction/items", &TApi::PutItems, true},
+    {"POST", "/api/extraction/extract", &TApi::Extract, true},
+    {"POST", "/api/image-jobs/upload", &TApi::Upload, true},
 };
 
 namespace {
@@ -258,6 +258,16 @@ bool TApi::RefuseWithoutToken(const TRequest& ARequest, httplib::Response& ARes)
     for (const TRoute& Route : kRoutes) {
         if (ARequest.Path == Route.Path && Method == Route.Method) {
             return !Authenticate(ARequest, ARes);
+        }
+    }
+    return false;
+}
+
+bool TApi::TakesLargeBody(const TRequest& ARequest) const {
+    const std::string Method = RouteMethod(ARequest);
+    for (const TRoute& Route : kRoutes) {
+        if (ARequest.Path == Route.Path && Method == Route.Method) {
+            return Route.LargeBody;
         }
     }
     return false;

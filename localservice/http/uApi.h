@@ -21,6 +21,9 @@ public:
     // route needs a bearer token and it carries no valid one, so that nobody without an
     // account can make the service read a large body.
     bool RefuseWithoutToken(const TRequest& ARequest, httplib::Response& ARes);
+    // Whether the request's route takes a large body (a picture, a text to extract, an item
+    // list); every other request, sign-in included, needs no more than a few KiB.
+    bool TakesLargeBody(const TRequest& ARequest) const;
 
 private:
     using THandler = void (TApi::*)(const TRequest&, httplib::Response&, const std::string&);
@@ -28,6 +31,7 @@ private:
         const char* Method;
         const char* Path;
         THandler Handler;
+        bool LargeBody;
     };
     static const TRoute kRoutes[];
 

@@ -16,7 +16,8 @@ namespace {
 constexpr size_t kWorkerThreads = 192;
 constexpr size_t kMaxWaitingPolls = 160;
 // A body of at most this announced length is read even when the token turns out to be bad:
-// the connection can then stay open, and the record keeps the whole request.
+// the connection can then stay open, and the record keeps the whole request. It is also the
+// most any route without a large body reads (sign-in, stop, the page, unknown paths).
 constexpr unsigned long long kSmallBody = 64u * 1024;
 constexpr size_t kRecognitionEngines = 2;
 
@@ -105,7 +106,9 @@ std::string ErrorText(int AStatus) {
 }
 
 std::string TooLargeText(size_t AMaxBody) {
-    return "リクエストが大きすぎます（" + std::to_string(AMaxBody >> 20) + " MiB まで）";
+    const std::string Limit = AMaxBody >= (1u << 20) ? std::to_string(AMaxBody >> 20) + " MiB"
+                                                     : std::to_string(AMaxBody >> 10) + " KiB";
+    return "リクエストが大きすぎます（" + Limit + " まで）";
 }
 
 std::string UrlHost(const std::string& AHost) {
@@ -259,6 +262,15 @@ void TServer::DispatchWithBody(const httplib::Request& ARaw, httplib::Response& 
                                const httplib::ContentReader& AReader) {
     TRequest Request = MakeRequest(ARaw);
     const bool Scripted = FHooks && FHooks->HasScript(Request.Path);
+    // Nobody without an account makes the service hold more than this in memory.
+    const size_t Limit =
+        Scripted || TTestHooks::IsHookPath(Request.Path) || FApi.TakesLargeBody(Request)
+            ? FMaxBody
+            : static_cast<size_t>(kSmallBody);
+    if (AnnouncedLength(ARaw) > Limit) {
+        ReplyAndClose(ARes, 413, TooLargeText(Limit));
+        return;
+    }
     if (!Scripted && MayBeLarge(ARaw) &&
         (RefuseForeignOrigin(Request, ARes) || FApi.RefuseWithoutToken(Request, ARes))) {
         if (FHooks) {
@@ -270,20 +282,20 @@ void TServer::DispatchWithBody(const httplib::Request& ARaw, httplib::Response& 
     bool TooLarge = false;
     const bool Complete = AReader([&](const char* AData, size_t ALength) {
         // Counts the bytes after the library has undone a Content-Encoding.
-        if (ALength > FMaxBody - Request.Body.size()) {
+        if (ALength > Limit - Request.Body.size()) {
             TooLarge = true;
             return false;
         }
         // Grows by doubling only up to the limit, not to twice it.
         if (Request.Body.size() + ALength > Request.Body.capacity()) {
             Request.Body.reserve(std::min(
-                FMaxBody, std::max(Request.Body.capacity() * 2, Request.Body.size() + ALength)));
+                Limit, std::max(Request.Body.capacity() * 2, Request.Body.size() + ALength)));
         }
         Request.Body.append(AData, ALength);
         return true;
     });
     if (TooLarge) {
-        ReplyAndClose(ARes, 413, TooLargeText(FMaxBody));
+        ReplyAndClose(ARes, 413, TooLargeText(Limit));
         return;
     }
     if (!Complete) {

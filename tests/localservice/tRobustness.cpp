@@ -220,8 +220,9 @@ private slots:
 
         QTest::newRow("sign-in with binary junk")
             << QByteArray("POST") << Login << Json << RandomBytes(5000, 1) << 422;
-        QTest::newRow("sign-in nested a million deep")
-            << QByteArray("POST") << Login << Json << QByteArray(1000000, '[') << 422;
+        // Within the sign-in's 64 KiB, deep enough to overflow a parser that recursed.
+        QTest::newRow("sign-in nested 65 000 deep")
+            << QByteArray("POST") << Login << Json << QByteArray(65000, '[') << 422;
         QTest::newRow("sign-in with NUL in JSON")
             << QByteArray("POST") << Login << Json << QByteArray("{\"email\":\"a\0b\"}", 15) << 422;
         QTest::newRow("sign-in with invalid UTF-8")
@@ -381,6 +382,28 @@ private slots:
         QTest::newRow("chunked extraction without a token")
             << Extract + Chunked + "\r\n"
             << QByteArray() << 80 << true << 401 << 16;
+        // Routes that need no large body read at most 64 KiB, token or not: three 60 MB posts
+        // to the sign-in must not cost the service 180 MB.
+        const QByteArray Login = "POST /api/auth/login HTTP/1.1\r\nHost: x\r\n"
+                                 "Content-Type: application/json\r\n";
+        QTest::newRow("60 MiB sign-in")
+            << Login + "Content-Length: " + QByteArray::number(60 * 1024 * 1024) + "\r\n\r\n"
+            << QByteArray() << 60 << false << 413 << 16;
+        QTest::newRow("chunked sign-in over 64 KiB") << Login + Chunked + "\r\n"
+                                                     << QByteArray() << 80 << true << 413 << 16;
+        QTest::newRow("sign-in without a length over 64 KiB")
+            << Login + "\r\n"
+            << QByteArray() << 80 << false << 413 << 16;
+        QTest::newRow("stop with a token and a large body")
+            << "POST /api/image-transfer/native/stop HTTP/1.1\r\nHost: x\r\n" + Auth + Chunked +
+                   "\r\n"
+            << QByteArray() << 80 << true << 413 << 16;
+        QTest::newRow("the page with a large body")
+            << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1048576\r\n\r\n")
+            << QByteArray() << 1 << false << 413 << 16;
+        QTest::newRow("an unknown path with a large body")
+            << QByteArray("PUT /api/nothing HTTP/1.1\r\nHost: x\r\n") + Chunked + "\r\n"
+            << QByteArray() << 80 << true << 413 << 16;
     }
 
     void largeBodiesAreCutOff() {
