@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
         std::cerr << "scanlume-local: " << Error << "\n" << ServerUsage();
         return 2;
     }
+    if (!Options.DemoAccount) {
+        std::cerr << "scanlume-local: --user is for trials and tests: its password shows in the "
+                     "process list\n";
+    }
 
     // SIGINT and SIGTERM are taken by one thread that stops the server cleanly; every other
     // thread inherits the blocked mask.

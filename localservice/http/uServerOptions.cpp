@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 namespace {
 
 bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
@@ -128,7 +131,23 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
         return false;
     }
     if (AOptions.Accounts.empty()) {
+        if (!IsLoopbackHost(AOptions.Host)) {
+            AError = "no account for listening on " + AOptions.Host +
+                     ": the built-in demo account (demo@example.com, password \"secret\") "
+                     "is only for trials on this computer (--listen 127.0.0.1:PORT); give "
+                     "the clinic's account with --user EMAIL:PASSWORD";
+            return false;
+        }
         AOptions.Accounts.push_back({"demo@example.com", "secret"});
+        AOptions.DemoAccount = true;
     }
     return true;
+}
+
+bool IsLoopbackHost(const std::string& AHost) {
+    if (AHost == "localhost" || AHost == "::1" || AHost == "0:0:0:0:0:0:0:1") {
+        return true;
+    }
+    in_addr Address{};
+    return inet_pton(AF_INET, AHost.c_str(), &Address) == 1 && (ntohl(Address.s_addr) >> 24) == 127;
 }

@@ -9,6 +9,7 @@ struct TServerOptions {
     std::string Host = "127.0.0.1";
     int Port = 8765; // 0 picks a free port
     std::vector<TAccount> Accounts;
+    bool DemoAccount = false; // Accounts holds only the built-in demo account
     bool TestHooks = false;
     std::string TlsCert;
     std::string TlsKey;
@@ -19,7 +20,8 @@ struct TServerOptions {
 };
 
 // False with a message in AError for a bad command line. Without --user the service has the
-// single account demo@example.com with the password "secret".
+// single account demo@example.com with the password "secret", and only while it listens on
+// loopback: an address beyond this computer without an account is refused.
 bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& AOptions,
                         std::string& AError);
 
@@ -27,3 +29,6 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
 bool ParseListenAddress(const std::string& AText, std::string& AHost, int& APort);
 
 const char* ServerUsage();
+
+// Whether AHost is this computer only: 127.0.0.0/8, ::1 or "localhost".
+bool IsLoopbackHost(const std::string& AHost);

@@ -97,6 +97,40 @@ private slots:
             << QStringList{"--max-body-mib", "0"} << 2 << QStringLiteral("--max-body-mib");
         QTest::newRow("body limit over 1 GiB")
             << QStringList{"--max-body-mib=1025"} << 2 << QStringLiteral("--max-body-mib");
+        // The demo account's password is public: never on the clinic's network.
+        QTest::newRow("demo account beyond loopback")
+            << QStringList{"--listen", "0.0.0.0:0"} << 2 << QStringLiteral("--user EMAIL:PASSWORD");
+        QTest::newRow("demo account on a LAN address")
+            << QStringList{"--listen", "192.168.1.20:0"} << 2 << QStringLiteral("demo account");
+        QTest::newRow("demo account on every IPv6 address")
+            << QStringList{"--listen", "[::]:0"} << 2 << QStringLiteral("demo account");
+    }
+
+    // Where the demo account may serve, and the warning that --user is for trials.
+    void accountsAndWhereTheyServe_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("demo on loopback") << QStringList{"--listen", "127.0.0.1:0"} << false;
+        QTest::newRow("demo on localhost") << QStringList{"--listen", "localhost:0"} << false;
+        QTest::newRow("demo on another loopback address")
+            << QStringList{"--listen", "127.0.0.2:0"} << false;
+        QTest::newRow("an account on every address")
+            << QStringList{"--listen", "0.0.0.0:0", "--user", "a@b.c:pw"} << true;
+    }
+    void accountsAndWhereTheyServe() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, warned);
+        QProcess Process;
+        Process.start(TLocalService::Program(), args + QStringList{"--no-preload"});
+        QVERIFY(Process.waitForStarted());
+        QByteArray Out;
+        QTRY_VERIFY_WITH_TIMEOUT((Out += Process.readAllStandardOutput()).contains("listening on"),
+                                 10000);
+        Process.terminate();
+        QVERIFY(Process.waitForFinished(10000));
+        QCOMPARE(Process.exitCode(), 0);
+        const QString Err = QString::fromUtf8(Process.readAllStandardError());
+        QCOMPARE(Err.contains(QStringLiteral("--user is for trials")), warned);
     }
 
     void badServiceArguments() {
