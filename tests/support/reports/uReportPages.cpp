@@ -1,5 +1,7 @@
 #include "uReportPages.h"
 
+#include "uPagePhoto.h"
+
 #include <QBuffer>
 #include <QFont>
 #include <QImage>
@@ -193,43 +195,6 @@ QImage Render(const TLayout& ALayout) {
     return Image;
 }
 
-// Separable Gaussian blur of a plane of floats.
-void Blur(std::vector<float>& APlane, int AWidth, int AHeight, double ASigma) {
-    const int Radius = static_cast<int>(std::ceil(3 * ASigma));
-    std::vector<float> Kernel(static_cast<size_t>(2 * Radius + 1));
-    float Sum = 0;
-    for (int i = -Radius; i <= Radius; ++i) {
-        Kernel[static_cast<size_t>(i + Radius)] =
-            static_cast<float>(std::exp(-(i * i) / (2 * ASigma * ASigma)));
-        Sum += Kernel[static_cast<size_t>(i + Radius)];
-    }
-    for (float& K : Kernel) {
-        K /= Sum;
-    }
-    std::vector<float> Pass(APlane.size());
-    const auto At = [](int AValue, int ALimit) { return std::clamp(AValue, 0, ALimit - 1); };
-    for (int y = 0; y < AHeight; ++y) {
-        for (int x = 0; x < AWidth; ++x) {
-            float V = 0;
-            for (int i = -Radius; i <= Radius; ++i) {
-                V += Kernel[static_cast<size_t>(i + Radius)] *
-                     APlane[static_cast<size_t>(y * AWidth + At(x + i, AWidth))];
-            }
-            Pass[static_cast<size_t>(y * AWidth + x)] = V;
-        }
-    }
-    for (int y = 0; y < AHeight; ++y) {
-        for (int x = 0; x < AWidth; ++x) {
-            float V = 0;
-            for (int i = -Radius; i <= Radius; ++i) {
-                V += Kernel[static_cast<size_t>(i + Radius)] *
-                     Pass[static_cast<size_t>(At(y + i, AHeight) * AWidth + x)];
-            }
-            APlane[static_cast<size_t>(y * AWidth + x)] = V;
-        }
-    }
-}
-
 // A phone photo of the printed page: turned by 1.5 to 3 degrees, a little out of focus (blur
 // of 3 % of the text's height), dim and lit from one side (paper from 135 to 220 of 255, ink
 // from 70 to 95), with sensor noise (9 levels) and a camera's JPEG compression (quality 70).
@@ -258,7 +223,7 @@ QImage Degrade(const QImage& AClean, int APixelSize, unsigned ASeed) {
             Ink[static_cast<size_t>(y * W + x)] = 1.0f - static_cast<float>(qGray(Line[x])) / 255;
         }
     }
-    Blur(Ink, W, H, 0.03 * APixelSize);
+    BlurPlane(Ink, W, H, 0.03 * APixelSize);
 
     const double PaperBright = 200 + 20 * Unit(Random);
     const double Falloff = 45 + 20 * Unit(Random);
