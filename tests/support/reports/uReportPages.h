@@ -16,7 +16,8 @@ struct TReportPage {
     QString Text; // as printed, one line per printed row
     QString Institution;
     QString ExamDate; // yyyy-MM-dd
-    // The default items printed on the page, by their own name, with the printed value.
+    // The items printed on the page, by their own name, with the printed value: the default
+    // items here, the catalogue's tests on the held-out pages (uHeldOutPages.h).
     std::vector<std::pair<QString, QString>> Values;
 };
 
