@@ -338,11 +338,20 @@ void TApi::Login(const TRequest& ARequest, httplib::Response& ARes) {
         ReplyValidation(ARes, Errors);
         return;
     }
+    if (const int Wait = FSignInThrottle.WaitSeconds(*Email, ARequest.RemoteAddress); Wait > 0) {
+        ARes.set_header("Retry-After", std::to_string(Wait));
+        ReplyDetail(ARes, 429,
+                    "サインインの失敗が続いたため、しばらく受け付けません。" +
+                        std::to_string(Wait) + " 秒後にもう一度お試しください");
+        return;
+    }
     const auto Token = FAccounts.Login(*Email, *Password);
     if (!Token) {
+        FSignInThrottle.Failed(*Email, ARequest.RemoteAddress);
         ReplyDetail(ARes, 401, "メールアドレスまたはパスワードが正しくありません");
         return;
     }
+    FSignInThrottle.Succeeded(*Email, ARequest.RemoteAddress);
     ReplyJson(ARes, 200, BuildJson([&](TJsonWriter& W) {
                   W.StartObject();
                   W.Key("access_token");

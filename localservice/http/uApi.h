@@ -10,6 +10,7 @@
 #include "store/uItemQueues.h"
 #include "store/uItemStore.h"
 #include "store/uRecentReadings.h"
+#include "store/uSignInThrottle.h"
 
 class TApi {
 public:
@@ -52,5 +53,6 @@ private:
     TItemStore& FItems;
     TRecognizer& FRecognizer;
     TRecentReadings FRecentReadings;
+    TSignInThrottle FSignInThrottle;
     const int FMaxWaitSeconds;
 };

@@ -19,6 +19,7 @@ struct TRequest {
     THeaderList Headers;
     std::string Body; // raw bytes as received, multipart forms included
     std::multimap<std::string, std::string> Params;
+    std::string RemoteAddress; // the peer's IP address as text
 
     // The first header of that name (case-insensitive), or empty.
     std::string Header(std::string_view AName) const;

@@ -77,6 +77,7 @@ TRequest MakeRequest(const httplib::Request& ARaw) {
     Request.Path = ARaw.path;
     Request.Target = ARaw.target;
     Request.Params.insert(ARaw.params.begin(), ARaw.params.end());
+    Request.RemoteAddress = ARaw.remote_addr;
     for (const auto& [Name, Value] : ARaw.headers) {
         if (IsConnectionPseudoHeader(Name)) {
             continue;

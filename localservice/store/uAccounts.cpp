@@ -32,26 +32,65 @@ std::string NewToken() {
 
 TAccounts::TAccounts(std::vector<TAccount> AAccounts) : FAccounts(std::move(AAccounts)) {}
 
-std::optional<std::string> TAccounts::Login(const std::string& AEmail,
-                                            const std::string& APassword) {
+std::optional<std::string> TAccounts::Login(const std::string& AEmail, const std::string& APassword,
+                                            TClock::time_point ANow) {
     for (const auto& Account : FAccounts) {
         if (SameAddress(Account.Email, AEmail) && Account.Password == APassword) {
             std::string Token = NewToken();
             std::lock_guard Guard(FLock);
-            FTokens[Token] = Account.Email;
+            DropLapsed(ANow);
+            // The account's tokens, the one used longest ago first out.
+            auto Oldest = FTokens.end();
+            size_t Count = 0;
+            for (auto It = FTokens.begin(); It != FTokens.end(); ++It) {
+                if (It->second.Email != Account.Email) {
+                    continue;
+                }
+                ++Count;
+                if (Oldest == FTokens.end() || It->second.LastUsed < Oldest->second.LastUsed) {
+                    Oldest = It;
+                }
+            }
+            if (Count >= kTokensPerAccount) {
+                FTokens.erase(Oldest);
+            }
+            FTokens[Token] = {Account.Email, ANow};
             return Token;
         }
     }
     return std::nullopt;
 }
 
-std::optional<std::string> TAccounts::AccountOf(const std::string& AToken) const {
+std::optional<std::string> TAccounts::AccountOf(const std::string& AToken,
+                                                TClock::time_point ANow) {
     std::lock_guard Guard(FLock);
     const auto It = FTokens.find(AToken);
     if (It == FTokens.end()) {
         return std::nullopt;
     }
-    return It->second;
+    if (ANow - It->second.LastUsed > kTokenIdleLimit) {
+        FTokens.erase(It);
+        return std::nullopt;
+    }
+    It->second.LastUsed = std::max(It->second.LastUsed, ANow);
+    return It->second.Email;
+}
+
+size_t TAccounts::TokenCount() const {
+    std::lock_guard Guard(FLock);
+    return FTokens.size();
+}
+
+// At most once a minute: a walk over every token, so that lapsed ones of accounts that never
+// sign in again go too.
+void TAccounts::DropLapsed(TClock::time_point ANow) {
+    if (ANow - FLastSweep < std::chrono::minutes(1)) {
+        return;
+    }
+    FLastSweep = ANow;
+    for (auto It = FTokens.begin(); It != FTokens.end();) {
+        It = ANow - It->second.LastUsed > kTokenIdleLimit ? FTokens.erase(It) : std::next(It);
+    }
 }
 
 bool ParseAccount(const std::string& AText, TAccount& AAccount) {

@@ -1,5 +1,6 @@
 #pragma once
 // Accounts given on the command line and the bearer tokens issued to them.
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,21 +12,40 @@ struct TAccount {
     std::string Password;
 };
 
+// A token lapses when it has not been used for 12 hours, and an account holds at most 256: a
+// new sign-in beyond that drops the one used longest ago. Memory stays bounded however often
+// receivers and phones sign in.
 class TAccounts {
 public:
+    using TClock = std::chrono::steady_clock;
+    static constexpr std::chrono::hours kTokenIdleLimit{12};
+    static constexpr size_t kTokensPerAccount = 256;
+
     explicit TAccounts(std::vector<TAccount> AAccounts);
 
     // A new token for the account, or nothing when the e-mail address or password is wrong.
     // The address is compared without regard to ASCII case, the password exactly.
-    std::optional<std::string> Login(const std::string& AEmail, const std::string& APassword);
+    std::optional<std::string> Login(const std::string& AEmail, const std::string& APassword,
+                                     TClock::time_point ANow = TClock::now());
 
-    // The account's e-mail address as configured, or nothing for an unknown token.
-    std::optional<std::string> AccountOf(const std::string& AToken) const;
+    // The account's e-mail address as configured, or nothing for an unknown or lapsed token.
+    // Using a token keeps it alive.
+    std::optional<std::string> AccountOf(const std::string& AToken,
+                                         TClock::time_point ANow = TClock::now());
+
+    size_t TokenCount() const;
 
 private:
+    struct TToken {
+        std::string Email;
+        TClock::time_point LastUsed;
+    };
+    void DropLapsed(TClock::time_point ANow);
+
     std::vector<TAccount> FAccounts;
     mutable std::mutex FLock;
-    std::unordered_map<std::string, std::string> FTokens; // token -> e-mail address
+    std::unordered_map<std::string, TToken> FTokens;
+    TClock::time_point FLastSweep{};
 };
 
 // Splits "EMAIL:PASSWORD" at the first colon; false when there is none or the address is empty.

@@ -28,24 +28,32 @@ TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
                                            std::chrono::milliseconds AWait, TTransferItem& AItem) {
     std::unique_lock Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
-    const unsigned long long Releases = FReleases[AReceiver];
-    const auto Released = [&] { return FReleases[AReceiver] != Releases; };
-    const auto Ready = [&] { return FShutdown || Released() || !Queue.Items.empty(); };
-    if (!Ready()) {
-        if (AWait.count() <= 0) {
-            return TTakeResult::Timeout;
-        }
-        if (FWaiters >= FMaxWaiters) {
-            return TTakeResult::Busy;
-        }
+    bool Released = false;
+    if (FShutdown || !Queue.Items.empty()) {
+        // Ready without waiting.
+    } else if (AWait.count() <= 0) {
+        return TTakeResult::Timeout;
+    } else if (FWaiters >= FMaxWaiters) {
+        return TTakeResult::Busy;
+    } else {
+        TReceiver& Receiver = FReceivers[AReceiver];
+        const unsigned long long Releases = Receiver.Releases;
+        ++Receiver.Waiting;
         ++FWaiters;
-        Queue.Changed.wait_for(Guard, AWait, Ready);
+        // The map's nodes stay where they are while other receivers come and go.
+        Queue.Changed.wait_for(Guard, AWait, [&] {
+            return FShutdown || Receiver.Releases != Releases || !Queue.Items.empty();
+        });
         --FWaiters;
+        Released = Receiver.Releases != Releases;
+        if (--Receiver.Waiting == 0) {
+            FReceivers.erase(AReceiver);
+        }
     }
     if (FShutdown) {
         return TTakeResult::ShuttingDown;
     }
-    if (Released() || Queue.Items.empty()) {
+    if (Released || Queue.Items.empty()) {
         return TTakeResult::Timeout;
     }
     AItem = std::move(Queue.Items.front());
@@ -56,8 +64,11 @@ TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
 
 void TItemQueues::Release(const std::string& AAccount, const std::string& AReceiver) {
     std::lock_guard Guard(FLock);
-    ++FReleases[AReceiver];
-    FQueues[AAccount].Changed.notify_all();
+    // Only its polls waiting now end; one that starts later waits as usual.
+    if (const auto It = FReceivers.find(AReceiver); It != FReceivers.end()) {
+        ++It->second.Releases;
+        FQueues[AAccount].Changed.notify_all();
+    }
 }
 
 void TItemQueues::Shutdown() {
@@ -72,4 +83,9 @@ size_t TItemQueues::Pending(const std::string& AAccount) const {
     std::lock_guard Guard(FLock);
     const auto It = FQueues.find(AAccount);
     return It == FQueues.end() ? 0 : It->second.Items.size();
+}
+
+size_t TItemQueues::ReceiversWaiting() const {
+    std::lock_guard Guard(FLock);
+    return FReceivers.size();
 }

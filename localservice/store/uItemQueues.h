@@ -41,6 +41,8 @@ public:
     void Shutdown();
 
     size_t Pending(const std::string& AAccount) const;
+    // Receivers with a poll waiting now.
+    size_t ReceiversWaiting() const;
     unsigned long long MaxBytesPerAccount() const { return FMaxBytesPerAccount; }
 
 private:
@@ -56,7 +58,13 @@ private:
     const unsigned long long FMaxBytesPerAccount;
     mutable std::mutex FLock;
     std::map<std::string, TQueue> FQueues;
-    std::map<std::string, unsigned long long> FReleases; // per receiver, a count of stops
+    // Per receiver with a poll waiting: its stops so far, and how many of its polls wait. Kept
+    // only while one waits, so that receivers coming and going leave nothing behind.
+    struct TReceiver {
+        unsigned long long Releases = 0;
+        size_t Waiting = 0;
+    };
+    std::map<std::string, TReceiver> FReceivers;
     size_t FWaiters = 0;
     bool FShutdown = false;
 };

@@ -7,6 +7,10 @@
 
 #include "uLocalService.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 namespace {
 
 const QString kUser = QStringLiteral("demo@example.com:secret");
@@ -35,6 +39,29 @@ TRun Run(const QStringList& AArgs) {
     Result.Out = QString::fromUtf8(Process.readAllStandardOutput());
     Result.Err = QString::fromUtf8(Process.readAllStandardError());
     return Result;
+}
+
+// An IPv4 address of this machine beyond loopback, or empty: a sign-in made to it comes from
+// "the network" as the service sees it.
+QString NetworkAddress() {
+    ifaddrs* List = nullptr;
+    if (getifaddrs(&List) != 0) {
+        return {};
+    }
+    QString Found;
+    for (ifaddrs* It = List; It != nullptr && Found.isEmpty(); It = It->ifa_next) {
+        if (It->ifa_addr == nullptr || It->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        char Text[INET_ADDRSTRLEN] = {};
+        const auto* Address = reinterpret_cast<const sockaddr_in*>(It->ifa_addr);
+        if (inet_ntop(AF_INET, &Address->sin_addr, Text, sizeof(Text)) != nullptr &&
+            !QByteArray(Text).startsWith("127.")) {
+            Found = QString::fromLatin1(Text);
+        }
+    }
+    freeifaddrs(List);
+    return Found;
 }
 
 QString DecodeName(const QByteArray& AValue) {
@@ -117,6 +144,44 @@ private slots:
         QTest::newRow("an account on every address")
             << QStringList{"--listen", "0.0.0.0:0", "--user", "a@b.c:pw"} << true;
     }
+    // Guessing the clinic's password from its Wi-Fi: after five wrong ones, 429 and a growing
+    // wait, for the account and the address; this computer itself is not slowed.
+    void signInIsSlowedFromTheNetwork() {
+        const QString Address = NetworkAddress();
+        if (Address.isEmpty()) {
+            QSKIP("this machine has no address beyond loopback");
+        }
+        QProcess Process;
+        Process.start(TLocalService::Program(), {"--listen", "0.0.0.0:0", "--user",
+                                                 "clinic@example.com:right", "--no-preload"});
+        QVERIFY(Process.waitForStarted());
+        QByteArray Out;
+        QTRY_VERIFY_WITH_TIMEOUT((Out += Process.readAllStandardOutput()).contains("listening on"),
+                                 10000);
+        const QByteArray Port = Out.mid(Out.lastIndexOf(':') + 1).trimmed();
+        const auto SignIn = [&](const QString& AHost, const char* APassword) {
+            return FService.Call(
+                "POST",
+                QStringLiteral("http://%1:%2/api/auth/login").arg(AHost, QString::fromLatin1(Port)),
+                {{"Content-Type", "application/json"}},
+                QByteArray(R"({"email":"clinic@example.com","password":")") + APassword + "\"}");
+        };
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(SignIn(Address, "guess").Status, 401);
+        }
+        const auto Refused = SignIn(Address, "right");
+        QCOMPARE(Refused.Status, 429);
+        QCOMPARE(Refused.Header("Retry-After"), QByteArray("1"));
+        QVERIFY2(QString::fromUtf8(Refused.Body).contains(QStringLiteral("秒後にもう一度")),
+                 Refused.Body.constData());
+        QCOMPARE(SignIn(QStringLiteral("127.0.0.1"), "right").Status, 200);
+        QTest::qWait(1100);
+        QCOMPARE(SignIn(Address, "right").Status, 200);
+        QCOMPARE(SignIn(Address, "guess").Status, 401);
+        Process.terminate();
+        QVERIFY(Process.waitForFinished(10000));
+    }
+
     void accountsAndWhereTheyServe() {
         QFETCH(QStringList, args);
         QFETCH(bool, warned);
