@@ -3,6 +3,10 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <iostream>
 
 #include <sys/socket.h>
@@ -28,6 +32,52 @@ constexpr char kMultipartMask = ' ';
 
 // Set while a scripted response is answered: it must go out exactly as scripted.
 thread_local bool GRawResponse = false;
+// When the request now served on this thread began, for the request log.
+thread_local std::chrono::steady_clock::time_point GRequestStart{};
+
+// One line for the operator: when, who, what and how it ended. Never a body, a query string
+// (it may carry a token), a header or a password; bytes that could fake a line are masked.
+void LogRequest(const httplib::Request& AReq, const httplib::Response& ARes) {
+    const auto Now = std::chrono::system_clock::now();
+    const std::time_t Seconds = std::chrono::system_clock::to_time_t(Now);
+    const long long Millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Now.time_since_epoch()).count() %
+        1000;
+    std::tm Utc{};
+    gmtime_r(&Seconds, &Utc);
+    char When[32];
+    std::strftime(When, sizeof(When), "%Y-%m-%dT%H:%M:%S", &Utc);
+    std::string Path = AReq.path.substr(0, 200);
+    for (char& C : Path) {
+        if (static_cast<unsigned char>(C) < 0x20 || C == 0x7F || C == ' ') {
+            C = '?';
+        }
+    }
+    std::string Method = AReq.method.substr(0, 16);
+    for (char& C : Method) {
+        if (C < 'A' || C > 'Z') {
+            C = '?';
+        }
+    }
+    size_t Bytes = ARes.body.size();
+    if (const std::string Length = ARes.get_header_value("Content-Length"); !Length.empty()) {
+        Bytes = std::strtoull(Length.c_str(), nullptr, 10);
+    }
+    const long long Elapsed = GRequestStart == std::chrono::steady_clock::time_point{}
+                                  ? 0
+                                  : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - GRequestStart)
+                                        .count();
+    char Line[512];
+    const int Length = std::snprintf(Line, sizeof(Line), "%s.%03lldZ %s %s %s %d %zu B %lld ms\n",
+                                     When, Millis, AReq.remote_addr.c_str(), Method.c_str(),
+                                     Path.c_str(), ARes.status, Bytes, Elapsed);
+    // One write per line, so that lines of requests served at once do not mix.
+    if (Length > 0) {
+        std::fwrite(Line, 1, std::min(static_cast<size_t>(Length), sizeof(Line) - 1), stderr);
+        std::fflush(stderr);
+    }
+}
 
 void HideMultipart(const httplib::Request& AReq) {
     auto& Req = const_cast<httplib::Request&>(AReq); // the library hands over a mutable object
@@ -186,6 +236,7 @@ bool TServer::Run(std::string& AError) {
     FServer->set_tcp_nodelay(true);
     FServer->set_pre_routing_handler([this](const httplib::Request& AReq, httplib::Response& ARes) {
         GRawResponse = false;
+        GRequestStart = std::chrono::steady_clock::now();
         // Refused before the body is read: the library would first read and discard it all.
         if (AnnouncedLength(AReq) > FMaxBody) {
             ReplyAndClose(ARes, 413, TooLargeText(FMaxBody));
@@ -226,8 +277,13 @@ bool TServer::Run(std::string& AError) {
         [](const httplib::Request&, httplib::Response& ARes, std::exception_ptr) {
             ReplyDetail(ARes, 500, "内部エラー");
         });
-    FServer->set_logger(
-        [](const httplib::Request&, const httplib::Response&) { GRawResponse = false; });
+    FServer->set_logger([this](const httplib::Request& AReq, const httplib::Response& ARes) {
+        GRawResponse = false;
+        if (FOptions.LogRequests) {
+            LogRequest(AReq, ARes);
+        }
+        GRequestStart = {};
+    });
 
     int Port = FOptions.Port;
     if (Port == 0) {

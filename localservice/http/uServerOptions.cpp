@@ -24,6 +24,7 @@ const char* ServerUsage() {
     return "usage: scanlume-local [--listen HOST:PORT] [--user EMAIL:PASSWORD]... [--test-hooks]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
            "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
+           "                      [--quiet]\n"
            "       scanlume-local send --help\n";
 }
 
@@ -85,6 +86,8 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
             AOptions.Accounts.push_back(Account);
         } else if (Name == "--no-preload" && !HasValue) {
             AOptions.Preload = false;
+        } else if (Name == "--quiet" && !HasValue) {
+            AOptions.LogRequests = false;
         } else if (Name == "--test-hooks" && !HasValue) {
             AOptions.TestHooks = true;
         } else if (Name == "--tls-cert") {

@@ -17,6 +17,7 @@ struct TServerOptions {
     int MaxQueuedMiB = 512;  // bodies of the items that wait for one account's receivers
     int MaxBodyMiB = 64;     // one request's body
     bool Preload = true;     // load the recognition engine at start, not at the first request
+    bool LogRequests = true; // one line per request on standard error
 };
 
 // False with a message in AError for a bad command line. Without --user the service has the

@@ -1,6 +1,8 @@
 // The command line of scanlume-local and its "send" subcommand, run as real processes.
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -180,6 +182,56 @@ private slots:
         QCOMPARE(SignIn(Address, "guess").Status, 401);
         Process.terminate();
         QVERIFY(Process.waitForFinished(10000));
+    }
+
+    // One line per request for the operator: never a password, a token, a query or a body.
+    void requestLog_data() {
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("logged") << false;
+        QTest::newRow("--quiet") << true;
+    }
+    void requestLog() {
+        QFETCH(bool, quiet);
+        QStringList Args{"--listen", "127.0.0.1:0", "--user", "clinic@example.com:pass-word-7",
+                         "--no-preload"};
+        if (quiet) {
+            Args << "--quiet";
+        }
+        QProcess Process;
+        Process.start(TLocalService::Program(), Args);
+        QVERIFY(Process.waitForStarted());
+        QByteArray Out;
+        QTRY_VERIFY_WITH_TIMEOUT((Out += Process.readAllStandardOutput()).contains("listening on"),
+                                 10000);
+        const QString Base = QString::fromUtf8(Out.mid(Out.indexOf("http")).trimmed());
+        const auto SignedIn =
+            FService.Call("POST", Base + "/api/auth/login", {{"Content-Type", "application/json"}},
+                          R"({"email":"clinic@example.com","password":"pass-word-7"})");
+        QCOMPARE(SignedIn.Status, 200);
+        const QByteArray Token =
+            QJsonDocument::fromJson(SignedIn.Body)["access_token"].toString().toUtf8();
+        QCOMPARE(FService
+                     .Call("GET", Base + "/api/image-transfer/native/poll?wait=0&secret=q-7",
+                           {{"Authorization", "Bearer " + Token}})
+                     .Status,
+                 204);
+        QCOMPARE(FService.Call("GET", Base + "/no%0Awhere").Status, 404);
+        Process.terminate();
+        QVERIFY(Process.waitForFinished(10000));
+        const QByteArray Err = Process.readAllStandardError();
+        QCOMPARE(Err.contains("--user is for trials"), true);
+        const QList<QByteArray> Lines = Err.split('\n');
+        const auto Logged = [&](const QByteArray& AText) {
+            return std::any_of(Lines.begin(), Lines.end(),
+                               [&](const QByteArray& L) { return L.contains(AText); });
+        };
+        QCOMPARE(Logged(" 127.0.0.1 POST /api/auth/login 200 "), !quiet);
+        QCOMPARE(Logged(" GET /api/image-transfer/native/poll 204 "), !quiet);
+        QCOMPARE(Logged(" GET /no?where 404 "), !quiet);
+        for (const QByteArray& Secret : {QByteArray("pass-word-7"), Token, QByteArray("q-7"),
+                                         QByteArray("secret="), QByteArray("access_token")}) {
+            QVERIFY2(!Err.contains(Secret), Secret.constData());
+        }
     }
 
     void accountsAndWhereTheyServe() {

@@ -136,7 +136,8 @@ bool TLocalService::Launch(const TOptions& AOptions, int ARestartPort) {
     if (!AOptions.Preload) {
         Args << QStringLiteral("--no-preload");
     }
-    Args << AOptions.ExtraArgs;
+    // The tests' own output stays readable; the request log has a test of its own.
+    Args << QStringLiteral("--quiet") << AOptions.ExtraArgs;
 
     FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
 #ifdef Q_OS_LINUX
