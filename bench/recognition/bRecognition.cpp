@@ -100,9 +100,9 @@ QString ComparableValue(const QString& AValue) {
 // The page's text as the service hands it on, extracted with AItems and scored. A value given
 // for a test that the page does not print is WRONG too.
 TScore Score(const QString& AText, const TReportPage& APage,
-             const std::vector<TExtractItem>& AItems) {
+             const std::vector<TExtractItem>& AItems, const TDoubtfulNumbers* ADoubts = nullptr) {
     TScore S;
-    const TExtraction Extraction = ExtractLabValues(AText, AItems);
+    const TExtraction Extraction = ExtractLabValues(AText, AItems, ADoubts);
     for (const auto& [Item, Printed] : APage.Values) {
         ++S.Present;
         const auto Found =
@@ -150,12 +150,14 @@ TPageResult Measure(TRecognizer& ARecognizer, bool ACorrect, const TReportPage& 
                     const std::vector<TExtractItem>& AItems, int ARepeat, bool AShowText) {
     TPageResult Result;
     std::string Text;
+    // As the service keeps them for the extraction of this text.
+    TDoubtfulNumbers Doubts;
     std::vector<double> Times;
     for (int i = 0; i < ARepeat; ++i) {
         QElapsedTimer Timer;
         Timer.start();
         if (ARecognizer.Recognize({APage.Jpeg.constData(), static_cast<size_t>(APage.Jpeg.size())},
-                                  Text) != TRecognizer::TStatus::Ok) {
+                                  Text, &Doubts) != TRecognizer::TStatus::Ok) {
             std::fprintf(stderr, "%s: recognition failed\n", qPrintable(APage.Name));
             Result.Score = Score(QString(), APage, AItems);
             return Result;
@@ -167,7 +169,7 @@ TPageResult Measure(TRecognizer& ARecognizer, bool ACorrect, const TReportPage& 
 
     const QString Recognised = AsHandedOn(QString::fromStdString(Text), ACorrect, AItems);
     Result.Accuracy = CharacterAccuracy(APage.Text, Recognised);
-    Result.Score = Score(Recognised, APage, AItems);
+    Result.Score = Score(Recognised, APage, AItems, ACorrect ? &Doubts : nullptr);
     if (AShowText) {
         std::printf("---- %s\n%s\n----\n", qPrintable(APage.Name), qPrintable(Recognised));
     }

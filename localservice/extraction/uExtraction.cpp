@@ -51,7 +51,7 @@ const QRegularExpression& QualitativeRe() {
 }
 
 const QRegularExpression& FlaggedRangeRe() {
-    static const QRegularExpression Re(R"(^(.*\d)(\*?[HL]|[HL]\*|HH|LL|[↑↓]{1,2})$)");
+    static const QRegularExpression Re(R"(^(.*[\d)\]])(\*?[HL]|[HL]\*|HH|LL|[↑↓]{1,2})$)");
     return Re;
 }
 
@@ -119,6 +119,13 @@ bool IsReferenceCaption(const QString& AToken) {
     return Re.match(AToken).hasMatch();
 }
 
+// A one-sided limit in words: "0.14以下", "(60以上)", "5未満".
+bool IsWordedLimit(const QString& AToken) {
+    static const QRegularExpression Re(
+        QStringLiteral(R"(^[(\[]?[\d.,]+(?:以下|以上|未満)[)\]]?$)"));
+    return Re.match(AToken).hasMatch();
+}
+
 // "(NGSP)" after the value: the method, not the unit.
 bool IsBracketedCaption(const QString& AToken) {
     static const QRegularExpression Re(QStringLiteral(R"(^[(\[【][\p{L}\s]+[)\]】]$)"));
@@ -132,7 +139,12 @@ bool IsNumberToken(const QString& AToken) {
 
 QStringList Tokenize(const QString& ASegment) {
     static const QRegularExpression Blanks(QStringLiteral("\\s+"));
-    QStringList Raw = ASegment.split(Blanks, Qt::SkipEmptyParts);
+    // "mEq/L(138-145)": a range in brackets run into the unit before it.
+    static const QRegularExpression GluedBracket(QStringLiteral(R"((?<=[^\s(\[\-~])(?=[(\[]\d))"));
+    QStringList Raw;
+    for (const QString& Word : ASegment.split(Blanks, Qt::SkipEmptyParts)) {
+        Raw << Word.split(GluedBracket, Qt::SkipEmptyParts);
+    }
     // "13 - 30" printed with blanks is one range.
     QStringList Tokens;
     for (qsizetype i = 0; i < Raw.size(); ++i) {
@@ -180,12 +192,99 @@ bool IsMisreadNumber(const QString& ARest) {
            !Rule.match(ARest).hasMatch();
 }
 
+// Which of several results in a row is the current one, as the table's header tells: captions
+// ("今回 前回", "前回 今回") or exam dates, the newest being the current one.
+struct TValueColumns {
+    int Count = 0;
+    int Current = 0;
+};
+
+// The header row of a table of tests: it names the column of names, or the unit and the range.
+bool IsTableHeader(const QString& ALine) {
+    static const QRegularExpression Names(QStringLiteral("項目|検査名"));
+    return Names.match(ALine).hasMatch() ||
+           (ALine.contains(QStringLiteral("単位")) && ALine.contains(QStringLiteral("基準")));
+}
+
+// Of a table's header row: engaged when it has several result columns.
+std::optional<TValueColumns> HeaderColumns(const QString& ALine) {
+    static const QRegularExpression Caption(QStringLiteral("前々回|前回|今回|結果|測定値"));
+    static const QRegularExpression HeaderDate(
+        QStringLiteral(R"((?<!\d)(\d{4})\s*[/.\-年]\s*(\d{1,2})\s*[/.\-月]\s*(\d{1,2})(?!\d))"));
+    TValueColumns Columns;
+    int Previous = 0;
+    for (auto It = Caption.globalMatch(ALine); It.hasNext();) {
+        const QString Word = It.next().captured();
+        if (Word.startsWith(u'前')) {
+            ++Previous;
+        } else if (Columns.Count - Previous == 0) {
+            Columns.Current = Columns.Count;
+        }
+        ++Columns.Count;
+    }
+    if (Previous > 0 && Columns.Count - Previous == 1) {
+        return Columns;
+    }
+    std::vector<QDate> Dates;
+    for (auto It = HeaderDate.globalMatch(ALine); It.hasNext();) {
+        const auto M = It.next();
+        Dates.emplace_back(M.captured(1).toInt(), M.captured(2).toInt(), M.captured(3).toInt());
+    }
+    if (Dates.size() < 2 ||
+        std::any_of(Dates.begin(), Dates.end(), [](const QDate& D) { return !D.isValid(); })) {
+        return std::nullopt;
+    }
+    const auto Newest = std::max_element(Dates.begin(), Dates.end());
+    if (std::count(Dates.begin(), Dates.end(), *Newest) > 1) {
+        return std::nullopt;
+    }
+    return TValueColumns{static_cast<int>(Dates.size()), static_cast<int>(Newest - Dates.begin())};
+}
+
+// A token that is a result on its own: a number with at most a flag stuck to it, or a
+// qualitative result.
+bool IsResultToken(const QString& AToken) {
+    if (const auto M = ValuePrefixRe().match(AToken); M.hasMatch()) {
+        return M.captured(2).isEmpty() || !FlagOf(M.captured(2)).isEmpty();
+    }
+    return QualitativeRe().match(AToken).hasMatch();
+}
+
+// With a header of several result columns, keeps the current one's result and drops the
+// others; false when the row's results cannot be told apart (more or fewer than the header
+// has, or a lone one that may stand in any column).
+bool KeepCurrentColumn(QStringList& ATokens, const TValueColumns& AColumns) {
+    std::vector<qsizetype> Results;
+    for (qsizetype i = 0; i < ATokens.size(); ++i) {
+        if (!FlagOf(ATokens[i]).isEmpty()) {
+            continue;
+        }
+        if (!IsResultToken(ATokens[i])) {
+            break;
+        }
+        Results.push_back(i);
+    }
+    if (Results.size() <= 1) {
+        return Results.empty() || AColumns.Current == 0;
+    }
+    if (Results.size() != static_cast<size_t>(AColumns.Count)) {
+        return false;
+    }
+    for (auto It = Results.rbegin(); It != Results.rend(); ++It) {
+        if (*It != Results[static_cast<size_t>(AColumns.Current)]) {
+            ATokens.removeAt(*It);
+        }
+    }
+    return true;
+}
+
 // The text after a label: value, unit, reference range and flag, in whatever column order.
 // Engaged with an empty value when the label's value is there but misread. Once the value is
 // read, a word that is none of these, or a second number, begins another test's columns (the
 // neighbour in a two-column report whose name was not recognised): its range and unit are not
 // this test's.
-std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecimals) {
+std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecimals,
+                                            const std::optional<TValueColumns>& AColumns) {
     // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
     // Needs a letter, so that "(-)" and "(+)" stay values.
     static const QRegularExpression Caption(
@@ -197,7 +296,10 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
     }
 
     TLabResult R;
-    const QStringList Tokens = Tokenize(ASegment);
+    QStringList Tokens = Tokenize(ASegment);
+    if (AColumns && !KeepCurrentColumn(Tokens, *AColumns)) {
+        return TLabResult{}; // the current result cannot be told from the earlier ones
+    }
     for (const QString& Token : Tokens) {
         const QString Flag = FlagOf(Token);
         if (!Flag.isEmpty()) {
@@ -208,6 +310,13 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
         }
         if (R.Value.isEmpty()) {
             if (RangeRe().match(Token).hasMatch()) {
+                if (R.Reference.isEmpty()) {
+                    R.Reference = *ReferenceOf(Token);
+                }
+                continue;
+            }
+            // "0.14以下" or "60以上" before the result is its reference column, not a value.
+            if (IsWordedLimit(Token)) {
                 if (R.Reference.isEmpty()) {
                     R.Reference = *ReferenceOf(Token);
                 }
@@ -335,11 +444,23 @@ QString FindExamDate(const QStringList& ALines) {
         const auto After = DateIn(ALine.mid(ACaption.capturedStart()));
         return After ? After : DateIn(ALine);
     };
+    static const QRegularExpression Earlier(QStringLiteral("前回|前々回"));
     std::optional<QDate> Sampled, Issue, First;
     bool Unsure = false;
-    for (const QString& Line : ALines) {
-        if (Birth.match(Line).hasMatch()) {
-            continue;
+    for (QString Line : ALines) {
+        // A birth date shares its line with the sampling date now and then: only the part of
+        // the line without it counts ("受診日 2024年7月9日　生年月日 1979年2月28日").
+        if (const auto BirthAt = Birth.match(Line); BirthAt.hasMatch()) {
+            const auto SampledAt = Sampling.match(Line, BirthAt.capturedEnd());
+            Line = SampledAt.hasMatch() ? Line.mid(SampledAt.capturedStart())
+                                        : Line.left(BirthAt.capturedStart());
+        }
+        // The previous visit's date is no candidate, unless a sampling caption comes first.
+        if (const auto EarlierAt = Earlier.match(Line); EarlierAt.hasMatch()) {
+            const auto SampledAt = Sampling.match(Line);
+            Line = SampledAt.hasMatch() && SampledAt.capturedStart() < EarlierAt.capturedStart()
+                       ? Line.left(EarlierAt.capturedStart())
+                       : QString();
         }
         const auto Date = DateIn(Line);
         if (const auto Caption = SamplingDateCaption.match(Line);
@@ -491,14 +612,19 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
     // Once a label has given its items a value, later lines cannot change them.
     std::vector<bool> LabelDone(Labels.Count(), false);
     std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
+    std::optional<TValueColumns> Columns; // from the last header of several result columns
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& Line = Lines[i];
+        if (IsTableHeader(Line)) {
+            Columns = HeaderColumns(Line);
+            continue;
+        }
         const std::vector<TLabelMatch> Matches = Labels.Find(Line);
         for (size_t m = 0; m < Matches.size(); ++m) {
             const qsizetype Start = Matches[m].End;
             const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Start : Line.size();
             int Decimals = 0;
-            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals);
+            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals, Columns);
             if (!Result) {
                 continue;
             }

@@ -292,6 +292,35 @@ private slots:
                            "LDL-C|128|mig/dL|70-139|",
                            "HbA1c|7.2|%||H",
                            "白血球数|5.2|×10³/uL||"};
+        // Several results in a row: the header tells which is today's.
+        QTest::newRow("a cumulative table, oldest first")
+            << true
+            << QStringLiteral("項目 2024/06/04 2024/08/27 2024/11/05 単位 基準値\n"
+                              "AST 58 44 31 U/L 13-30\nCr 0.71 0.69 0.70 mg/dL 0.46-0.79\n"
+                              "ALT 77 29 U/L 10-42")
+            << QStringList{"AST|31|U/L|13-30|", "Cr|0.70|mg/dL|0.46-0.79|"};
+        QTest::newRow("today's result, then the previous one")
+            << true
+            << QStringLiteral("項目 今回 前回 単位 基準値\nAST 35 H 41 H U/L 13-30\n"
+                              "ALT 48 U/L 10-42")
+            << QStringList{"AST|35|U/L|13-30|H", "ALT|48|U/L|10-42|"};
+        QTest::newRow("the previous result first")
+            << true
+            << QStringLiteral("検査項目 前回値 今回値 基準値\nAST 41 35 13-30\nALT 48 10-42\n"
+                              "項目 結果 単位 基準値\nTG 120 mg/dL 30-149")
+            << QStringList{"AST|35||13-30|", "TG|120|mg/dL|30-149|"};
+        QTest::newRow("the reference column before the result")
+            << true
+            << QStringLiteral("CRP 0.14以下 0.08 mg/dL\neGFR (60以上) 72.4 mL/min/1.73m²\n"
+                              "HbA1c 4.9-6.0 5.7 %")
+            << QStringList{"eGFR|72.4|mL/min/1.73m²|60以上|", "HbA1c|5.7|%|4.9-6.0|",
+                           "CRP|0.08|mg/dL|0.14以下|"};
+        QTest::newRow("a range run into the unit or the value")
+            << true
+            << QStringLiteral("Na：141 mEq/L（138-145）\neGFR：55.3 mL/min/1.73m²（60以上）L\n"
+                              "AST 25(13-30)")
+            << QStringList{"AST|25||13-30|", "eGFR|55.3|mL/min/1.73m²|60以上|L",
+                           "ナトリウム|141|mEq/L|138-145|"};
         QTest::newRow("a thousands separator read as a point")
             << true
             << QStringLiteral("白血球数 4.200 /μL 3,300〜8,600\nAST 1.250 U/L\n"
@@ -550,6 +579,15 @@ private slots:
         QTest::newRow("a culture reported weeks later")
             << QStringLiteral("採取日 2024/10/01\n報告日 2024/11/20")
             << QStringLiteral("2024-10-01");
+        QTest::newRow("the birth date on the sampling date's line")
+            << QStringLiteral("受診日 2024年7月9日　生年月日 1979年2月28日\n報告日 2024年7月16日")
+            << QStringLiteral("2024-07-09");
+        QTest::newRow("the previous visit's date")
+            << QStringLiteral("採血日 2024年11月5日　前回 2024年8月6日")
+            << QStringLiteral("2024-11-05");
+        QTest::newRow("the previous sampling date")
+            << QStringLiteral("前回採血日 2024/08/06\n採血日 2024/11/05")
+            << QStringLiteral("2024-11-05");
         QTest::newRow("impossible date") << QStringLiteral("2024/13/45") << QString();
         // Not sure: no date rather than another one, or a month read wrongly.
         QTest::newRow("the sampling date unreadable")
