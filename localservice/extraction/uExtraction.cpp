@@ -382,6 +382,18 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
     return R;
 }
 
+// "9.99-9.14": a range whose lower end is above its upper end was not printed so.
+bool IsInvertedRange(const QString& AReference) {
+    static const QRegularExpression Range(
+        QStringLiteral(R"(^([\d,]+(?:\.\d+)?)-([\d,]+(?:\.\d+)?)$)"));
+    const auto M = Range.match(AReference);
+    return M.hasMatch() && QString(M.captured(1)).remove(u',').toDouble() >
+                               QString(M.captured(2)).remove(u',').toDouble();
+}
+
+// How many inverted ranges on a page show that its digits are misread throughout.
+constexpr int kMostInvertedRanges = 2;
+
 // ---- exam date ----
 
 std::optional<QDate> DateIn(const QString& ALine) {
@@ -613,6 +625,7 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
     std::vector<bool> LabelDone(Labels.Count(), false);
     std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
     std::optional<TValueColumns> Columns; // from the last header of several result columns
+    int InvertedRanges = 0;
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& Line = Lines[i];
         if (IsTableHeader(Line)) {
@@ -630,6 +643,11 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             }
             if (IsDoubtful(Result->Value, ADoubts, i)) {
                 *Result = TLabResult{}; // a guess between readings that disagreed
+            }
+            if (IsInvertedRange(Result->Reference)) {
+                // "9.99-9.14" for "0.00-0.14": the line's digits are misread, its value too.
+                ++InvertedRanges;
+                *Result = TLabResult{};
             }
             if (!Result->Value.isEmpty()) {
                 const TExtractItem& Item = AItems[Labels.Items(Matches[m].Label).front()];
@@ -658,9 +676,14 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
         }
     }
 
+    // Ranges printed low to high read high to low on several lines: the page is read with one
+    // digit taken for another throughout (a slashed zero for 9), and no number on it is sure.
+    const bool DigitsMisread = InvertedRanges >= kMostInvertedRanges;
+    static const QRegularExpression Digit(QStringLiteral("\\d"));
     TExtraction Extraction;
     for (auto& Entry : Found) {
-        if (!Entry.second.Value.isEmpty()) {
+        if (!Entry.second.Value.isEmpty() &&
+            !(DigitsMisread && Entry.second.Value.contains(Digit))) {
             Extraction.Results.push_back(std::move(Entry.second));
         }
     }

@@ -321,6 +321,16 @@ private slots:
                               "AST 25(13-30)")
             << QStringList{"AST|25||13-30|", "eGFR|55.3|mL/min/1.73m²|60以上|L",
                            "ナトリウム|141|mEq/L|138-145|"};
+        // A slashed zero read as 9 turns "0.00-0.14" into "9.99-9.14": that line's value is as
+        // misread as its range, and on a page with several such lines every number is.
+        QTest::newRow("a range read high to low")
+            << true << QStringLiteral("CRP 9.21 mg/dL 9.99-9.14 H\nAST 25 U/L 13-30")
+            << QStringList{"AST|25|U/L|13-30|"};
+        QTest::newRow("a page read with one digit for another")
+            << true
+            << QStringLiteral("CRP 9.21 mg/dL 9.99-9.14 H\n総ビリルビン 1.9 mg/dL 9.4-1.5\n"
+                              "アルブミン 4.9 g/dL 4.1-5.1\n尿蛋白 (-)")
+            << QStringList{"尿蛋白|(-)|||"};
         QTest::newRow("a thousands separator read as a point")
             << true
             << QStringLiteral("白血球数 4.200 /μL 3,300〜8,600\nAST 1.250 U/L\n"
