@@ -651,8 +651,8 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             }
             if (!Result->Value.isEmpty()) {
                 const TExtractItem& Item = AItems[Labels.Items(Matches[m].Label).front()];
-                const TValueVerdict Verdict =
-                    CheckValue(Item, Result->Value, Result->Unit, Result->Reference, Decimals);
+                const TValueVerdict Verdict = CheckValue(Item, Result->Value, Result->Unit,
+                                                         Result->Reference, Decimals, Result->Flag);
                 if (Verdict.Kind == TValueVerdict::TKind::Unsure) {
                     *Result = TLabResult{}; // the label's value, not sure enough to hand on
                 } else if (Verdict.Kind == TValueVerdict::TKind::Restored) {

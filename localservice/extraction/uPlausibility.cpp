@@ -163,7 +163,7 @@ bool Inside(const TLimits* ALimits, double AValue) {
 } // namespace
 
 TValueVerdict CheckValue(const TExtractItem& AItem, const QString& AValue, const QString& AUnit,
-                         const QString& AReference, int ALayoutDecimals) {
+                         const QString& AReference, int ALayoutDecimals, const QString& AFlag) {
     static const QRegularExpression Numeric(
         QStringLiteral(R"(^(?:<=|>=|[<>≦≧≤≥])?([+-]?)(\d[\d,]*(?:\.\d+)?)$)"));
     static const QRegularExpression PointForSeparator(QStringLiteral(R"(^\d{1,3}\.\d{3}$)"));
@@ -192,6 +192,13 @@ TValueVerdict CheckValue(const TExtractItem& AItem, const QString& AValue, const
         return {TValueVerdict::TKind::Unsure, {}};
     }
     const bool Exact = AValue.size() == Digits.size() + M.captured(1).size();
+    // An arrow printed after a high value ("45↑") reads as a last 1 or 7 ("451"). Where no flag
+    // was read and the value without that digit is high as well, either may have been printed.
+    if (Exact && AFlag.isEmpty() && Bounds.High > 0 && Whole.match(Digits).hasMatch() &&
+        Digits.size() >= 2 && (Digits.endsWith(u'1') || Digits.endsWith(u'7')) &&
+        Digits.chopped(1).toDouble() > Bounds.High) {
+        return {TValueVerdict::TKind::Unsure, {}};
+    }
     if (Inside(Limits, Value)) {
         if (!AgreesWithRange(Value, Bounds)) {
             return {TValueVerdict::TKind::Unsure, {}};

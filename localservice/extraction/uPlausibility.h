@@ -21,5 +21,7 @@ struct TValueVerdict {
 // report prints them ("0.46-0.79", "≦60", empty when unread), and the digits of the reference
 // range as the line printed them even when it could not be read whole ("(3.G-4.8)"): what the
 // layout shows of the test's decimals.
+// AFlag is the flag read for the value ("H", "L" or empty).
 TValueVerdict CheckValue(const TExtractItem& AItem, const QString& AValue, const QString& AUnit,
-                         const QString& AReference, int ALayoutDecimals);
+                         const QString& AReference, int ALayoutDecimals,
+                         const QString& AFlag = QString());

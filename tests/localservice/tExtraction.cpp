@@ -323,6 +323,12 @@ private slots:
                            "ナトリウム|141|mEq/L|138-145|"};
         // A slashed zero read as 9 turns "0.00-0.14" into "9.99-9.14": that line's value is as
         // misread as its range, and on a page with several such lines every number is.
+        // "45 ↑" read as 451: with no flag read and 45 high too, either may be printed.
+        QTest::newRow("an arrow read as a last digit")
+            << true
+            << QStringLiteral("ALT 451 U/L 10-42\nγ-GTP 711 U/L 13-64\nBS 1111 mg/dL 73-109\n"
+                              "AST 451 U/L 13-30 H\nLD 121 U/L 124-222\nCK 1250 U/L 59-248")
+            << QStringList{"AST|451|U/L|13-30|H", "LD|121|U/L|124-222|", "CK|1250|U/L|59-248|"};
         QTest::newRow("a range read high to low")
             << true << QStringLiteral("CRP 9.21 mg/dL 9.99-9.14 H\nAST 25 U/L 13-30")
             << QStringList{"AST|25|U/L|13-30|"};
