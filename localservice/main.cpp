@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
         std::cout << ServerUsage();
         return 0;
     }
+    if (!Args.empty() && (Args[0] == "--version" || Args[0] == "-v")) {
+        std::cout << "scanlume-local " << SCANLUME_LOCAL_VERSION << "\n";
+        return 0;
+    }
     TServerOptions Options;
     std::string Error;
     if (!ParseServerOptions(Args, Options, Error)) {

@@ -25,7 +25,8 @@ const char* ServerUsage() {
            "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
            "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
            "                      [--quiet]\n"
-           "       scanlume-local send --help\n";
+           "       scanlume-local send --help\n"
+           "       scanlume-local --version\n";
 }
 
 bool ParseListenAddress(const std::string& AText, std::string& AHost, int& APort) {

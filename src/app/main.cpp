@@ -1,3 +1,4 @@
+#include "app/uCommandLine.h"
 #include "platform/uEndRequests.h"
 #include "platform/uSingleInstance.h"
 #include "ui/fmMain.h"
@@ -8,6 +9,8 @@
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
+    if (const auto exitCode = AnswerCommandLine(argc, argv))
+        return *exitCode;
     // Before anything else: a second start only asks the first to come forward.
     TSingleInstance instance;
     if (instance.Claim() == TSingleInstance::TRole::Second)

@@ -9,6 +9,7 @@
 #include "ui/uFileCommands.h"
 #include "ui/uFormLayout.h"
 #include "ui/uItemListArea.h"
+#include "ui/uMessages.h"
 #include "ui/uNotifier.h"
 #include "ui/uPreviewWidget.h"
 #include "ui/uRecognitionActions.h"
@@ -113,6 +114,8 @@ void TFormMain::BuildBody(const TFormLayout& ALayout) {
 void TFormMain::BuildTray() {
     FTrayMenu = new QMenu(this);
     FTrayMenu->addAction(QStringLiteral("表示(&S)"), this, &TFormMain::ShowFromTray);
+    FTrayMenu->addAction(QStringLiteral("バージョン情報(&A)"), this, &TFormMain::ShowAbout);
+    FTrayMenu->addSeparator();
     FTrayMenu->addAction(QStringLiteral("終了(&X)"), this, &TFormMain::ExitFromTray);
     TrayIcon = new QSystemTrayIcon(AppIcon(), this);
     TrayIcon->setToolTip(QStringLiteral("Pictoport"));
@@ -290,6 +293,13 @@ void TFormMain::ShowMe() {
 
 void TFormMain::ShowFromTray() {
     ShowMe();
+}
+
+void TFormMain::ShowAbout() {
+    Messages::Show(
+        this,
+        QStringLiteral("Pictoport %1\r\nスマートフォンから送られた写真とテキストを受信します。")
+            .arg(QStringLiteral(PICTOPORT_VERSION)));
 }
 
 void TFormMain::ExitFromTray() {

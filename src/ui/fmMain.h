@@ -44,7 +44,8 @@ public:
     void SetStatus(const QString& AMessage, bool AConnected);
     void ShowFromTray();
     void ExitFromTray();
-    void ShowMe(); // a later start of the program asked for this window
+    void ShowAbout(); // the version, from the notification-area menu
+    void ShowMe();    // a later start of the program asked for this window
 
     void AddImageItem(const QString& AFilename, const QString& AContentType,
                       const QByteArray& AData);

@@ -272,6 +272,12 @@ private slots:
             QCOMPARE(Result.ExitCode, 0);
             QVERIFY(Result.Out.startsWith(QStringLiteral("usage: scanlume-local")));
         }
+        const TRun Version = Run({"--version"});
+        QCOMPARE(Version.ExitCode, 0);
+        QVERIFY2(QRegularExpression(QStringLiteral(R"(^scanlume-local \d+\.\d+\.\d+)"))
+                     .match(Version.Out)
+                     .hasMatch(),
+                 qPrintable(Version.Out));
     }
 
     void sendDeliversFilesAndTextsInOrder() {

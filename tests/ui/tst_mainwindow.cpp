@@ -27,11 +27,13 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QSystemTrayIcon>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -238,6 +240,21 @@ private Q_SLOTS:
         QCOMPARE(form.pnlTool->lblHint->text(),
                  QStringLiteral("ヒント: 傾きは回転で補正→対象部分をドラッグで囲む"));
         QCOMPARE(form.pnlTool->lblPatientId->text(), QStringLiteral("患者ID(任意)"));
+    }
+
+    // The notification area's menu: show, the version, and quit last, apart from the others.
+    void trayMenuShowsTheVersion() {
+        TFormMain form;
+        QMenu* menu = form.TrayIcon->contextMenu();
+        QVERIFY(menu);
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        QCOMPARE(texts, (QStringList{"表示(&S)", "バージョン情報(&A)", "-", "終了(&X)"}));
+        menu->actions().at(1)->trigger();
+        QCOMPARE(FMessages.size(), 1);
+        QVERIFY2(FMessages.first().startsWith(QStringLiteral("Pictoport " PICTOPORT_VERSION)),
+                 qPrintable(FMessages.first()));
     }
 
     // Qt scales device-independent lengths: at 150 % the window is 1.5 times as large
