@@ -137,7 +137,7 @@ bool IsNumberToken(const QString& AToken) {
     return Re.match(AToken).hasMatch();
 }
 
-QStringList Tokenize(const QString& ASegment) {
+QStringList Tokenize(const QString& ASegment, bool AJoinSpacedRanges) {
     static const QRegularExpression Blanks(QStringLiteral("\\s+"));
     // "mEq/L(138-145)": a range in brackets run into the unit before it.
     static const QRegularExpression GluedBracket(QStringLiteral(R"((?<=[^\s(\[\-~])(?=[(\[]\d))"));
@@ -148,7 +148,8 @@ QStringList Tokenize(const QString& ASegment) {
     // "13 - 30" printed with blanks is one range.
     QStringList Tokens;
     for (qsizetype i = 0; i < Raw.size(); ++i) {
-        if (i + 2 < Raw.size() && IsNumberToken(Raw[i]) && IsNumberToken(Raw[i + 2]) &&
+        if (AJoinSpacedRanges && i + 2 < Raw.size() && IsNumberToken(Raw[i]) &&
+            IsNumberToken(Raw[i + 2]) &&
             (Raw[i + 1] == u"-" || Raw[i + 1] == u"~" || Raw[i + 1] == u"ー")) {
             Tokens << Raw[i] + u'-' + Raw[i + 2];
             i += 2;
@@ -199,6 +200,12 @@ struct TValueColumns {
     int Current = 0;
 };
 
+// What the last table header said about the result columns of the rows below it.
+struct TTableLayout {
+    bool HeaderSeen = false;              // a header row was read
+    std::optional<TValueColumns> Columns; // engaged: it has several result columns
+};
+
 // The header row of a table of tests: it names the column of names, or the unit and the range.
 bool IsTableHeader(const QString& ALine) {
     static const QRegularExpression Names(QStringLiteral("項目|検査名"));
@@ -241,22 +248,31 @@ std::optional<TValueColumns> HeaderColumns(const QString& ALine) {
     return TValueColumns{static_cast<int>(Dates.size()), static_cast<int>(Newest - Dates.begin())};
 }
 
-// A token that is a result on its own: a number with at most a flag stuck to it, or a
-// qualitative result.
+// A token that is a result of a column: a number with at most a flag or a unit stuck to it
+// ("35H", "95UL", "769%"), or a qualitative result. Not a unit that starts with a number
+// ("10³/μL").
 bool IsResultToken(const QString& AToken) {
+    static const QRegularExpression UnitStart(QStringLiteral(R"(^[A-Za-zμµ%/])"));
     if (const auto M = ValuePrefixRe().match(AToken); M.hasMatch()) {
-        return M.captured(2).isEmpty() || !FlagOf(M.captured(2)).isEmpty();
+        const QString Rest = M.captured(2);
+        return Rest.isEmpty() || !FlagOf(Rest).isEmpty() || UnitStart.match(Rest).hasMatch();
     }
     return QualitativeRe().match(AToken).hasMatch();
 }
 
-// With a header of several result columns, keeps the current one's result and drops the
-// others; false when the row's results cannot be told apart (more or fewer than the header
-// has, or a lone one that may stand in any column).
-bool KeepCurrentColumn(QStringList& ATokens, const TValueColumns& AColumns) {
+// Recognition's specks between columns ("。", "・", "|").
+bool IsSpeck(const QString& AToken) {
+    static const QRegularExpression Speck(QStringLiteral(R"(^[^\p{L}\p{N}]+$)"));
+    return Speck.match(AToken).hasMatch() && !QualitativeRe().match(AToken).hasMatch();
+}
+
+// Keeps the current result of a row and drops the others; false when the row's results cannot
+// be told apart: more or fewer than the header's result columns, a lone one that may stand in
+// any of them, or several in a row no header explains (an earlier visit's beside today's).
+bool KeepCurrentColumn(QStringList& ATokens, const TTableLayout& ALayout) {
     std::vector<qsizetype> Results;
     for (qsizetype i = 0; i < ATokens.size(); ++i) {
-        if (!FlagOf(ATokens[i]).isEmpty()) {
+        if (!FlagOf(ATokens[i]).isEmpty() || IsSpeck(ATokens[i])) {
             continue;
         }
         if (!IsResultToken(ATokens[i])) {
@@ -264,6 +280,12 @@ bool KeepCurrentColumn(QStringList& ATokens, const TValueColumns& AColumns) {
         }
         Results.push_back(i);
     }
+    if (!ALayout.Columns) {
+        // One result column: a second number is a misread unit ("6.4 96" for "6.4 %") where a
+        // header said so, and unexplained where none did.
+        return Results.size() <= 1 || ALayout.HeaderSeen;
+    }
+    const TValueColumns& AColumns = *ALayout.Columns;
     if (Results.size() <= 1) {
         return Results.empty() || AColumns.Current == 0;
     }
@@ -284,7 +306,7 @@ bool KeepCurrentColumn(QStringList& ATokens, const TValueColumns& AColumns) {
 // neighbour in a two-column report whose name was not recognised): its range and unit are not
 // this test's.
 std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecimals,
-                                            const std::optional<TValueColumns>& AColumns) {
+                                            const TTableLayout& ALayout) {
     // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
     // Needs a letter, so that "(-)" and "(+)" stay values.
     static const QRegularExpression Caption(
@@ -296,9 +318,10 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
     }
 
     TLabResult R;
-    QStringList Tokens = Tokenize(ASegment);
-    if (AColumns && !KeepCurrentColumn(Tokens, *AColumns)) {
-        return TLabResult{}; // the current result cannot be told from the earlier ones
+    // Where results stand side by side, "48 - 52" is two of them, not a range.
+    QStringList Tokens = Tokenize(ASegment, !ALayout.Columns);
+    if (!KeepCurrentColumn(Tokens, ALayout)) {
+        return TLabResult{}; // the current result cannot be told from the others
     }
     for (const QString& Token : Tokens) {
         const QString Flag = FlagOf(Token);
@@ -396,13 +419,45 @@ constexpr int kMostInvertedRanges = 2;
 
 // ---- exam date ----
 
-std::optional<QDate> DateIn(const QString& ALine) {
-    static const QRegularExpression Western(
+const QRegularExpression& WesternDateRe() {
+    static const QRegularExpression Re(
         QStringLiteral(R"((?<!\d)(\d{4})\s*[/.\-]\s*(\d{1,2})\s*[/.\-]\s*(\d{1,2})(?!\d))"));
-    static const QRegularExpression Kanji(
+    return Re;
+}
+
+const QRegularExpression& KanjiDateRe() {
+    static const QRegularExpression Re(
         QStringLiteral(R"((\d{4})\s*年\s*(\d{1,2})\s*月\s*(\d{1,2})\s*日)"));
-    static const QRegularExpression Era(QStringLiteral(
+    return Re;
+}
+
+const QRegularExpression& EraDateRe() {
+    static const QRegularExpression Re(QStringLiteral(
         R"((令和|平成|昭和|(?<![A-Za-z])[RHS])\s*(\d{1,2}|元)\s*[年./\-]\s*(\d{1,2})\s*[月./\-]\s*(\d{1,2})(?!\d))"));
+    return Re;
+}
+
+// A date that no caption names may stand for the exam only where it stands alone on its line or
+// beside a caption of the report's own dates: "2024年5月1日", "受付 2024/05/02". Beside
+// anything else ("Rin 2024811558 削回 2024年5月6日") it may be any date.
+bool DateStandsForTheReport(QString ALine) {
+    static const QRegularExpression ReportCaption(
+        QStringLiteral("受付|報告|発行|作成|印刷|実施|日付|年月日"));
+    static const QRegularExpression Content(QStringLiteral(R"([\p{L}\p{N}])"));
+    if (ReportCaption.match(ALine).hasMatch()) {
+        return true;
+    }
+    for (const QRegularExpression* Re : {&WesternDateRe(), &KanjiDateRe(), &EraDateRe()}) {
+        ALine.remove(*Re);
+    }
+    ALine.remove(u'日'); // the era pattern leaves it: "令和6年5月1日"
+    return !Content.match(ALine).hasMatch();
+}
+
+std::optional<QDate> DateIn(const QString& ALine) {
+    const QRegularExpression& Western = WesternDateRe();
+    const QRegularExpression& Kanji = KanjiDateRe();
+    const QRegularExpression& Era = EraDateRe();
 
     std::optional<QDate> Found;
     qsizetype FoundAt = -1;
@@ -492,7 +547,7 @@ QString FindExamDate(const QStringList& ALines) {
         if (const auto Caption = Issued.match(Line); Caption.hasMatch() && !Issue) {
             Issue = DateIn(Line.mid(Caption.capturedStart()));
         }
-        if (!First) {
+        if (!First && DateStandsForTheReport(Line)) {
             First = Date;
         }
     }
@@ -624,12 +679,12 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
     // Once a label has given its items a value, later lines cannot change them.
     std::vector<bool> LabelDone(Labels.Count(), false);
     std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
-    std::optional<TValueColumns> Columns; // from the last header of several result columns
+    TTableLayout Layout; // from the last table header
     int InvertedRanges = 0;
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& Line = Lines[i];
         if (IsTableHeader(Line)) {
-            Columns = HeaderColumns(Line);
+            Layout = {true, HeaderColumns(Line)};
             continue;
         }
         const std::vector<TLabelMatch> Matches = Labels.Find(Line);
@@ -637,7 +692,7 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             const qsizetype Start = Matches[m].End;
             const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Start : Line.size();
             int Decimals = 0;
-            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals, Columns);
+            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals, Layout);
             if (!Result) {
                 continue;
             }

@@ -309,6 +309,16 @@ private slots:
             << QStringLiteral("検査項目 前回値 今回値 基準値\nAST 41 35 13-30\nALT 48 10-42\n"
                               "項目 結果 単位 基準値\nTG 120 mg/dL 30-149")
             << QStringList{"AST|35||13-30|", "TG|120|mg/dL|30-149|"};
+        QTest::newRow("results side by side that no header explains")
+            << true
+            << QStringLiteral("AST 58 44 31 U/L 13-30\nALP 130 。 101 。 95UL 38-113\n"
+                              "ALT 29 U/L 10-42")
+            << QStringList{"ALT|29|U/L|10-42|"};
+        QTest::newRow("a speck between today's and the previous result")
+            << true
+            << QStringLiteral("項目 今回 前回 単位 基準値\nALT 48 - 52 U/L 1042\n"
+                              "AST 35 41 U/L 13-30")
+            << QStringList{"AST|35|U/L|13-30|"};
         QTest::newRow("the reference column before the result")
             << true
             << QStringLiteral("CRP 0.14以下 0.08 mg/dL\neGFR (60以上) 72.4 mL/min/1.73m²\n"
@@ -605,6 +615,9 @@ private slots:
             << QStringLiteral("前回採血日 2024/08/06\n採血日 2024/11/05")
             << QStringLiteral("2024-11-05");
         QTest::newRow("impossible date") << QStringLiteral("2024/13/45") << QString();
+        // Beside words no caption explains, a date may be any date: the previous visit's here.
+        QTest::newRow("a date beside a garbled caption")
+            << QStringLiteral("Rin 2024811558 削回 2024年5月6日\n山本様") << QString();
         // Not sure: no date rather than another one, or a month read wrongly.
         QTest::newRow("the sampling date unreadable")
             << QStringLiteral("報告日 2024/11/20\n採取日 2024/1l/18") << QString();

@@ -75,8 +75,9 @@ private slots:
         QTest::newRow("columns, clean") << "columns-mono-48px/clean" << 0 << 0.99 << 8 << true;
         QTest::newRow("plain, clean") << "plain-sans-26px/clean" << 0 << 0.99 << 8 << true;
         QTest::newRow("table, degraded") << "table-sans-30px/degraded" << 0 << 0.98 << 8 << true;
-        // Its readings disagree on one value's digits, which is then left out.
-        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0 << 0.88 << 7 << false;
+        // Its readings disagree on one value's digits, and a "%" read as 9 stands beside
+        // another value like an earlier result: both are left out.
+        QTest::newRow("list, degraded") << "list-serif-22px/degraded" << 0 << 0.88 << 6 << false;
         QTest::newRow("columns, degraded")
             << "columns-mono-48px/degraded" << 0 << 0.99 << 8 << true;
         QTest::newRow("plain, degraded") << "plain-sans-26px/degraded" << 0 << 0.99 << 8 << true;
