@@ -442,7 +442,7 @@ const QRegularExpression& EraDateRe() {
 // anything else ("Rin 2024811558 削回 2024年5月6日") it may be any date.
 bool DateStandsForTheReport(QString ALine) {
     static const QRegularExpression ReportCaption(
-        QStringLiteral("受付|報告|発行|作成|印刷|実施|日付|年月日"));
+        QStringLiteral("受付|報告|発行|作成|印刷|実施|日付"));
     static const QRegularExpression Content(QStringLiteral(R"([\p{L}\p{N}])"));
     if (ReportCaption.match(ALine).hasMatch()) {
         return true;
@@ -505,6 +505,7 @@ QString FindExamDate(const QStringList& ALines) {
         QStringLiteral(R"(\d{2,4}\s*[年/.\-]|令和|平成|(?<![A-Za-z])[RH]\s*\d)"));
     static const QRegularExpression Issued(QStringLiteral("(?:報告|発行|作成|印刷)(?:日|年月日)"));
     constexpr qint64 kLongestWait = 92; // days from sampling to the report, cultures included
+    constexpr int kOldestReportYears = 10;
 
     // The date that follows a caption on its line, else any date of the line ("2024/05/01 採血").
     const auto DateAfter = [](const QString& ALine, const QRegularExpressionMatch& ACaption) {
@@ -553,6 +554,12 @@ QString FindExamDate(const QStringList& ALines) {
     }
     const std::optional<QDate> Exam = Sampled ? Sampled : First;
     if (!Exam || Unsure) {
+        return {};
+    }
+    // A report photographed today is not from the future, nor from long ago: such a date is a
+    // misread one or a birth date whose caption was misread.
+    const QDate Today = QDate::currentDate();
+    if (*Exam > Today.addDays(1) || *Exam < Today.addYears(-kOldestReportYears)) {
         return {};
     }
     if (Issue && (*Exam > *Issue || Exam->daysTo(*Issue) > kLongestWait)) {

@@ -615,6 +615,12 @@ private slots:
             << QStringLiteral("前回採血日 2024/08/06\n採血日 2024/11/05")
             << QStringLiteral("2024-11-05");
         QTest::newRow("impossible date") << QStringLiteral("2024/13/45") << QString();
+        QTest::newRow("a birth date whose caption was misread")
+            << QStringLiteral("氏名 千年月日昭和58年6月1日") << QString();
+        QTest::newRow("a date in the future")
+            << QStringLiteral("採取日 %1")
+                   .arg(QDate::currentDate().addMonths(2).toString(QStringLiteral("yyyy/MM/dd")))
+            << QString();
         // Beside words no caption explains, a date may be any date: the previous visit's here.
         QTest::newRow("a date beside a garbled caption")
             << QStringLiteral("Rin 2024811558 削回 2024年5月6日\n山本様") << QString();
