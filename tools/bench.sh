@@ -39,6 +39,7 @@ run bench/receive/bench_large_text 200
 SCANLUME_LOCAL=$build/localservice/scanlume-local PICTOPORT_EXE=$build/src/app/pictoport \
     run bench/receive/bench_quit 10
 run bench/recognition/bench_recognition
+run bench/recognition/bench_recognition --set held-out --repeat 1 --no-reference
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "failed or missed a goal: ${failed[*]}"
