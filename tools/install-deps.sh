@@ -25,7 +25,7 @@ packages=(
   # the Windows layer, cross-compiled and tested under Wine
   mingw-w64 wine64 wine
   # the Debian package and the validators of its desktop entry and metainfo
-  dpkg-dev desktop-file-utils appstream
+  dpkg-dev desktop-file-utils appstream lintian man-db
 )
 
 missing=()

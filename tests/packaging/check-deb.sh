@@ -11,7 +11,7 @@ version=$3
 with_localservice=$4
 packaged_localservice() { case $with_localservice in ON | on | TRUE | true | 1) ;; *) false ;; esac; }
 
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli readelf; do
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli readelf lintian man; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs it)"
     exit 77
@@ -67,8 +67,13 @@ expected=(
   "$hicolor/128x128/apps/pictoport.png                   png 128"
   "$hicolor/256x256/apps/pictoport.png                   png 256"
   "$hicolor/scalable/apps/pictoport.svg                  svg"
+  "$share/doc/pictoport/copyright                        copyright"
+  "$share/doc/pictoport/changelog.gz                     changelog"
+  "$share/man/man1/pictoport.1.gz                        manual"
 )
-if packaged_localservice; then expected+=("usr/bin/scanlume-local  program"); fi
+if packaged_localservice; then
+  expected+=("usr/bin/scanlume-local  program" "$share/man/man1/scanlume-local.1.gz  manual")
+fi
 # Width and height from a PNG's IHDR chunk.
 png_size() { od -An -tu4 --endian=big -j16 -N8 "$1" | awk '{ print $1 "x" $2 }'; }
 
@@ -109,6 +114,20 @@ for row in "${expected[@]}"; do
     ;;
   svg)
     grep -q '<svg' "$file" || fail "$path is not an SVG image"
+    ;;
+  copyright)
+    head -n1 "$file" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+      fail "$path is not in Debian's copyright format"
+    ;;
+  changelog)
+    zcat "$file" | head -n1 | grep -q "^pictoport ($version) " ||
+      fail "$path does not begin with version $version"
+    ;;
+  manual)
+    # man renders it, and groff has nothing to say about it.
+    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null || true)
+    [ -z "$warnings" ] || fail "$path: $warnings"
+    LC_ALL=C.UTF-8 man -l "$file" 2>/dev/null | grep -q 'SYNOPSIS' || fail "$path does not render"
     ;;
   esac
 done
@@ -162,7 +181,7 @@ for program in pictoport scanlume-local; do
   done
 done
 # ...and on what is loaded without being linked.
-relations=("Depends  qt6-qpa-plugins")
+relations=("Depends  qt6-qpa-plugins" "Recommends  fonts-noto-cjk" "Recommends  fonts-noto-color-emoji")
 if packaged_localservice; then
   relations+=("Recommends  tesseract-ocr-jpn" "Recommends  tesseract-ocr-eng")
 fi
@@ -174,6 +193,13 @@ for row in "${relations[@]}"; do
   esac
   grep -qxF "$package" <<<"$list" || fail "$package is not in $relation: $(field "$relation")"
 done
+
+# Debian's own checks: no error and no warning. (It says so when it runs as root; that line is
+# no finding.)
+lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
+if grep -q '^[EW]: ' "$scratch/lintian.log"; then
+  fail "lintian: $(grep '^[EW]: ' "$scratch/lintian.log")"
+fi
 
 echo "Depends: $(field Depends)"
 echo "Recommends: $(field Recommends)"
