@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 
+#include "certificate/uCertificateCommand.h"
 #include "http/uServer.h"
 #include "http/uServerOptions.h"
 #include "send/uSendCommand.h"
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> Args(argv + 1, argv + argc);
     if (!Args.empty() && Args[0] == "send") {
         return RunSendCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && Args[0] == "certificate") {
+        return RunCertificateCommand({Args.begin() + 1, Args.end()});
     }
     if (!Args.empty() && (Args[0] == "--help" || Args[0] == "-h")) {
         std::cout << ServerUsage();

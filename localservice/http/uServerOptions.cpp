@@ -26,6 +26,7 @@ const char* ServerUsage() {
            "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
            "                      [--quiet]\n"
            "       scanlume-local send --help\n"
+           "       scanlume-local certificate --help\n"
            "       scanlume-local --version\n";
 }
 

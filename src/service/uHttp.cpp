@@ -206,6 +206,10 @@ THttpResponse Perform(CURL* ACurl, const QString& AUrl, qint64 ATimeoutMs, qint6
         curl_easy_setopt(ACurl, CURLOPT_CAINFO, caFile.constData());
     if (!caDir.isEmpty())
         curl_easy_setopt(ACurl, CURLOPT_CAPATH, caDir.constData());
+#ifdef Q_OS_WIN
+    // The authorities the clinic added to Windows' own store, as a browser trusts them.
+    curl_easy_setopt(ACurl, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA));
+#endif
     curl_easy_setopt(ACurl, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(ACurl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(ACurl, CURLOPT_HEADERFUNCTION, OnHeader);

@@ -136,6 +136,68 @@ private slots:
     }
 
     // Where the demo account may serve, and the warning that --user is for trials.
+    // The clinic's own authority and this machine's certificate: keys private, the authority
+    // kept from run to run so that what trusts it goes on trusting, every name asked for named.
+    void certificateForThisMachine() {
+        QTemporaryDir Dir;
+        const QString Out = Dir.filePath(QStringLiteral("tls"));
+        const TRun First =
+            Run({"certificate", "--out", Out, "--name", "clinic.example", "--ip", "192.168.1.20"});
+        QCOMPARE(First.ExitCode, 0);
+        for (const char* Key : {"ca.key", "key.pem"}) {
+            QCOMPARE(QFile::permissions(Out + u'/' + QLatin1String(Key)) & 0x0077,
+                     QFileDevice::Permissions());
+        }
+        const auto Read = [&](const QString& AName) {
+            QFile File(Out + u'/' + AName);
+            return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+        };
+        const auto OpenSsl = [&](const QStringList& AArgs) {
+            QProcess P;
+            P.start(QStringLiteral("openssl"), AArgs);
+            P.waitForFinished(20000);
+            return P.exitCode() == 0 ? P.readAllStandardOutput() : QByteArray();
+        };
+        const QByteArray Names = OpenSsl({"x509", "-in", Out + "/cert.pem", "-noout", "-ext",
+                                          "subjectAltName,extendedKeyUsage"});
+        for (const char* Expected :
+             {"DNS:clinic.example", "DNS:localhost", "IP Address:127.0.0.1",
+              "IP Address:192.168.1.20", "IP Address:0:0:0:0:0:0:0:1", "TLS Web Server"}) {
+            QVERIFY2(Names.contains(Expected), Names.constData());
+        }
+        QVERIFY(OpenSsl({"verify", "-CAfile", Out + "/ca.pem", Out + "/cert.pem"}).contains("OK"));
+        const QByteArray Authority = Read(QStringLiteral("ca.pem"));
+        const QByteArray Server = Read(QStringLiteral("cert.pem"));
+        const TRun Second = Run({"certificate", "--out", Out});
+        QCOMPARE(Second.ExitCode, 0);
+        QCOMPARE(Read(QStringLiteral("ca.pem")), Authority);
+        QVERIFY(Read(QStringLiteral("cert.pem")) != Server);
+        QVERIFY(OpenSsl({"verify", "-CAfile", Out + "/ca.pem", Out + "/cert.pem"}).contains("OK"));
+    }
+
+    void certificateRefusesBadInput_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no folder") << QStringList{"certificate"} << 2 << QStringLiteral("--out");
+        QTest::newRow("not an address") << QStringList{"certificate", "--out", "x", "--ip", "nope"}
+                                        << 2 << QStringLiteral("not an IP address");
+        QTest::newRow("not a host name")
+            << QStringList{"certificate", "--out", "x", "--name", "a b"} << 2
+            << QStringLiteral("not a host name");
+        QTest::newRow("a folder that cannot be made")
+            << QStringList{"certificate", "--out", "/nonexistent/tls"} << 1
+            << QStringLiteral("cannot write");
+    }
+    void certificateRefusesBadInput() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const TRun Result = Run(args);
+        QCOMPARE(Result.ExitCode, exitCode);
+        QVERIFY2(Result.Err.contains(message), qPrintable(Result.Err));
+    }
+
     void accountsAndWhereTheyServe_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("warned");

@@ -7,6 +7,7 @@
 #include "uLocalService.h"
 #include "uTlsFixture.h"
 
+#include <QProcess>
 #include <QtTest>
 #include <sys/resource.h>
 #include <zlib.h>
@@ -924,25 +925,49 @@ private Q_SLOTS:
     // ---- HTTPS against a private authority
 
     void https_data() {
-        QTest::addColumn<bool>("trusted");
-        QTest::newRow("authority trusted through SSL_CERT_FILE") << true;
-        QTest::newRow("untrusted certificate") << false;
+        QTest::addColumn<QString>("authority"); // "fixture", "scanlume-local" or "none"
+        QTest::addColumn<QString>("host");
+        QTest::newRow("authority trusted through SSL_CERT_FILE")
+            << QStringLiteral("fixture") << QStringLiteral("127.0.0.1");
+        QTest::newRow("untrusted certificate")
+            << QStringLiteral("none") << QStringLiteral("127.0.0.1");
+        // The clinic's own authority, as scanlume-local makes it: Pictoport on the same machine
+        // reaches the service by address and by name.
+        QTest::newRow("scanlume-local's authority, by address")
+            << QStringLiteral("scanlume-local") << QStringLiteral("127.0.0.1");
+        QTest::newRow("scanlume-local's authority, by name")
+            << QStringLiteral("scanlume-local") << QStringLiteral("localhost");
     }
     void https() {
-        QFETCH(bool, trusted);
+        QFETCH(QString, authority);
+        QFETCH(QString, host);
         TTlsFixture tls;
-        QVERIFY(tls.Make());
-        TLocalService secure;
         TLocalService::TOptions options;
-        options.TlsCert = tls.ServerCert;
-        options.TlsKey = tls.ServerKey;
+        QString caCert;
+        if (authority == QLatin1String("scanlume-local")) {
+            QProcess make;
+            make.start(TLocalService::Program(),
+                       {QStringLiteral("certificate"), QStringLiteral("--out"), tls.Dir.path()});
+            QVERIFY(make.waitForFinished(30000));
+            QCOMPARE(make.exitCode(), 0);
+            caCert = tls.Dir.filePath(QStringLiteral("ca.pem"));
+            options.TlsCert = tls.Dir.filePath(QStringLiteral("cert.pem"));
+            options.TlsKey = tls.Dir.filePath(QStringLiteral("key.pem"));
+        } else {
+            QVERIFY(tls.Make());
+            caCert = tls.CaCert;
+            options.TlsCert = tls.ServerCert;
+            options.TlsKey = tls.ServerKey;
+        }
+        TLocalService secure;
         QVERIFY(secure.Start(options));
         QVERIFY(secure.BaseUrl().startsWith(QLatin1String("https://")));
+        const bool trusted = authority != QLatin1String("none");
         if (trusted)
-            qputenv("SSL_CERT_FILE", tls.CaCert.toUtf8());
+            qputenv("SSL_CERT_FILE", caCert.toUtf8());
         else
             qunsetenv("SSL_CERT_FILE");
-        TApiClient api(secure.BaseUrl());
+        TApiClient api(QString(secure.BaseUrl()).replace(QStringLiteral("127.0.0.1"), host));
         QString error;
         if (trusted) {
             QVERIFY2(api.Login(QStringLiteral("demo@example.com"), QStringLiteral("secret"), error),
