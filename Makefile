@@ -8,8 +8,16 @@ BUILD  := build/$(PRESET)
 
 all: build
 
+# Each command installs what it needs (tools/install-deps.sh names the groups); the groups of
+# a command reach its prerequisites through DEPS.
 deps:
-	@tools/install-deps.sh
+	@tools/install-deps.sh $(DEPS)
+
+run: DEPS = run
+test asan tsan format-check: DEPS = test
+fuzz: DEPS = fuzz
+bench: DEPS = test bench
+soak: DEPS = test
 
 $(BUILD)/build.ninja: CMakeLists.txt CMakePresets.json
 	cmake --preset $(PRESET)
