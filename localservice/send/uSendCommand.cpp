@@ -136,10 +136,34 @@ bool SplitServerUrl(const std::string& AUrl, std::string& AOrigin, std::string& 
     return AOrigin.size() > Scheme + 3;
 }
 
+// Why no answer came, in words that say what to check.
+std::string DescribeTransportError(httplib::Error AError, const std::string& AServer) {
+    switch (AError) {
+    case httplib::Error::Connection:
+        return "cannot reach " + AServer +
+               ": nothing answers there (is scanlume-local running at that address and port, "
+               "and does the network let you through?)";
+    case httplib::Error::ConnectionTimeout:
+        return "cannot reach " + AServer + ": no answer in time (address, network or firewall)";
+    case httplib::Error::SSLConnection:
+        return "cannot reach " + AServer +
+               ": the encrypted connection failed (https to a "
+               "service that speaks http, or the reverse?)";
+    case httplib::Error::SSLServerVerification:
+        return "cannot reach " + AServer +
+               ": its certificate is not trusted here, or does not name this address";
+    case httplib::Error::Read:
+    case httplib::Error::Write:
+        return "the connection to " + AServer + " broke off";
+    default:
+        return "cannot reach " + AServer + ": " + httplib::to_string(AError);
+    }
+}
+
 // The service's "detail" text when it sent one, else the status.
-std::string DescribeFailure(const httplib::Result& AResult) {
+std::string DescribeFailure(const httplib::Result& AResult, const std::string& AServer) {
     if (!AResult) {
-        return "cannot reach the service: " + httplib::to_string(AResult.error());
+        return DescribeTransportError(AResult.error(), AServer);
     }
     std::string Text = "HTTP " + std::to_string(AResult->status);
     rapidjson::Document Doc;
@@ -238,7 +262,8 @@ int RunSendCommand(const std::vector<std::string>& AArgs) {
     rapidjson::Document Doc;
     if (!Login || Login->status != 200 || !ParseJson(Login->body, Doc) || !Doc.IsObject() ||
         !Doc.HasMember("access_token") || !Doc["access_token"].IsString()) {
-        std::cerr << "scanlume-local send: sign-in failed: " << DescribeFailure(Login) << "\n";
+        std::cerr << "scanlume-local send: sign-in failed: "
+                  << DescribeFailure(Login, Options.Server) << "\n";
         return 1;
     }
     const httplib::Headers Auth{
@@ -266,7 +291,7 @@ int RunSendCommand(const std::vector<std::string>& AArgs) {
         const auto Sent = Client.Post(Prefix + "/api/image-transfer/send", Auth, Form);
         if (!Sent || Sent->status < 200 || Sent->status >= 300) {
             std::cerr << "scanlume-local send: sending " << Description
-                      << " failed: " << DescribeFailure(Sent) << "\n";
+                      << " failed: " << DescribeFailure(Sent, Options.Server) << "\n";
             return 1;
         }
         std::cout << "sent " << Description << std::endl;

@@ -434,7 +434,10 @@ private slots:
             << QStringLiteral("--server");
         QTest::newRow("nobody listening")
             << QStringList{"--server", "http://127.0.0.1:1", "--user", kUser, "--text", "x"} << 1
-            << QStringLiteral("cannot reach");
+            << QStringLiteral("cannot reach http://127.0.0.1:1: nothing answers there");
+        QTest::newRow("https to a service that speaks http")
+            << QStringList{"--server", "URL", "--user", kUser, "--text", "x"} << 1
+            << QStringLiteral("encrypted connection failed");
     }
 
     void sendFailuresAreReported() {
@@ -442,6 +445,9 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         args.replaceInStrings(QRegularExpression(QStringLiteral("^URL$")), FService.BaseUrl());
+        if (QString(QTest::currentDataTag()).startsWith(QLatin1String("https to"))) {
+            args.replaceInStrings(QStringLiteral("http://"), QStringLiteral("https://"));
+        }
         const TRun Result = Run(QStringList{"send"} + args);
         QCOMPARE(Result.ExitCode, exitCode);
         QVERIFY2(Result.Err.contains(message), qPrintable(Result.Err));
