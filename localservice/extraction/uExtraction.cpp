@@ -200,12 +200,6 @@ struct TValueColumns {
     int Current = 0;
 };
 
-// What the last table header said about the result columns of the rows below it.
-struct TTableLayout {
-    bool HeaderSeen = false;              // a header row was read
-    std::optional<TValueColumns> Columns; // engaged: it has several result columns
-};
-
 // The header row of a table of tests: it names the column of names, or the unit and the range.
 bool IsTableHeader(const QString& ALine) {
     static const QRegularExpression Names(QStringLiteral("項目|検査名"));
@@ -213,11 +207,12 @@ bool IsTableHeader(const QString& ALine) {
            (ALine.contains(QStringLiteral("単位")) && ALine.contains(QStringLiteral("基準")));
 }
 
-// Of a table's header row: engaged when it has several result columns.
+// Every date pattern of a line in the order they stand, whether the date exists or not.
+std::vector<std::pair<qsizetype, QDate>> DatesIn(const QString& ALine);
+
+// Of a table's header row: engaged when it names its result columns.
 std::optional<TValueColumns> HeaderColumns(const QString& ALine) {
     static const QRegularExpression Caption(QStringLiteral("前々回|前回|今回|結果|測定値"));
-    static const QRegularExpression HeaderDate(
-        QStringLiteral(R"((?<!\d)(\d{4})\s*[/.\-年]\s*(\d{1,2})\s*[/.\-月]\s*(\d{1,2})(?!\d))"));
     TValueColumns Columns;
     int Previous = 0;
     for (auto It = Caption.globalMatch(ALine); It.hasNext();) {
@@ -232,20 +227,28 @@ std::optional<TValueColumns> HeaderColumns(const QString& ALine) {
     if (Previous > 0 && Columns.Count - Previous == 1) {
         return Columns;
     }
+    // Result captions and no earlier ones ("結果", once per side of a two-column page): one
+    // result column, and what stands beside a result is no earlier visit's.
+    if (Previous == 0 && Columns.Count > 0) {
+        return TValueColumns{1, 0};
+    }
+    // A cumulative report prints its dates in order, oldest or newest first. Out of order, one
+    // of them is misread, and so may be which column is today's.
     std::vector<QDate> Dates;
-    for (auto It = HeaderDate.globalMatch(ALine); It.hasNext();) {
-        const auto M = It.next();
-        Dates.emplace_back(M.captured(1).toInt(), M.captured(2).toInt(), M.captured(3).toInt());
+    for (const auto& [At, Date] : DatesIn(ALine)) {
+        Dates.push_back(Date);
     }
     if (Dates.size() < 2 ||
         std::any_of(Dates.begin(), Dates.end(), [](const QDate& D) { return !D.isValid(); })) {
         return std::nullopt;
     }
-    const auto Newest = std::max_element(Dates.begin(), Dates.end());
-    if (std::count(Dates.begin(), Dates.end(), *Newest) > 1) {
+    const bool Rising = std::is_sorted(Dates.begin(), Dates.end(), std::less_equal<QDate>());
+    const bool Falling = std::is_sorted(Dates.begin(), Dates.end(), std::greater_equal<QDate>());
+    if (!Rising && !Falling) {
         return std::nullopt;
     }
-    return TValueColumns{static_cast<int>(Dates.size()), static_cast<int>(Newest - Dates.begin())};
+    return TValueColumns{static_cast<int>(Dates.size()),
+                         Rising ? static_cast<int>(Dates.size()) - 1 : 0};
 }
 
 // A token that is a result of a column: a number with at most a flag or a unit stuck to it
@@ -269,7 +272,7 @@ bool IsSpeck(const QString& AToken) {
 // Keeps the current result of a row and drops the others; false when the row's results cannot
 // be told apart: more or fewer than the header's result columns, a lone one that may stand in
 // any of them, or several in a row no header explains (an earlier visit's beside today's).
-bool KeepCurrentColumn(QStringList& ATokens, const TTableLayout& ALayout) {
+bool KeepCurrentColumn(QStringList& ATokens, const std::optional<TValueColumns>& AColumns) {
     std::vector<qsizetype> Results;
     for (qsizetype i = 0; i < ATokens.size(); ++i) {
         if (!FlagOf(ATokens[i]).isEmpty() || IsSpeck(ATokens[i])) {
@@ -280,20 +283,22 @@ bool KeepCurrentColumn(QStringList& ATokens, const TTableLayout& ALayout) {
         }
         Results.push_back(i);
     }
-    if (!ALayout.Columns) {
-        // One result column: a second number is a misread unit ("6.4 96" for "6.4 %") where a
-        // header said so, and unexplained where none did.
-        return Results.size() <= 1 || ALayout.HeaderSeen;
+    if (!AColumns) {
+        // With no header that names the result columns a second result may be an earlier
+        // visit's as well as a misread unit or a reference: none is told.
+        return Results.size() <= 1;
     }
-    const TValueColumns& AColumns = *ALayout.Columns;
+    if (AColumns->Count == 1) {
+        return true; // beside the result: a misread unit ("6.4 96"), a reference ("(2+) (-)")
+    }
     if (Results.size() <= 1) {
-        return Results.empty() || AColumns.Current == 0;
+        return Results.empty() || AColumns->Current == 0;
     }
-    if (Results.size() != static_cast<size_t>(AColumns.Count)) {
+    if (Results.size() != static_cast<size_t>(AColumns->Count)) {
         return false;
     }
     for (auto It = Results.rbegin(); It != Results.rend(); ++It) {
-        if (*It != Results[static_cast<size_t>(AColumns.Current)]) {
+        if (*It != Results[static_cast<size_t>(AColumns->Current)]) {
             ATokens.removeAt(*It);
         }
     }
@@ -306,7 +311,7 @@ bool KeepCurrentColumn(QStringList& ATokens, const TTableLayout& ALayout) {
 // neighbour in a two-column report whose name was not recognised): its range and unit are not
 // this test's.
 std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecimals,
-                                            const TTableLayout& ALayout) {
+                                            const std::optional<TValueColumns>& AColumns) {
     // A caption in brackets right after the label ("AST(GOT)", "HbA1c (NGSP)") is not data.
     // Needs a letter, so that "(-)" and "(+)" stay values.
     static const QRegularExpression Caption(
@@ -319,8 +324,8 @@ std::optional<TLabResult> ParseValueColumns(QString ASegment, int& ALayoutDecima
 
     TLabResult R;
     // Where results stand side by side, "48 - 52" is two of them, not a range.
-    QStringList Tokens = Tokenize(ASegment, !ALayout.Columns);
-    if (!KeepCurrentColumn(Tokens, ALayout)) {
+    QStringList Tokens = Tokenize(ASegment, !AColumns || AColumns->Count == 1);
+    if (!KeepCurrentColumn(Tokens, AColumns)) {
         return TLabResult{}; // the current result cannot be told from the others
     }
     for (const QString& Token : Tokens) {
@@ -454,28 +459,17 @@ bool DateStandsForTheReport(QString ALine) {
     return !Content.match(ALine).hasMatch();
 }
 
-std::optional<QDate> DateIn(const QString& ALine) {
-    const QRegularExpression& Western = WesternDateRe();
-    const QRegularExpression& Kanji = KanjiDateRe();
-    const QRegularExpression& Era = EraDateRe();
-
-    std::optional<QDate> Found;
-    qsizetype FoundAt = -1;
-    const auto Consider = [&](const QDate& ADate, qsizetype AAt) {
-        if (ADate.isValid() && ADate.year() >= 1900 && ADate.year() <= 2100 &&
-            (FoundAt < 0 || AAt < FoundAt)) {
-            Found = ADate;
-            FoundAt = AAt;
-        }
-    };
-    for (const QRegularExpression* Re : {&Western, &Kanji}) {
+std::vector<std::pair<qsizetype, QDate>> DatesIn(const QString& ALine) {
+    std::vector<std::pair<qsizetype, QDate>> Dates;
+    for (const QRegularExpression* Re : {&WesternDateRe(), &KanjiDateRe()}) {
         for (auto It = Re->globalMatch(ALine); It.hasNext();) {
             const auto M = It.next();
-            Consider(QDate(M.captured(1).toInt(), M.captured(2).toInt(), M.captured(3).toInt()),
-                     M.capturedStart());
+            Dates.emplace_back(
+                M.capturedStart(),
+                QDate(M.captured(1).toInt(), M.captured(2).toInt(), M.captured(3).toInt()));
         }
     }
-    for (auto It = Era.globalMatch(ALine); It.hasNext();) {
+    for (auto It = EraDateRe().globalMatch(ALine); It.hasNext();) {
         const auto M = It.next();
         const QString Name = M.captured(1);
         const int EraYear = M.captured(2) == u"元" ? 1 : M.captured(2).toInt();
@@ -485,10 +479,22 @@ std::optional<QDate> DateIn(const QString& ALine) {
         } else if (Name == u"平成" || Name == u"H") {
             Base = 1988;
         }
-        Consider(QDate(Base + EraYear, M.captured(3).toInt(), M.captured(4).toInt()),
-                 M.capturedStart());
+        Dates.emplace_back(M.capturedStart(),
+                           QDate(Base + EraYear, M.captured(3).toInt(), M.captured(4).toInt()));
     }
-    return Found;
+    std::sort(Dates.begin(), Dates.end(),
+              [](const auto& A, const auto& B) { return A.first < B.first; });
+    return Dates;
+}
+
+// The line's first date that exists.
+std::optional<QDate> DateIn(const QString& ALine) {
+    for (const auto& [At, Date] : DatesIn(ALine)) {
+        if (Date.isValid() && Date.year() >= 1900 && Date.year() <= 2100) {
+            return Date;
+        }
+    }
+    return std::nullopt;
 }
 
 // The sampling date when a line names it, else the first date of the report. A date that is not
@@ -686,12 +692,12 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
     // Once a label has given its items a value, later lines cannot change them.
     std::vector<bool> LabelDone(Labels.Count(), false);
     std::vector<bool> IsTestLine(static_cast<size_t>(Lines.size()), false);
-    TTableLayout Layout; // from the last table header
+    std::optional<TValueColumns> Columns; // from the last table header that names them
     int InvertedRanges = 0;
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& Line = Lines[i];
         if (IsTableHeader(Line)) {
-            Layout = {true, HeaderColumns(Line)};
+            Columns = HeaderColumns(Line);
             continue;
         }
         const std::vector<TLabelMatch> Matches = Labels.Find(Line);
@@ -699,7 +705,7 @@ TExtraction ExtractLabValues(const QString& AText, const std::vector<TExtractIte
             const qsizetype Start = Matches[m].End;
             const qsizetype End = m + 1 < Matches.size() ? Matches[m + 1].Start : Line.size();
             int Decimals = 0;
-            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals, Layout);
+            auto Result = ParseValueColumns(Line.mid(Start, End - Start), Decimals, Columns);
             if (!Result) {
                 continue;
             }

@@ -131,7 +131,8 @@ TBounds BoundsOf(const QString& AReference) {
         B.Low = Numbers[0];
         B.High = Numbers[1];
     } else if (Numbers.size() == 1) {
-        const bool Lower = AReference.contains(QRegularExpression(QStringLiteral("[>≧≥]|以上")));
+        static const QRegularExpression LowerLimit(QStringLiteral("[>≧≥]|以上"));
+        const bool Lower = AReference.contains(LowerLimit);
         (Lower ? B.Low : B.High) = Numbers[0];
     }
     return B;
@@ -206,19 +207,30 @@ TValueVerdict CheckValue(const TExtractItem& AItem, const QString& AValue, const
         return {};
     }
     // Impossible as printed: a point lost in a test the layout prints with decimals is put
-    // back where the layout has it, and only when that makes a possible value.
+    // back, but only where no other place for it makes a possible value too. "58" for HbA1c
+    // can only be 5.8; "112" for Cr may be 1.12 or 11.2, and so gives none.
     if (!Exact || !M.captured(1).isEmpty() || !Whole.match(Digits).hasMatch() ||
         ALayoutDecimals < 1 || Digits.size() <= ALayoutDecimals) {
         return {TValueVerdict::TKind::Unsure, {}};
     }
-    QString Printed = Digits;
-    Printed.insert(Digits.size() - ALayoutDecimals, u'.');
-    if (Printed.startsWith(QStringLiteral("0")) && !Printed.startsWith(QStringLiteral("0."))) {
-        return {TValueVerdict::TKind::Unsure, {}}; // "012" was no number as printed
+    QString Restored;
+    for (qsizetype Decimals = 1; Decimals < Digits.size(); ++Decimals) {
+        QString Printed = Digits;
+        Printed.insert(Digits.size() - Decimals, u'.');
+        if (Printed.startsWith(u'0') && !Printed.startsWith(QStringLiteral("0."))) {
+            continue; // "01.2" was no number as printed
+        }
+        const double Candidate = Printed.toDouble();
+        if (!Inside(Limits, Candidate) || !AgreesWithRange(Candidate, Bounds)) {
+            continue;
+        }
+        if (!Restored.isEmpty() || Decimals != ALayoutDecimals) {
+            return {TValueVerdict::TKind::Unsure, {}};
+        }
+        Restored = Printed;
     }
-    const double Restored = Printed.toDouble();
-    if (!Inside(Limits, Restored) || !AgreesWithRange(Restored, Bounds)) {
+    if (Restored.isEmpty()) {
         return {TValueVerdict::TKind::Unsure, {}};
     }
-    return {TValueVerdict::TKind::Restored, Printed};
+    return {TValueVerdict::TKind::Restored, Restored};
 }
