@@ -128,9 +128,25 @@ struct TVotedLine {
     std::vector<std::string> DoubtfulNumbers;
 };
 
+// The number a circled digit stands for ("①" 1, "⑳" 20, "❶" 1), or -1. Some models read
+// plain digits of a report as circled ones; no lab report prints a value that way.
+int CircledNumber(char16_t AChar) {
+    if (AChar >= 0x2460 && AChar <= 0x2473)
+        return AChar - 0x2460 + 1;
+    if (AChar >= 0x24EB && AChar <= 0x24F4)
+        return AChar - 0x24EB + 11;
+    if (AChar >= 0x24F5 && AChar <= 0x24FE)
+        return AChar - 0x24F5 + 1;
+    if (AChar >= 0x2776 && AChar <= 0x2793)
+        return (AChar - 0x2776) % 10 + 1;
+    if (AChar == 0x24EA || AChar == 0x24FF)
+        return 0;
+    return -1;
+}
+
 bool IsNumberSymbol(char32_t AChar) {
     return (AChar >= U'0' && AChar <= U'9') || AChar == U'.' || AChar == U',' ||
-           (AChar >= 0x2460 && AChar <= 0x24FF) || (AChar >= 0x2776 && AChar <= 0x2793);
+           (AChar <= 0xFFFF && CircledNumber(static_cast<char16_t>(AChar)) >= 0);
 }
 
 // The runs of digits, points and commas in AOut that hold a contested character.
@@ -320,38 +336,12 @@ TMergedReading MergeReadingsWithDoubts(const std::vector<TPageReading>& AReading
             }
         }
         TVotedLine Voted = Vote(Candidates);
-        // One entry per line of the text, should a reading hold a line break of its own.
-        size_t Start = 0;
-        for (size_t Break = Voted.Text.find('\n'); Break != std::string::npos;
-             Start = Break + 1, Break = Voted.Text.find('\n', Start)) {
-            Merged.DoubtfulNumbers.push_back(Voted.DoubtfulNumbers);
-        }
         Merged.Text += Voted.Text;
         Merged.Text += '\n';
         Merged.DoubtfulNumbers.push_back(std::move(Voted.DoubtfulNumbers));
     }
     return Merged;
 }
-
-namespace {
-
-// The number a circled digit stands for ("①" 1, "⑳" 20, "❶" 1), or -1. Some models read
-// plain digits of a report as circled ones; no lab report prints a value that way.
-int CircledNumber(char16_t AChar) {
-    if (AChar >= 0x2460 && AChar <= 0x2473)
-        return AChar - 0x2460 + 1;
-    if (AChar >= 0x24EB && AChar <= 0x24F4)
-        return AChar - 0x24EB + 11;
-    if (AChar >= 0x24F5 && AChar <= 0x24FE)
-        return AChar - 0x24F5 + 1;
-    if (AChar >= 0x2776 && AChar <= 0x2793)
-        return (AChar - 0x2776) % 10 + 1;
-    if (AChar == 0x24EA || AChar == 0x24FF)
-        return 0;
-    return -1;
-}
-
-} // namespace
 
 // Tesseract separates Japanese characters with blanks; written Japanese has none.
 std::string TidyReading(const std::string& AText) {
