@@ -1,10 +1,12 @@
 // The command line of scanlume-local and its "send" subcommand, run as real processes.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 #include "uLocalService.h"
@@ -64,6 +66,20 @@ QString NetworkAddress() {
     }
     freeifaddrs(List);
     return Found;
+}
+
+// Starts scanlume-local with AArgs and returns the address its ready line names, or empty when
+// it did not get ready within 10 s.
+QString StartListening(QProcess& AProcess, const QStringList& AArgs) {
+    AProcess.start(TLocalService::Program(), AArgs);
+    QByteArray Out;
+    QElapsedTimer Timer;
+    Timer.start();
+    while (!Out.contains('\n') && Timer.elapsed() < 10000 && AProcess.waitForReadyRead(1000)) {
+        Out += AProcess.readAllStandardOutput();
+    }
+    const qsizetype At = Out.indexOf("listening on ");
+    return At < 0 ? QString() : QString::fromUtf8(Out.mid(At + 13).trimmed());
 }
 
 QString DecodeName(const QByteArray& AValue) {
@@ -216,13 +232,11 @@ private slots:
             QSKIP("this machine has no address beyond loopback");
         }
         QProcess Process;
-        Process.start(TLocalService::Program(), {"--listen", "0.0.0.0:0", "--user",
-                                                 "clinic@example.com:right", "--no-preload"});
-        QVERIFY(Process.waitForStarted());
-        QByteArray Out;
-        QTRY_VERIFY_WITH_TIMEOUT((Out += Process.readAllStandardOutput()).contains("listening on"),
-                                 10000);
-        const QByteArray Port = Out.mid(Out.lastIndexOf(':') + 1).trimmed();
+        const QString Listening =
+            StartListening(Process, {"--listen", "0.0.0.0:0", "--user", "clinic@example.com:right",
+                                     "--no-preload"});
+        QVERIFY(!Listening.isEmpty());
+        const QByteArray Port = QByteArray::number(QUrl(Listening).port());
         const auto SignIn = [&](const QString& AHost, const char* APassword) {
             return FService.Call(
                 "POST",
@@ -260,12 +274,8 @@ private slots:
             Args << "--quiet";
         }
         QProcess Process;
-        Process.start(TLocalService::Program(), Args);
-        QVERIFY(Process.waitForStarted());
-        QByteArray Out;
-        QTRY_VERIFY_WITH_TIMEOUT((Out += Process.readAllStandardOutput()).contains("listening on"),
-                                 10000);
-        const QString Base = QString::fromUtf8(Out.mid(Out.indexOf("http")).trimmed());
+        const QString Base = StartListening(Process, Args);
+        QVERIFY(!Base.isEmpty());
         const auto SignedIn =
             FService.Call("POST", Base + "/api/auth/login", {{"Content-Type", "application/json"}},
                           R"({"email":"clinic@example.com","password":"pass-word-7"})");
@@ -300,11 +310,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(bool, warned);
         QProcess Process;
-        Process.start(TLocalService::Program(), args + QStringList{"--no-preload"});
-        QVERIFY(Process.waitForStarted());
-        QByteArray Out;
-        QTRY_VERIFY_WITH_TIMEOUT((Out += Process.readAllStandardOutput()).contains("listening on"),
-                                 10000);
+        QVERIFY(!StartListening(Process, args + QStringList{"--no-preload"}).isEmpty());
         Process.terminate();
         QVERIFY(Process.waitForFinished(10000));
         QCOMPARE(Process.exitCode(), 0);
