@@ -10,7 +10,7 @@ build=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6
   libcurl4-openssl-dev zlib1g-dev rapidjson-dev libjpeg62-turbo-dev
-  libsodium-dev qtkeychain-qt6-dev
+  libsodium-dev libsqlite3-dev qtkeychain-qt6-dev
   libcpp-httplib-dev libssl-dev libtesseract-dev libleptonica-dev
   tesseract-ocr-jpn tesseract-ocr-eng fonts-noto-cjk fonts-noto-color-emoji ca-certificates
 )
@@ -20,10 +20,11 @@ declare -A groups=(
   [run]="xvfb xauth imagemagick curl jq"
   # make test: the format check, every test (the sending page in Chromium, the keyring in
   # gnome-keyring under D-Bus, the Windows layer under Wine, HTTPS with openssl, the package
-  # with its validators and lintian) and the benchmarks' build.
+  # with its validators, lintian and systemd's tools for the service's unit, user and data
+  # folder) and the benchmarks' build.
   [test]="clang-format xvfb xauth dbus dbus-x11 gnome-keyring chromium chromium-driver
     python3-selenium openssl mingw-w64 wine64 wine dpkg-dev desktop-file-utils appstream
-    lintian man-db libbenchmark-dev"
+    lintian man-db systemd libbenchmark-dev"
   # make fuzz: clang with libFuzzer and the sanitizer runtimes.
   [fuzz]="clang libclang-rt-14-dev"
   # make bench: the reference programs the benchmarks run beside ours.

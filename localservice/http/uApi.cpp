@@ -398,12 +398,13 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
                                 "Content-Type が不正です", "value_error"}});
         return;
     }
-    const std::string Filename = Item.Filename;
-    const std::string ContentType = Item.ContentType;
-    const size_t Size = Item.Body.size();
-    switch (FQueues.Push(AAccount, std::move(Item))) {
+    switch (FQueues.Push(AAccount, Item)) {
     case TItemQueues::TPushResult::Queued:
         break;
+    case TItemQueues::TPushResult::NotStored:
+        ReplyDetail(ARes, 507,
+                    "アイテムを保存できませんでした（サービスのディスクを確認してください）");
+        return;
     case TItemQueues::TPushResult::TooManyItems:
         ReplyDetail(ARes, 429, "受信されていないアイテムが多すぎます");
         return;
@@ -419,11 +420,11 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
                   W.Key("ok");
                   W.Bool(true);
                   W.Key("filename");
-                  WriteString(W, Filename);
+                  WriteString(W, Item.Filename);
                   W.Key("content_type");
-                  WriteString(W, ContentType);
+                  WriteString(W, Item.ContentType);
                   W.Key("size");
-                  W.Uint64(Size);
+                  W.Uint64(Item.Body.size());
                   W.EndObject();
               }));
 }
@@ -437,7 +438,7 @@ void TApi::Poll(const TRequest& ARequest, httplib::Response& ARes, const std::st
     }
     Wait = std::clamp(Wait, 0, FMaxWaitSeconds);
 
-    TTransferItem Item;
+    TStoredItem Item;
     switch (FQueues.Take(AAccount, ARequest.Header("Authorization"), std::chrono::seconds(Wait),
                          Item)) {
     case TItemQueues::TTakeResult::Timeout:
@@ -452,27 +453,37 @@ void TApi::Poll(const TRequest& ARequest, httplib::Response& ARes, const std::st
     case TItemQueues::TTakeResult::Item:
         break;
     }
+    auto Body = Item.Size == 0 ? std::optional<std::string>(std::string()) : FQueues.Body(Item);
+    if (!Body) {
+        FQueues.PutBack(Item);
+        ReplyDetail(ARes, 500, "アイテムを読み出せませんでした");
+        return;
+    }
 
     ARes.status = 200;
     if (!Item.Filename.empty()) {
         ARes.set_header("X-Image-Filename", PercentEncode(Item.Filename));
     }
-    if (Item.Body.empty()) {
+    if (Body->empty()) {
+        // Nothing to lose, and the library reports no outcome for an answer without a body.
+        FQueues.Delivered(Item);
         ARes.set_header("Content-Type", Item.ContentType);
         return;
     }
-    // A receiver that went away while it waited must not lose the item: when the body cannot
-    // be written, the item goes back to the front of the queue.
-    auto Shared = std::make_shared<TTransferItem>(std::move(Item));
+    // The item leaves the store only once its body has been written whole; a receiver that
+    // went away meanwhile leaves it at the front of the queue.
+    auto Shared = std::make_shared<std::string>(std::move(*Body));
     TItemQueues& Queues = FQueues;
     ARes.set_content_provider(
-        Shared->Body.size(), Shared->ContentType,
+        Shared->size(), Item.ContentType,
         [Shared](size_t AOffset, size_t ALength, httplib::DataSink& ASink) {
-            return ASink.write(Shared->Body.data() + AOffset, std::min(ALength, kChunk));
+            return ASink.write(Shared->data() + AOffset, std::min(ALength, kChunk));
         },
-        [Shared, &Queues, AAccount](bool ASuccess) {
-            if (!ASuccess) {
-                Queues.PutBack(AAccount, std::move(*Shared));
+        [Shared, &Queues, Item](bool ASuccess) {
+            if (ASuccess) {
+                Queues.Delivered(Item);
+            } else {
+                Queues.PutBack(Item);
             }
         });
 }
@@ -485,10 +496,14 @@ void TApi::Stop(const TRequest& ARequest, httplib::Response& ARes, const std::st
 
 void TApi::GetItems(const TRequest&, httplib::Response& ARes, const std::string& AAccount) {
     const auto Items = FItems.Items(AAccount);
+    if (!Items) {
+        ReplyDetail(ARes, 500, "抽出項目を読み出せませんでした");
+        return;
+    }
     ReplyJson(ARes, 200, BuildJson([&](TJsonWriter& W) {
                   W.StartObject();
                   W.Key("items");
-                  WriteItems(W, Items);
+                  WriteItems(W, *Items);
                   W.Key("catalog");
                   WriteItems(W, CatalogItems());
                   W.EndObject();
@@ -508,7 +523,11 @@ void TApi::PutItems(const TRequest& ARequest, httplib::Response& ARes,
         ReplyValidation(ARes, Errors);
         return;
     }
-    FItems.SetItems(AAccount, *Items);
+    if (!FItems.SetItems(AAccount, *Items)) {
+        ReplyDetail(ARes, 507,
+                    "抽出項目を保存できませんでした（サービスのディスクを確認してください）");
+        return;
+    }
     ReplyJson(ARes, 200, BuildJson([&](TJsonWriter& W) {
                   W.StartObject();
                   W.Key("items");
@@ -535,9 +554,14 @@ void TApi::Extract(const TRequest& ARequest, httplib::Response& ARes, const std:
         ReplyDetail(ARes, 413, kExtractTooLarge);
         return;
     }
+    const auto Items = FItems.Items(AAccount);
+    if (!Items) {
+        ReplyDetail(ARes, 500, "抽出項目を読み出せませんでした");
+        return;
+    }
     const std::optional<TDoubtfulNumbers> Doubts = FRecentReadings.DoubtsOf(AAccount, *Text);
-    const TExtraction Extraction = ExtractLabValues(
-        QString::fromStdString(*Text), FItems.Items(AAccount), Doubts ? &*Doubts : nullptr);
+    const TExtraction Extraction =
+        ExtractLabValues(QString::fromStdString(*Text), *Items, Doubts ? &*Doubts : nullptr);
     ReplyJson(ARes, 200, BuildJson([&](TJsonWriter& W) {
                   W.StartObject();
                   W.Key("results");
@@ -613,11 +637,13 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
         return;
     }
     if (Mode == nullptr || Mode->Data.empty()) { // a lab report, not a prescription
-        Text = CorrectUnits(CorrectItemNames(QString::fromStdString(Text), FItems.Items(AAccount)))
+        Text = CorrectUnits(CorrectItemNames(QString::fromStdString(Text),
+                                             FItems.Items(AAccount).value_or(DefaultItems())))
                    .toStdString();
         FRecentReadings.Remember(AAccount, Text, std::move(Doubts));
     }
     if (Notify) {
+        // The answer carries the text as well, so a text the store refuses is not lost.
         FQueues.Push(AAccount, {kTextFilename, kTextContentType, Text});
     }
     ReplyJson(ARes, 200, BuildJson([&](TJsonWriter& W) {

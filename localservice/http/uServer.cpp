@@ -195,11 +195,12 @@ void ReplyAndClose(httplib::Response& ARes, int AStatus, std::string_view AMessa
 
 } // namespace
 
-TServer::TServer(const TServerOptions& AOptions)
+TServer::TServer(const TServerOptions& AOptions, TServiceStore& AStore)
     : FOptions(AOptions), FMaxBody(static_cast<size_t>(AOptions.MaxBodyMiB) << 20),
-      FAccounts(AOptions.Accounts),
-      FQueues(kMaxWaitingPolls, static_cast<unsigned long long>(AOptions.MaxQueuedMiB) << 20),
-      FRecognizer(kRecognitionEngines),
+      FAccounts(AOptions.Accounts, &AStore),
+      FQueues(AStore, kMaxWaitingPolls,
+              static_cast<unsigned long long>(AOptions.MaxQueuedMiB) << 20),
+      FItems(AStore), FRecognizer(kRecognitionEngines),
       FHooks(AOptions.TestHooks ? std::make_unique<TTestHooks>() : nullptr),
       FApi(FAccounts, FQueues, FItems, FRecognizer, AOptions.MaxWaitSeconds) {
     if (!AOptions.TlsCert.empty()) {
@@ -220,6 +221,11 @@ bool TServer::Run(std::string& AError) {
         return false;
     }
 
+    // Items that waited when the service last stopped are handed out again.
+    if (!FQueues.Load()) {
+        AError = "cannot read the waiting items from the data folder";
+        return false;
+    }
     if (FOptions.Preload) {
         FRecognizer.Preload();
     }

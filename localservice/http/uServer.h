@@ -11,6 +11,7 @@
 #include "store/uAccounts.h"
 #include "store/uItemQueues.h"
 #include "store/uItemStore.h"
+#include "store/uServiceStore.h"
 
 namespace httplib {
 class Server;
@@ -19,7 +20,8 @@ class ContentReader;
 
 class TServer {
 public:
-    explicit TServer(const TServerOptions& AOptions);
+    // AStore holds what must survive a restart; it outlives the server.
+    TServer(const TServerOptions& AOptions, TServiceStore& AStore);
     ~TServer();
 
     // Binds, prints the ready line "listening on URL" and serves until Stop().

@@ -21,10 +21,13 @@ bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
 } // namespace
 
 const char* ServerUsage() {
-    return "usage: scanlume-local [--listen HOST:PORT] [--user EMAIL:PASSWORD]... [--test-hooks]\n"
-           "                      [--tls-cert FILE --tls-key FILE] [--max-wait SECONDS]\n"
+    return "usage: scanlume-local [--listen HOST:PORT] [--data DIR] [--user EMAIL:PASSWORD]...\n"
+           "                      [--test-hooks] [--tls-cert FILE --tls-key FILE] [--max-wait "
+           "SECONDS]\n"
            "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
            "                      [--quiet]\n"
+           "       scanlume-local user add|passwd|remove|list [--data DIR] ...\n"
+           "       scanlume-local backup FILE [--data DIR]\n"
            "       scanlume-local send --help\n"
            "       scanlume-local certificate --help\n"
            "       scanlume-local --version\n";
@@ -76,6 +79,15 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
                 AError = "--listen expects HOST:PORT, got \"" + Value + "\"";
                 return false;
             }
+        } else if (Name == "--data") {
+            if (!TakeValue()) {
+                return false;
+            }
+            if (Value.empty()) {
+                AError = "--data needs a folder";
+                return false;
+            }
+            AOptions.DataFolder = Value;
         } else if (Name == "--user") {
             if (!TakeValue()) {
                 return false;
@@ -135,17 +147,23 @@ bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& A
         AError = "--tls-cert and --tls-key go together";
         return false;
     }
-    if (AOptions.Accounts.empty()) {
-        if (!IsLoopbackHost(AOptions.Host)) {
-            AError = "no account for listening on " + AOptions.Host +
-                     ": the built-in demo account (demo@example.com, password \"secret\") "
-                     "is only for trials on this computer (--listen 127.0.0.1:PORT); give "
-                     "the clinic's account with --user EMAIL:PASSWORD";
-            return false;
-        }
-        AOptions.Accounts.push_back({"demo@example.com", "secret"});
-        AOptions.DemoAccount = true;
+    return true;
+}
+
+bool UseDemoAccountIfNone(TServerOptions& AOptions, size_t AStoredAccounts, std::string& AError) {
+    if (!AOptions.Accounts.empty() || AStoredAccounts > 0) {
+        return true;
     }
+    if (!IsLoopbackHost(AOptions.Host)) {
+        AError = "no account for listening on " + AOptions.Host +
+                 ": the built-in demo account (demo@example.com, password \"secret\") is only "
+                 "for trials on this computer (--listen 127.0.0.1:PORT); add the clinic's "
+                 "account first with: scanlume-local user add" +
+                 (AOptions.DataFolder.empty() ? "" : " --data " + AOptions.DataFolder) + " EMAIL";
+        return false;
+    }
+    AOptions.Accounts.push_back({"demo@example.com", "secret"});
+    AOptions.DemoAccount = true;
     return true;
 }
 

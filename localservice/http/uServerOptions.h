@@ -7,9 +7,10 @@
 
 struct TServerOptions {
     std::string Host = "127.0.0.1";
-    int Port = 8765; // 0 picks a free port
-    std::vector<TAccount> Accounts;
-    bool DemoAccount = false; // Accounts holds only the built-in demo account
+    int Port = 8765;                // 0 picks a free port
+    std::string DataFolder;         // empty: the user's data folder
+    std::vector<TAccount> Accounts; // --user: for trials, the password in clear
+    bool DemoAccount = false;       // Accounts holds only the built-in demo account
     bool TestHooks = false;
     std::string TlsCert;
     std::string TlsKey;
@@ -20,11 +21,14 @@ struct TServerOptions {
     bool LogRequests = true; // one line per request on standard error
 };
 
-// False with a message in AError for a bad command line. Without --user the service has the
-// single account demo@example.com with the password "secret", and only while it listens on
-// loopback: an address beyond this computer without an account is refused.
+// False with a message in AError for a bad command line.
 bool ParseServerOptions(const std::vector<std::string>& AArgs, TServerOptions& AOptions,
                         std::string& AError);
+
+// Without any account, neither --user nor one in the store, the service has the single account
+// demo@example.com with the password "secret", and only while it listens on loopback: false,
+// with a message saying how to add an account, for an address beyond this computer.
+bool UseDemoAccountIfNone(TServerOptions& AOptions, size_t AStoredAccounts, std::string& AError);
 
 // Splits "HOST:PORT" and "[IPv6]:PORT".
 bool ParseListenAddress(const std::string& AText, std::string& AHost, int& APort);

@@ -1,5 +1,7 @@
 #include "store/uAccounts.h"
 
+#include "store/uPasswordHash.h"
+
 #include <algorithm>
 #include <random>
 #include <string_view>
@@ -30,40 +32,58 @@ std::string NewToken() {
 
 } // namespace
 
-TAccounts::TAccounts(std::vector<TAccount> AAccounts) : FAccounts(std::move(AAccounts)) {}
+TAccounts::TAccounts(std::vector<TAccount> ATrialAccounts, TServiceStore* AStore)
+    : FTrialAccounts(std::move(ATrialAccounts)), FStore(AStore) {}
 
 std::optional<std::string> TAccounts::Login(const std::string& AEmail, const std::string& APassword,
                                             TClock::time_point ANow) {
-    for (const auto& Account : FAccounts) {
+    for (const auto& Account : FTrialAccounts) {
         if (SameAddress(Account.Email, AEmail) && Account.Password == APassword) {
-            std::string Token = NewToken();
-            std::lock_guard Guard(FLock);
-            DropLapsed(ANow);
-            // The account's tokens, the one used longest ago first out.
-            auto Oldest = FTokens.end();
-            size_t Count = 0;
-            for (auto It = FTokens.begin(); It != FTokens.end(); ++It) {
-                if (It->second.Email != Account.Email) {
-                    continue;
-                }
-                ++Count;
-                if (Oldest == FTokens.end() || It->second.LastUsed < Oldest->second.LastUsed) {
-                    Oldest = It;
-                }
-            }
-            if (Count >= kTokensPerAccount) {
-                FTokens.erase(Oldest);
-            }
-            FTokens[Token] = {Account.Email, ANow};
-            return Token;
+            return NewTokenFor(Account.Email, std::nullopt, ANow);
         }
     }
-    return std::nullopt;
+    if (FStore == nullptr) {
+        return std::nullopt;
+    }
+    const auto Stored = FStore->FindAccount(AEmail);
+    if (!Stored) {
+        return std::nullopt;
+    }
+    std::lock_guard Verifying(FVerifyLock);
+    if (!VerifyPassword(Stored->PasswordHash, APassword)) {
+        return std::nullopt;
+    }
+    return NewTokenFor(Stored->Email, Stored->PasswordHash, ANow);
+}
+
+std::string TAccounts::NewTokenFor(const std::string& AEmail,
+                                   std::optional<std::string> APasswordHash,
+                                   TClock::time_point ANow) {
+    std::string Token = NewToken();
+    std::lock_guard Guard(FLock);
+    DropLapsed(ANow);
+    // The account's tokens, the one used longest ago first out.
+    auto Oldest = FTokens.end();
+    size_t Count = 0;
+    for (auto It = FTokens.begin(); It != FTokens.end(); ++It) {
+        if (It->second.Email != AEmail) {
+            continue;
+        }
+        ++Count;
+        if (Oldest == FTokens.end() || It->second.LastUsed < Oldest->second.LastUsed) {
+            Oldest = It;
+        }
+    }
+    if (Count >= kTokensPerAccount) {
+        FTokens.erase(Oldest);
+    }
+    FTokens[Token] = {AEmail, ANow, std::move(APasswordHash)};
+    return Token;
 }
 
 std::optional<std::string> TAccounts::AccountOf(const std::string& AToken,
                                                 TClock::time_point ANow) {
-    std::lock_guard Guard(FLock);
+    std::unique_lock Guard(FLock);
     const auto It = FTokens.find(AToken);
     if (It == FTokens.end()) {
         return std::nullopt;
@@ -73,7 +93,21 @@ std::optional<std::string> TAccounts::AccountOf(const std::string& AToken,
         return std::nullopt;
     }
     It->second.LastUsed = std::max(It->second.LastUsed, ANow);
-    return It->second.Email;
+    if (!It->second.PasswordHash || FStore == nullptr) {
+        return It->second.Email;
+    }
+    // A stored account: still there, with the same password. Looked up without the lock, so
+    // that other requests need not wait for the store.
+    const std::string Email = It->second.Email;
+    const std::string Hash = *It->second.PasswordHash;
+    Guard.unlock();
+    const auto Stored = FStore->FindAccount(Email);
+    if (Stored && Stored->PasswordHash == Hash) {
+        return Email;
+    }
+    Guard.lock();
+    FTokens.erase(AToken);
+    return std::nullopt;
 }
 
 size_t TAccounts::TokenCount() const {

@@ -1,31 +1,54 @@
 #include "store/uItemQueues.h"
 
-TItemQueues::TPushResult TItemQueues::Push(const std::string& AAccount, TTransferItem AItem) {
+#include <iostream>
+
+bool TItemQueues::Load() {
+    const auto Items = FStore.WaitingItems();
+    if (!Items) {
+        return false;
+    }
+    std::lock_guard Guard(FLock);
+    for (const TStoredItem& Item : *Items) {
+        TQueue& Queue = FQueues[Item.Account];
+        ++Queue.Count;
+        Queue.Bytes += Item.Size;
+        Queue.Items.push_back(Item);
+    }
+    return true;
+}
+
+TItemQueues::TPushResult TItemQueues::Push(const std::string& AAccount,
+                                           const TTransferItem& AItem) {
+    const unsigned long long Size = AItem.Body.size();
+    {
+        std::lock_guard Guard(FLock);
+        TQueue& Queue = FQueues[AAccount];
+        if (Queue.Count >= kMaxItemsPerAccount) {
+            return TPushResult::TooManyItems;
+        }
+        if (Queue.Bytes + Size > FMaxBytesPerAccount) {
+            return TPushResult::TooManyBytes;
+        }
+        ++Queue.Count;
+        Queue.Bytes += Size;
+    }
+    // Stored without the lock: other accounts' sends and every poll go on meanwhile.
+    const auto Id = FStore.AddItem(AAccount, AItem.Filename, AItem.ContentType, AItem.Body);
     std::lock_guard Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
-    if (Queue.Items.size() >= kMaxItemsPerAccount) {
-        return TPushResult::TooManyItems;
+    if (!Id) {
+        --Queue.Count;
+        Queue.Bytes -= Size;
+        return TPushResult::NotStored;
     }
-    if (Queue.Bytes + AItem.Body.size() > FMaxBytesPerAccount) {
-        return TPushResult::TooManyBytes;
-    }
-    Queue.Bytes += AItem.Body.size();
-    Queue.Items.push_back(std::move(AItem));
+    Queue.Items.push_back({*Id, AAccount, AItem.Filename, AItem.ContentType, Size});
     Queue.Changed.notify_all();
     return TPushResult::Queued;
 }
 
-void TItemQueues::PutBack(const std::string& AAccount, TTransferItem AItem) {
-    std::lock_guard Guard(FLock);
-    TQueue& Queue = FQueues[AAccount];
-    Queue.Bytes += AItem.Body.size();
-    Queue.Items.push_front(std::move(AItem));
-    Queue.Changed.notify_all();
-}
-
 TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
                                            const std::string& AReceiver,
-                                           std::chrono::milliseconds AWait, TTransferItem& AItem) {
+                                           std::chrono::milliseconds AWait, TStoredItem& AItem) {
     std::unique_lock Guard(FLock);
     TQueue& Queue = FQueues[AAccount];
     bool Released = false;
@@ -58,8 +81,30 @@ TItemQueues::TTakeResult TItemQueues::Take(const std::string& AAccount,
     }
     AItem = std::move(Queue.Items.front());
     Queue.Items.pop_front();
-    Queue.Bytes -= AItem.Body.size();
     return TTakeResult::Item;
+}
+
+std::optional<std::string> TItemQueues::Body(const TStoredItem& AItem) {
+    return FStore.ItemBody(AItem.Id);
+}
+
+void TItemQueues::Delivered(const TStoredItem& AItem) {
+    // Should the store fail here, the item stays in it and comes again after a restart: a
+    // second copy is better than a lost photo.
+    if (!FStore.RemoveItem(AItem.Id)) {
+        std::cerr << "scanlume-local: a received item stays in the store\n";
+    }
+    std::lock_guard Guard(FLock);
+    TQueue& Queue = FQueues[AItem.Account];
+    --Queue.Count;
+    Queue.Bytes -= AItem.Size;
+}
+
+void TItemQueues::PutBack(const TStoredItem& AItem) {
+    std::lock_guard Guard(FLock);
+    TQueue& Queue = FQueues[AItem.Account];
+    Queue.Items.push_front(AItem);
+    Queue.Changed.notify_all();
 }
 
 void TItemQueues::Release(const std::string& AAccount, const std::string& AReceiver) {

@@ -1,12 +1,13 @@
 #include "store/uItemStore.h"
 
-std::vector<TExtractItem> TItemStore::Items(const std::string& AAccount) const {
-    std::lock_guard Guard(FLock);
-    const auto It = FItems.find(AAccount);
-    return It == FItems.end() ? DefaultItems() : It->second;
+std::optional<std::vector<TExtractItem>> TItemStore::Items(const std::string& AAccount) const {
+    auto Found = FStore.ExtractItems(AAccount);
+    if (!Found) {
+        return std::nullopt;
+    }
+    return Found->Saved ? std::move(Found->Items) : DefaultItems();
 }
 
-void TItemStore::SetItems(const std::string& AAccount, std::vector<TExtractItem> AItems) {
-    std::lock_guard Guard(FLock);
-    FItems[AAccount] = std::move(AItems);
+bool TItemStore::SetItems(const std::string& AAccount, const std::vector<TExtractItem>& AItems) {
+    return FStore.SetExtractItems(AAccount, AItems);
 }

@@ -1,18 +1,20 @@
 #pragma once
 // Each account's extraction items; an account that never saved any has the default eight.
-#include <map>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "extraction/uCatalog.h"
+#include "store/uServiceStore.h"
 
 class TItemStore {
 public:
-    std::vector<TExtractItem> Items(const std::string& AAccount) const;
-    void SetItems(const std::string& AAccount, std::vector<TExtractItem> AItems);
+    explicit TItemStore(TServiceStore& AStore) : FStore(AStore) {}
+
+    // Nothing when the store cannot be read.
+    std::optional<std::vector<TExtractItem>> Items(const std::string& AAccount) const;
+    bool SetItems(const std::string& AAccount, const std::vector<TExtractItem>& AItems);
 
 private:
-    mutable std::mutex FLock;
-    std::map<std::string, std::vector<TExtractItem>> FItems;
+    TServiceStore& FStore;
 };

@@ -27,6 +27,7 @@ declare -A allowed=(
   [localservice/http]="http store reading extraction sendpage"
   [localservice/send]="send http store"
   [localservice/certificate]="certificate"
+  [localservice/admin]="admin store extraction"
 )
 
 failures=0

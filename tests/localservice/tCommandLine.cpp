@@ -68,10 +68,18 @@ QString NetworkAddress() {
     return Found;
 }
 
-// Starts scanlume-local with AArgs and returns the address its ready line names, or empty when
-// it did not get ready within 10 s.
+// "--data" and a new empty folder: each service started here has its own store, and none
+// touches the user's own data folder.
+QStringList FreshData() {
+    static QTemporaryDir Folders;
+    static int Count = 0;
+    return {QStringLiteral("--data"), Folders.filePath(QString::number(++Count))};
+}
+
+// Starts scanlume-local with AArgs and its own data folder, and returns the address its ready
+// line names, or empty when it did not get ready within 10 s.
 QString StartListening(QProcess& AProcess, const QStringList& AArgs) {
-    AProcess.start(TLocalService::Program(), AArgs);
+    AProcess.start(TLocalService::Program(), FreshData() + AArgs);
     QByteArray Out;
     QElapsedTimer Timer;
     Timer.start();
@@ -143,8 +151,8 @@ private slots:
         QTest::newRow("body limit over 1 GiB")
             << QStringList{"--max-body-mib=1025"} << 2 << QStringLiteral("--max-body-mib");
         // The demo account's password is public: never on the clinic's network.
-        QTest::newRow("demo account beyond loopback")
-            << QStringList{"--listen", "0.0.0.0:0"} << 2 << QStringLiteral("--user EMAIL:PASSWORD");
+        QTest::newRow("demo account beyond loopback") << QStringList{"--listen", "0.0.0.0:0"} << 2
+                                                      << QStringLiteral("scanlume-local user add");
         QTest::newRow("demo account on a LAN address")
             << QStringList{"--listen", "192.168.1.20:0"} << 2 << QStringLiteral("demo account");
         QTest::newRow("demo account on every IPv6 address")
@@ -322,14 +330,16 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        const TRun Result = Run(args);
+        const TRun Result = Run(FreshData() + args);
         QCOMPARE(Result.ExitCode, exitCode);
         QVERIFY2(Result.Err.contains(message), qPrintable(Result.Err));
         QVERIFY(!Result.Out.contains(QStringLiteral("listening on")));
     }
 
     void portInUseIsReported() {
-        const TRun Result = Run({"--listen", QStringLiteral("127.0.0.1:%1").arg(FService.Port())});
+        const TRun Result =
+            Run(FreshData() +
+                QStringList{"--listen", QStringLiteral("127.0.0.1:%1").arg(FService.Port())});
         QCOMPARE(Result.ExitCode, 1);
         QVERIFY2(Result.Err.contains(QStringLiteral("cannot listen")), qPrintable(Result.Err));
     }

@@ -122,7 +122,15 @@ bool TLocalService::Launch(const TOptions& AOptions, int ARestartPort) {
         qWarning("TLocalService: SCANLUME_LOCAL is not set");
         return false;
     }
-    QStringList Args{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(ARestartPort)};
+    QString Data = AOptions.DataFolder;
+    if (Data.isEmpty()) {
+        if (!FData) {
+            FData = std::make_unique<QTemporaryDir>();
+        }
+        Data = FData->path();
+    }
+    QStringList Args{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(ARestartPort),
+                     QStringLiteral("--data"), Data};
     for (const QString& User : AOptions.Users) {
         Args << QStringLiteral("--user") << User;
     }

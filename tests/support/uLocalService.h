@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 
 // Starts a real scanlume-local on a free loopback port and talks to its test hooks.
@@ -18,6 +19,8 @@ public:
         QString TlsCert, TlsKey; // both set: HTTPS
         QString CaCert;          // HTTPS: the runner's own calls trust this; unset: no checks
         QStringList ExtraArgs;   // appended to the command line, e.g. "--max-wait", "1"
+        // Empty: a fresh temporary folder of this service's own, kept across Restart().
+        QString DataFolder;
         // Most tests never recognise text; loading the engine in each would cost a second.
         bool Preload = false;
     };
@@ -54,8 +57,9 @@ public:
     // than a default argument: GCC cannot use TOptions' member initializers inside this class.
     bool Start();
     bool Start(const TOptions& AOptions);
-    // Kills the service and starts it again on the same port with the same options, as a
-    // clinic's service that restarts: it forgets every token and queued item.
+    // Kills the service (SIGKILL) and starts it again on the same port with the same options
+    // and data folder, as a clinic's service that crashed and restarts: it forgets every
+    // token and keeps its waiting items, accounts and extraction items.
     bool Restart();
     QString BaseUrl() const; // "http://127.0.0.1:PORT" or https
     int Port() const;
@@ -86,6 +90,7 @@ private:
 
     TOptions FOptions;
     std::unique_ptr<QProcess> FProcess;
+    std::unique_ptr<QTemporaryDir> FData; // made at the first start
     QString FBaseUrl;
     int FPort = 0;
 };
