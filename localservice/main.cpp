@@ -13,6 +13,7 @@
 #include "certificate/uCertificateCommand.h"
 #include "http/uServer.h"
 #include "http/uServerOptions.h"
+#include "qr/uQrCommand.h"
 #include "send/uSendCommand.h"
 #include "store/uSqliteStore.h"
 
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
     }
     if (!Args.empty() && Args[0] == "certificate") {
         return RunCertificateCommand({Args.begin() + 1, Args.end()});
+    }
+    if (!Args.empty() && Args[0] == "qr") {
+        return RunQrCommand({Args.begin() + 1, Args.end()});
     }
     // Patients' photos and the password hashes: what the service and its commands write is
     // for the service's own user alone.

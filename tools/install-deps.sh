@@ -11,7 +11,7 @@ build=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6
   libcurl4-openssl-dev zlib1g-dev rapidjson-dev libjpeg62-turbo-dev
   libsodium-dev libsqlite3-dev qtkeychain-qt6-dev
-  libcpp-httplib-dev libssl-dev libtesseract-dev libleptonica-dev
+  libcpp-httplib-dev libssl-dev libtesseract-dev libleptonica-dev libqrencode-dev
   tesseract-ocr-jpn tesseract-ocr-eng fonts-noto-cjk fonts-noto-color-emoji ca-certificates
 )
 declare -A groups=(

@@ -30,6 +30,7 @@ const char* ServerUsage() {
            "       scanlume-local backup FILE [--data DIR]\n"
            "       scanlume-local send --help\n"
            "       scanlume-local certificate --help\n"
+           "       scanlume-local qr [--listen HOST:PORT] [--https] [--url URL]\n"
            "       scanlume-local --version\n";
 }
 

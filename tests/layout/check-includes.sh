@@ -28,6 +28,7 @@ declare -A allowed=(
   [localservice/send]="send http store"
   [localservice/certificate]="certificate"
   [localservice/admin]="admin store extraction"
+  [localservice/qr]="qr http"
 )
 
 failures=0
