@@ -14,6 +14,7 @@
 #include "http/uServer.h"
 #include "http/uServerOptions.h"
 #include "qr/uQrCommand.h"
+#include "qr/uSendPageQr.h"
 #include "send/uSendCommand.h"
 #include "store/uSqliteStore.h"
 
@@ -95,7 +96,10 @@ int main(int argc, char** argv) {
             }
         }
     });
-    const bool Ok = Server.Run(Error);
+    // The phones' code goes to standard error: standard output's first line is the ready line.
+    const bool Ok = Server.Run(Error, [&](int APort) {
+        ShowSendPageQr(std::cerr, Options.Host, APort, !Options.TlsCert.empty());
+    });
     Finished = true;
     SignalWatcher.join();
     if (!Ok) {

@@ -213,7 +213,7 @@ TServer::TServer(const TServerOptions& AOptions, TServiceStore& AStore)
 
 TServer::~TServer() = default;
 
-bool TServer::Run(std::string& AError) {
+bool TServer::Run(std::string& AError, const std::function<void(int APort)>& AListening) {
     const bool Tls = !FOptions.TlsCert.empty();
     if (!FServer->is_valid()) {
         AError = "cannot load the TLS certificate \"" + FOptions.TlsCert + "\" or key \"" +
@@ -303,6 +303,9 @@ bool TServer::Run(std::string& AError) {
     }
     std::cout << "listening on " << (Tls ? "https" : "http") << "://" << UrlHost(FOptions.Host)
               << ":" << Port << std::endl;
+    if (AListening) {
+        AListening(Port);
+    }
     if (!FStopRequested) {
         FServer->listen_after_bind();
     }

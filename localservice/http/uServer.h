@@ -1,6 +1,7 @@
 #pragma once
 // The HTTP(S) server: worker threads, limits, and dispatch to the test hooks and the API.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,9 +25,9 @@ public:
     TServer(const TServerOptions& AOptions, TServiceStore& AStore);
     ~TServer();
 
-    // Binds, prints the ready line "listening on URL" and serves until Stop().
-    // False with a message when the server cannot start.
-    bool Run(std::string& AError);
+    // Binds, prints the ready line "listening on URL", calls AListening with the port and
+    // serves until Stop(). False with a message when the server cannot start.
+    bool Run(std::string& AError, const std::function<void(int APort)>& AListening = {});
     // Safe from any thread.
     void Stop();
 

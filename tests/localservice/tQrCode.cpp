@@ -1,7 +1,10 @@
 // The QR code that pairs a phone with scanlume-local: the drawing read back module by module
-// and compared with libqrencode's own code for the text, and "scanlume-local qr" as a real
-// process.
+// and compared with libqrencode's own code for the text, "scanlume-local qr" as a real process,
+// and the code the service prints at start.
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 #include <qrencode.h>
@@ -149,13 +152,37 @@ QString DrawingMismatch(const QStringList& ALines, const QByteArray& AText) {
     return {};
 }
 
+// The URL line and the drawing that follows it in AText, from the first line that starts
+// with "http"; ADrawing empty when there is none.
+void FindCode(const QString& AText, QString& AUrl, QStringList& ADrawing) {
+    const QStringList Lines = AText.split(u'\n');
+    AUrl.clear();
+    ADrawing.clear();
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+        if (Lines[i].startsWith(QLatin1String("http"))) {
+            AUrl = Lines[i];
+            for (++i; i < Lines.size() && IsDrawing(Lines[i]); ++i) {
+                ADrawing << Lines[i];
+            }
+            return;
+        }
+    }
+}
+
 } // namespace
 
 class TQrCodeTest : public QObject {
     Q_OBJECT
 
+private:
+    QTemporaryDir FTls;
+
 private slots:
-    void initTestCase() { QVERIFY(!TLocalService::Program().isEmpty()); }
+    void initTestCase() {
+        QVERIFY(!TLocalService::Program().isEmpty());
+        QVERIFY(FTls.isValid());
+        QCOMPARE(Run({"certificate", "--out", FTls.path()}).ExitCode, 0);
+    }
 
     void drawingReadsBackAsTheCode_data() {
         QTest::addColumn<QByteArray>("text");
@@ -294,6 +321,77 @@ private slots:
         QCOMPARE(Service.ExitCode, 0);
         QVERIFY2(Service.Out.contains(QStringLiteral("scanlume-local qr")),
                  qPrintable(Service.Out));
+    }
+
+    // Beyond loopback the service draws its sending page on standard error once it listens;
+    // standard output stays the ready line alone.
+    void serviceShowsTheCodeAtStart_data() {
+        QTest::addColumn<QString>("host"); // ADDR: an address of this machine a phone reaches
+        QTest::addColumn<bool>("https");
+        QTest::addColumn<QString>("url"); // PORT: the port listened on
+        QTest::newRow("every IPv4 address")
+            << QStringLiteral("0.0.0.0") << false << QStringLiteral("http://ADDR:PORT/");
+        QTest::newRow("every IPv4 address over https")
+            << QStringLiteral("0.0.0.0") << true << QStringLiteral("https://ADDR:PORT/");
+        QTest::newRow("every address")
+            << QStringLiteral("[::]") << false << QStringLiteral("http://ADDR:PORT/");
+        QTest::newRow("this machine's address")
+            << QStringLiteral("ADDR") << false << QStringLiteral("http://ADDR:PORT/");
+        QTest::newRow("loopback") << QStringLiteral("127.0.0.1") << false << QString();
+    }
+    void serviceShowsTheCodeAtStart() {
+        QFETCH(QString, host);
+        QFETCH(bool, https);
+        QFETCH(QString, url);
+        const QStringList Addresses = PhoneAddresses();
+        if ((host + url).contains(QLatin1String("ADDR")) && Addresses.isEmpty()) {
+            QSKIP("this machine has no address beyond loopback");
+        }
+        if (host == QLatin1String("ADDR")) {
+            host = Addresses.value(0);
+            url.replace(QLatin1String("ADDR"), host);
+        }
+        QTemporaryDir Data;
+        QVERIFY(Data.isValid());
+        QStringList Args{"--listen", host + ":0",   "--user", "clinic@example.com:pw",
+                         "--quiet",  "--no-preload"};
+        Args << "--data" << Data.path();
+        if (https) {
+            Args << "--tls-cert" << FTls.filePath("cert.pem") << "--tls-key"
+                 << FTls.filePath("key.pem");
+        }
+        QProcess Process;
+        Process.start(TLocalService::Program(), Args);
+        QByteArray Out;
+        QElapsedTimer Timer;
+        Timer.start();
+        while (!Out.contains('\n') && Timer.elapsed() < 10000 && Process.waitForReadyRead(1000)) {
+            Out += Process.readAllStandardOutput();
+        }
+        Process.terminate();
+        QVERIFY(Process.waitForFinished(10000));
+        Out += Process.readAllStandardOutput();
+        const QString Err = QString::fromUtf8(Process.readAllStandardError());
+        if (host == QLatin1String("[::]") && Err.contains(QLatin1String("cannot listen"))) {
+            QSKIP("this machine has no IPv6");
+        }
+        QVERIFY2(Process.exitCode() == 0, qPrintable(Err));
+        const QList<QByteArray> OutLines = Out.trimmed().split('\n');
+        QCOMPARE(OutLines.size(), 1);
+        QVERIFY2(OutLines[0].startsWith("listening on "), Out.constData());
+        const QString Port = QString::number(QUrl(QString::fromUtf8(OutLines[0].mid(13))).port());
+
+        QString Shown;
+        QStringList Drawing;
+        FindCode(Err, Shown, Drawing);
+        if (url.isEmpty()) {
+            QVERIFY2(Shown.isEmpty() && !Err.contains(u'█'), qPrintable(Err));
+            return;
+        }
+        QVERIFY2(UrlMatches(Shown, QString(url).replace(QLatin1String("PORT"), Port)),
+                 qPrintable(Err));
+        const QString Mismatch = DrawingMismatch(Drawing, Shown.toUtf8());
+        QVERIFY2(Mismatch.isEmpty(), qPrintable(Mismatch + u'\n' + Err));
     }
 };
 
