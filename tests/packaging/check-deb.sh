@@ -2,7 +2,9 @@
 # Makes the Debian package from a build folder, unpacks it into a scratch root as dpkg would
 # install it, and checks that every file lands in its XDG place, that the package depends on
 # what its programs link and load, and that the desktop entry and the AppStream metainfo pass
-# their validators. Exits 77, the test's skip code, with the reason when a tool is missing.
+# their validators. With scanlume-local, the system service as well: systemd accepts its unit,
+# and the package's own postinst makes its user and its data folder in a scratch root, which a
+# purge keeps. Exits 77, the test's skip code, with the reason when a tool is missing.
 # Usage: check-deb.sh <build folder> <scratch folder> <version> <scanlume-local built: ON/OFF>
 set -euo pipefail
 build=$1
@@ -11,12 +13,30 @@ version=$3
 with_localservice=$4
 packaged_localservice() { case $with_localservice in ON | on | TRUE | true | 1) ;; *) false ;; esac; }
 
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli readelf lintian man; do
+tools=(cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli readelf lintian man)
+if packaged_localservice; then
+  tools+=(systemd-analyze systemd-sysusers systemd-tmpfiles)
+fi
+for tool in "${tools[@]}"; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIPPED: $tool is not installed (tools/install-deps.sh installs it)"
     exit 77
   fi
 done
+# The units that the service's unit depends on, for systemd-analyze verify.
+host_units=
+if packaged_localservice; then
+  for dir in /usr/lib/systemd/system /lib/systemd/system; do
+    if [ -f "$dir/sysinit.target" ]; then
+      host_units=$dir
+      break
+    fi
+  done
+  if [ -z "$host_units" ]; then
+    echo "SKIPPED: systemd's units are not installed (tools/install-deps.sh installs them)"
+    exit 77
+  fi
+fi
 
 failures=0
 fail() {
@@ -72,7 +92,14 @@ expected=(
   "$share/man/man1/pictoport.1.gz                        manual"
 )
 if packaged_localservice; then
-  expected+=("usr/bin/scanlume-local  program" "$share/man/man1/scanlume-local.1.gz  manual")
+  expected+=(
+    "usr/bin/scanlume-local                                program"
+    "$share/man/man1/scanlume-local.1.gz                   manual"
+    "usr/lib/systemd/system/scanlume-local.service         unit"
+    "usr/lib/sysusers.d/scanlume-local.conf                sysusers"
+    "usr/lib/tmpfiles.d/scanlume-local.conf                tmpfiles"
+    "etc/default/scanlume-local                            default"
+  )
 fi
 # Width and height from a PNG's IHDR chunk.
 png_size() { od -An -tu4 --endian=big -j16 -N8 "$1" | awk '{ print $1 "x" $2 }'; }
@@ -123,6 +150,9 @@ for row in "${expected[@]}"; do
     zcat "$file" | head -n1 | grep -q "^pictoport ($version) " ||
       fail "$path does not begin with version $version"
     ;;
+  unit | sysusers | tmpfiles | default)
+    # Checked below, in a root where they are installed.
+    ;;
   manual)
     # man renders it, and groff has nothing to say about it.
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null || true)
@@ -151,6 +181,98 @@ if [ -f "$metainfo" ]; then
   grep -q '<id>jp.scanlume.Pictoport</id>' "$metainfo" || fail "the metainfo's id is not its file name"
   grep -q '<launchable type="desktop-id">pictoport.desktop</launchable>' "$metainfo" ||
     fail "the metainfo does not launch pictoport.desktop"
+fi
+
+# The scanlume-local service, as a system with systemd would install it: a copy of the
+# unpacked package with a minimal user database, in which the package's own postinst runs.
+unit_name=scanlume-local.service
+unit=usr/lib/systemd/system/$unit_name
+data=var/lib/scanlume-local
+if packaged_localservice && [ -f "$root/$unit" ]; then
+  system=$scratch/system
+  mkdir -p "$scratch/control" "$system/etc"
+  cp -a "$root/." "$system/"
+  dpkg-deb -e "$deb" "$scratch/control"
+
+  # An upgrade keeps the admin's options.
+  grep -qxF /etc/default/scanlume-local "$scratch/control/conffiles" 2>/dev/null ||
+    fail "/etc/default/scanlume-local is not a conffile (an upgrade would overwrite the admin's options)"
+
+  # systemd accepts the unit: its directives, the program it starts (in the package), the
+  # manual page its Documentation= names (in the package), and the units it depends on (this
+  # machine's, beside it, as on an installed system).
+  cp -an "$host_units/." "$system/usr/lib/systemd/system/"
+  verify_status=0
+  MANPATH=$system/$share/man systemd-analyze verify --recursive-errors=no --root="$system" \
+    "$unit_name" >"$scratch/verify.log" 2>&1 || verify_status=$?
+  if [ $verify_status -ne 0 ] || grep -q scanlume-local "$scratch/verify.log"; then
+    fail "systemd-analyze verify refuses $unit: $(cat "$scratch/verify.log")"
+  fi
+
+  # Every option of the service's command line, the unit's and the options file's default,
+  # is one the program knows...
+  exec_start=$(sed -n 's/^ExecStart=//p' "$system/$unit")
+  default_options=$(env -i sh -c '. "$1" && printf %s "$SCANLUME_LOCAL_OPTS"' sh \
+    "$system/etc/default/scanlume-local")
+  usage=$("$system/usr/bin/scanlume-local" --help 2>&1 || true)
+  for word in $exec_start $default_options; do
+    case $word in
+    --*)
+      grep -qE -- "(^|[^-[:alnum:]])$word([^-[:alnum:]]|\$)" <<<"$usage" ||
+        fail "the service runs scanlume-local with $word, which its --help does not know"
+      ;;
+    esac
+  done
+  # ...and its data folder is the one that the package makes for it.
+  made=$(awk '$1 == "d" { print $2 }' "$system/usr/lib/tmpfiles.d/scanlume-local.conf")
+  [ "$made" = "/$data" ] || fail "the tmpfiles.d entry makes '$made', not /$data"
+  grep -qE -- "--data /$data( |\$)" <<<"$exec_start" ||
+    fail "the unit does not run the service on /$data: $exec_start"
+  [ "$(sed -n 's/^StateDirectory=//p' "$system/$unit")" = "${data#var/lib/}" ] ||
+    fail "the unit's StateDirectory= is not /$data"
+
+  # The postinst makes the user and the data folder (systemd-sysusers and systemd-tmpfiles with
+  # the package's files, here into the scratch root as dpkg --root would ask); an upgrade's run
+  # again changes nothing.
+  echo "root:x:0:0:root:/root:/bin/sh" >"$system/etc/passwd"
+  echo "root:x:0:" >"$system/etc/group"
+  owner_of() { stat -c '%a %u:%g' "$system/$data"; }
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "NOTE: not root: the data folder's owner is not checked"
+  elif ! DPKG_ROOT=$system sh "$scratch/control/postinst" configure >"$scratch/postinst.log" 2>&1; then
+    fail "postinst configure failed: $(cat "$scratch/postinst.log")"
+  else
+    account=$(grep '^scanlume-local:' "$system/etc/passwd" || true)
+    if [ -z "$account" ]; then
+      fail "postinst did not create the user scanlume-local: $(cat "$scratch/postinst.log")"
+    elif [ ! -d "$system/$data" ]; then
+      fail "postinst did not create /$data: $(cat "$scratch/postinst.log")"
+    else
+      IFS=: read -r _ _ uid gid _ home shell <<<"$account"
+      [ "$uid" -gt 0 ] && [ "$uid" -lt 1000 ] || fail "scanlume-local has uid $uid, not a system one"
+      [ "$home" = "/$data" ] || fail "scanlume-local's home is $home, not /$data"
+      [ "$shell" = /usr/sbin/nologin ] || fail "scanlume-local's shell is $shell"
+      grep -q "^scanlume-local:x:$gid:" "$system/etc/group" ||
+        fail "scanlume-local's group $gid is not its own: $(cat "$system/etc/group")"
+      [ "$(owner_of)" = "750 $uid:$gid" ] ||
+        fail "/$data is $(owner_of) (mode uid:gid), not 750 $uid:$gid"
+      before=$(owner_of)
+      DPKG_ROOT=$system sh "$scratch/control/postinst" configure 0 >>"$scratch/postinst.log" 2>&1 ||
+        fail "postinst configure failed on upgrade: $(cat "$scratch/postinst.log")"
+      [ "$(grep -c '^scanlume-local:' "$system/etc/passwd")" = 1 ] && [ "$(owner_of)" = "$before" ] ||
+        fail "postinst on upgrade changed the user or /$data: $(owner_of), $(cat "$system/etc/passwd")"
+    fi
+  fi
+
+  # Removing and purging keep the data folder and what is in it (patients' photos).
+  mkdir -p "$system/$data"
+  echo photo >"$system/$data/kept"
+  for step in "prerm remove" "postrm remove" "postrm purge"; do
+    read -r script argument <<<"$step"
+    DPKG_ROOT=$system sh "$scratch/control/$script" "$argument" >"$scratch/$script.log" 2>&1 ||
+      fail "$script $argument failed: $(cat "$scratch/$script.log")"
+  done
+  [ -f "$system/$data/kept" ] || fail "removing and purging the package deleted /$data"
 fi
 
 # The Debian package that holds a library, by the path the loader resolves it to.
