@@ -44,7 +44,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$service" --listen 127.0.0.1:0 --user "$user:$password" > "$demo/service.log" 2>&1 &
+"$service" --listen 127.0.0.1:0 --data "$demo/service-data" --user "$user:$password" \
+  > "$demo/service.log" 2>&1 &
 service_pid=$!
 for _ in $(seq 100); do
   url=$(sed -n 's/^listening on //p' "$demo/service.log" | head -n1)

@@ -380,12 +380,13 @@ void TApi::Send(const TRequest& ARequest, httplib::Response& ARes, const std::st
         Item.Filename = File->Filename;
         Item.ContentType =
             File->ContentType.empty() ? "application/octet-stream" : File->ContentType;
-        Item.Body = std::move(File->Data);
+        Item.Body = File->Data;
     } else {
         const TFormPart* Name = FindPart(Parts, "filename");
-        Item.Filename = Name != nullptr && !Name->Data.empty() ? Name->Data : kTextFilename;
+        Item.Filename =
+            Name != nullptr && !Name->Data.empty() ? std::string(Name->Data) : kTextFilename;
         Item.ContentType = kTextContentType;
-        Item.Body = std::move(Text->Data);
+        Item.Body = Text->Data;
     }
     // Both go into response headers of the poll.
     if (Item.Filename.size() > kMaxFilenameBytes) {
@@ -607,7 +608,7 @@ void TApi::Upload(const TRequest& ARequest, httplib::Response& ARes, const std::
     }
     bool Notify = false;
     const TFormPart* NotifyPart = FindPart(Parts, "notify_pc");
-    if (NotifyPart != nullptr && !ParseFormBool(NotifyPart->Data, Notify)) {
+    if (NotifyPart != nullptr && !ParseFormBool(std::string(NotifyPart->Data), Notify)) {
         ReplyValidation(ARes, {{TLoc{std::string("body"), std::string("notify_pc")},
                                 "true か false を指定してください", "type_error.bool"}});
         return;

@@ -248,7 +248,7 @@ bool ParseMultipart(std::string_view AContentType, std::string_view ABody,
             AError = "multipart の終端がありません";
             return false;
         }
-        Part.Data = std::string(ABody.substr(ContentStart, ContentEnd - ContentStart));
+        Part.Data = ABody.substr(ContentStart, ContentEnd - ContentStart);
         AParts.push_back(std::move(Part));
         Pos = ContentEnd + NextDelimiter.size();
     }

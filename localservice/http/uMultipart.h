@@ -9,7 +9,8 @@ struct TFormPart {
     std::string Filename; // as sent, UTF-8 bytes
     bool HasFilename = false;
     std::string ContentType; // empty when the part has no Content-Type line
-    std::string Data;
+    // Within the body given to ParseMultipart, valid while it lives: a photo is not copied.
+    std::string_view Data;
 };
 
 bool IsMultipartForm(std::string_view AContentType);

@@ -8,13 +8,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "store/uServiceStore.h"
 
+// An item as it arrives; its body is the caller's, read while it is stored.
 struct TTransferItem {
     std::string Filename; // UTF-8; empty when the sender gave none
     std::string ContentType;
-    std::string Body;
+    std::string_view Body;
 };
 
 class TItemQueues {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "extraction/uCatalog.h"
@@ -41,7 +42,7 @@ public:
     virtual std::optional<std::int64_t> AddItem(const std::string& AAccount,
                                                 const std::string& AFilename,
                                                 const std::string& AContentType,
-                                                const std::string& ABody) = 0;
+                                                std::string_view ABody) = 0;
     virtual std::optional<std::string> ItemBody(std::int64_t AId) = 0;
     virtual bool RemoveItem(std::int64_t AId) = 0;
     // Every waiting item of every account, oldest first.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -33,7 +34,9 @@ CREATE TABLE IF NOT EXISTS items (
     filename TEXT NOT NULL,
     content_type TEXT NOT NULL,
     size INTEGER NOT NULL,
-    body BLOB NOT NULL,
+    -- A small body in the row; a large one in a file of its own in "items", named here.
+    body BLOB,
+    body_file TEXT,
     received TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
 );
 CREATE TABLE IF NOT EXISTS extraction_lists (
@@ -56,10 +59,13 @@ CREATE TABLE IF NOT EXISTS extraction_aliases (
 );
 )";
 
-constexpr const char* kAddItem =
-    "INSERT INTO items (account, filename, content_type, size, body) VALUES (?, ?, ?, ?, ?)";
-constexpr const char* kItemBody = "SELECT body FROM items WHERE id = ?";
-constexpr const char* kRemoveItem = "DELETE FROM items WHERE id = ?";
+constexpr const char* kAddItem = "INSERT INTO items (account, filename, content_type, size, body, "
+                                 "body_file) VALUES (?, ?, ?, ?, ?, ?)";
+constexpr const char* kItemBody = "SELECT body, body_file FROM items WHERE id = ?";
+constexpr const char* kRemoveItem = "DELETE FROM items WHERE id = ? RETURNING body_file";
+constexpr const char* kBodyFiles = "SELECT body_file FROM items WHERE body_file IS NOT NULL";
+constexpr const char* kAccountBodyFiles =
+    "SELECT body_file FROM items WHERE account = ? COLLATE NOCASE AND body_file IS NOT NULL";
 constexpr const char* kWaitingItems =
     "SELECT id, account, filename, content_type, size FROM items ORDER BY id";
 constexpr const char* kHasList = "SELECT 1 FROM extraction_lists WHERE account = ?";
@@ -93,12 +99,15 @@ std::string ColumnText(sqlite3_stmt* AStatement, int AColumn) {
 // One SQLite connection and its prepared statements.
 class TSqliteStore::TConnection {
 public:
-    explicit TConnection(sqlite3* ADb) : FDb(ADb) {}
+    // AOwned: closed with this object.
+    explicit TConnection(sqlite3* ADb, bool AOwned = true) : FDb(ADb), FOwned(AOwned) {}
     ~TConnection() {
         for (auto& Entry : FStatements) {
             sqlite3_finalize(Entry.second);
         }
-        sqlite3_close(FDb);
+        if (FOwned) {
+            sqlite3_close(FDb);
+        }
     }
     TConnection(const TConnection&) = delete;
     TConnection& operator=(const TConnection&) = delete;
@@ -160,6 +169,7 @@ public:
 
 private:
     sqlite3* FDb;
+    const bool FOwned;
     std::map<const char*, sqlite3_stmt*> FStatements;
 };
 
@@ -224,7 +234,7 @@ private:
 } // namespace
 
 TSqliteStore::TSqliteStore(std::string AFolder, TUse AUse)
-    : FFolder(std::move(AFolder)), FUse(AUse) {}
+    : FFolder(std::move(AFolder)), FUse(AUse), FBodies(FFolder + "/items") {}
 
 TSqliteStore::~TSqliteStore() {
     if (FCopier.joinable()) {
@@ -305,6 +315,25 @@ std::unique_ptr<TSqliteStore> TSqliteStore::Open(const std::string& AFolder, TUs
             AError = "cannot set up the database in " + AFolder;
             return nullptr;
         }
+    }
+    if (!Store->FBodies.Prepare(AError)) {
+        return nullptr;
+    }
+    if (AUse == TUse::Service) {
+        // A crash between writing a body's file and committing its row leaves the file alone;
+        // nobody got a success answer for it.
+        std::set<std::string> Kept;
+        sqlite3_stmt* Files = Connection->Statement(kBodyFiles);
+        int Result = SQLITE_ROW;
+        while (Files != nullptr && (Result = sqlite3_step(Files)) == SQLITE_ROW) {
+            Kept.insert(ColumnText(Files, 0));
+        }
+        if (Files == nullptr || Result != SQLITE_DONE) {
+            AError = "cannot read the waiting items in " + AFolder;
+            return nullptr;
+        }
+        sqlite3_reset(Files);
+        Store->FBodies.RemoveAllBut(Kept);
     }
     Store->FIdle.push_back(std::move(Connection));
     if (AUse == TUse::Service) {
@@ -399,14 +428,19 @@ void TSqliteStore::CopyLogInBackground() {
 std::optional<std::int64_t> TSqliteStore::AddItem(const std::string& AAccount,
                                                   const std::string& AFilename,
                                                   const std::string& AContentType,
-                                                  const std::string& ABody) {
+                                                  std::string_view ABody) {
     const TLease Connection = Lease();
-    if (!Connection) {
-        return std::nullopt;
-    }
-    sqlite3_stmt* Statement = Connection->Statement(kAddItem);
+    sqlite3_stmt* Statement = Connection ? Connection->Statement(kAddItem) : nullptr;
     if (Statement == nullptr) {
         return std::nullopt;
+    }
+    // The file is on disk before the row that names it.
+    std::optional<std::string> File;
+    if (ABody.size() > kLargestRowBody) {
+        File = FBodies.Write(ABody);
+        if (!File) {
+            return std::nullopt;
+        }
     }
     sqlite3_bind_text(Statement, 1, AAccount.data(), static_cast<int>(AAccount.size()),
                       SQLITE_STATIC);
@@ -415,8 +449,11 @@ std::optional<std::int64_t> TSqliteStore::AddItem(const std::string& AAccount,
     sqlite3_bind_text(Statement, 3, AContentType.data(), static_cast<int>(AContentType.size()),
                       SQLITE_STATIC);
     sqlite3_bind_int64(Statement, 4, static_cast<sqlite3_int64>(ABody.size()));
-    // An empty body must still be a blob, not NULL.
-    if (ABody.empty()) {
+    if (File) {
+        sqlite3_bind_text(Statement, 6, File->data(), static_cast<int>(File->size()),
+                          SQLITE_STATIC);
+    } else if (ABody.empty()) {
+        // An empty body must still be a blob, not NULL.
         sqlite3_bind_zeroblob(Statement, 5, 0);
     } else {
         sqlite3_bind_blob64(Statement, 5, ABody.data(), ABody.size(), SQLITE_STATIC);
@@ -426,6 +463,9 @@ std::optional<std::int64_t> TSqliteStore::AddItem(const std::string& AAccount,
     sqlite3_clear_bindings(Statement);
     if (Result != SQLITE_DONE) {
         Connection->Report(kAddItem);
+        if (File) {
+            FBodies.Remove(*File);
+        }
         return std::nullopt;
     }
     const std::int64_t Id = sqlite3_last_insert_rowid(Connection->Db());
@@ -434,44 +474,54 @@ std::optional<std::int64_t> TSqliteStore::AddItem(const std::string& AAccount,
 }
 
 std::optional<std::string> TSqliteStore::ItemBody(std::int64_t AId) {
-    const TLease Connection = Lease();
-    if (!Connection) {
-        return std::nullopt;
-    }
-    sqlite3_stmt* Statement = Connection->Statement(kItemBody);
-    if (Statement == nullptr) {
-        return std::nullopt;
-    }
-    sqlite3_bind_int64(Statement, 1, AId);
     std::optional<std::string> Body;
-    if (sqlite3_step(Statement) == SQLITE_ROW) {
-        const void* Data = sqlite3_column_blob(Statement, 0);
-        const int Size = sqlite3_column_bytes(Statement, 0);
-        Body.emplace(Data == nullptr
-                         ? std::string()
-                         : std::string(static_cast<const char*>(Data), static_cast<size_t>(Size)));
-    } else {
-        Connection->Report(kItemBody);
+    std::string File;
+    {
+        const TLease Connection = Lease();
+        sqlite3_stmt* Statement = Connection ? Connection->Statement(kItemBody) : nullptr;
+        if (Statement == nullptr) {
+            return std::nullopt;
+        }
+        sqlite3_bind_int64(Statement, 1, AId);
+        if (sqlite3_step(Statement) == SQLITE_ROW) {
+            File = ColumnText(Statement, 1);
+            const void* Data = sqlite3_column_blob(Statement, 0);
+            const int Size = sqlite3_column_bytes(Statement, 0);
+            Body.emplace(Data == nullptr ? std::string()
+                                         : std::string(static_cast<const char*>(Data),
+                                                       static_cast<size_t>(Size)));
+        } else {
+            Connection->Report(kItemBody);
+        }
+        sqlite3_reset(Statement);
     }
-    sqlite3_reset(Statement);
-    return Body;
+    // Read without holding a connection.
+    return Body && !File.empty() ? FBodies.Read(File) : Body;
 }
 
 bool TSqliteStore::RemoveItem(std::int64_t AId) {
-    const TLease Connection = Lease();
-    if (!Connection) {
-        return false;
+    std::string File;
+    {
+        const TLease Connection = Lease();
+        sqlite3_stmt* Statement = Connection ? Connection->Statement(kRemoveItem) : nullptr;
+        if (Statement == nullptr) {
+            return false;
+        }
+        sqlite3_bind_int64(Statement, 1, AId);
+        int Result = SQLITE_ROW;
+        while ((Result = sqlite3_step(Statement)) == SQLITE_ROW) {
+            File = ColumnText(Statement, 0);
+        }
+        sqlite3_reset(Statement);
+        if (Result != SQLITE_DONE) {
+            Connection->Report(kRemoveItem);
+            return false;
+        }
     }
-    sqlite3_stmt* Statement = Connection->Statement(kRemoveItem);
-    if (Statement == nullptr) {
-        return false;
-    }
-    sqlite3_bind_int64(Statement, 1, AId);
-    const int Result = sqlite3_step(Statement);
-    sqlite3_reset(Statement);
-    if (Result != SQLITE_DONE) {
-        Connection->Report(kRemoveItem);
-        return false;
+    // After the commit: a crash in between leaves a file without a row, which the next start
+    // removes.
+    if (!File.empty()) {
+        FBodies.Remove(File);
     }
     Written();
     return true;
@@ -637,12 +687,62 @@ bool TSqliteStore::RemoveAccount(const std::string& AEmail) {
         return false;
     }
     const bool Existed = sqlite3_changes(Connection->Db()) == 1;
-    if (!Existed || !Connection->Run(kRemoveAccountItems, {AEmail}) ||
+    std::vector<std::string> Files;
+    sqlite3_stmt* Listed = Existed ? Connection->Statement(kAccountBodyFiles) : nullptr;
+    if (Listed == nullptr) {
+        return false;
+    }
+    sqlite3_bind_text(Listed, 1, AEmail.data(), static_cast<int>(AEmail.size()), SQLITE_STATIC);
+    int Result = SQLITE_ROW;
+    while ((Result = sqlite3_step(Listed)) == SQLITE_ROW) {
+        Files.push_back(ColumnText(Listed, 0));
+    }
+    sqlite3_reset(Listed);
+    if (Result != SQLITE_DONE || !Connection->Run(kRemoveAccountItems, {AEmail}) ||
         !Connection->Run(kRemoveList, {AEmail}) || !Transaction.Commit()) {
         return false;
     }
+    for (const std::string& File : Files) {
+        FBodies.Remove(File);
+    }
     Written();
     return true;
+}
+
+// The copy holds the waiting items' bodies in their rows, so that it is one file. An item
+// handed over since the copy was taken has no file any more and leaves the copy too.
+bool TSqliteStore::TakeBodiesIntoCopy(sqlite3* ACopy) const {
+    TConnection Copy(ACopy, false);
+    TTransaction Transaction(ACopy);
+    sqlite3_stmt* Listed = Transaction.IsOpen() ? Copy.Statement("SELECT id, body_file FROM items "
+                                                                 "WHERE body_file IS NOT NULL")
+                                                : nullptr;
+    std::vector<std::pair<std::int64_t, std::string>> Files;
+    int Result = SQLITE_ROW;
+    while (Listed != nullptr && (Result = sqlite3_step(Listed)) == SQLITE_ROW) {
+        Files.emplace_back(sqlite3_column_int64(Listed, 0), ColumnText(Listed, 1));
+    }
+    bool Ok = Listed != nullptr && Result == SQLITE_DONE;
+    for (const auto& [Id, File] : Files) {
+        if (!Ok) {
+            break;
+        }
+        const auto Body = FBodies.Read(File);
+        sqlite3_stmt* Statement =
+            Copy.Statement(Body ? "UPDATE items SET body = ?, body_file = NULL WHERE id = ?"
+                                : "DELETE FROM items WHERE id = ?2");
+        if (Statement == nullptr) {
+            Ok = false;
+            break;
+        }
+        if (Body) {
+            sqlite3_bind_blob64(Statement, 1, Body->data(), Body->size(), SQLITE_TRANSIENT);
+        }
+        sqlite3_bind_int64(Statement, 2, Id);
+        Ok = sqlite3_step(Statement) == SQLITE_DONE;
+        sqlite3_reset(Statement);
+    }
+    return Ok && Transaction.Commit();
 }
 
 bool TSqliteStore::Backup(const std::string& AFile, std::string& AError) {

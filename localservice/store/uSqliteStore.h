@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "store/uBodyFiles.h"
 #include "store/uServiceStore.h"
 
 struct sqlite3;
@@ -16,6 +17,8 @@ struct sqlite3;
 class TSqliteStore final : public TServiceStore {
 public:
     static constexpr const char* kFileName = "scanlume-local.db";
+    // Bodies up to this size stay in their row; larger ones are files of their own.
+    static constexpr size_t kLargestRowBody = 64 * 1024;
 
     enum class TUse {
         // The running service: holds the folder's lock, so that a second service cannot hand
@@ -36,7 +39,7 @@ public:
 
     std::optional<std::int64_t> AddItem(const std::string& AAccount, const std::string& AFilename,
                                         const std::string& AContentType,
-                                        const std::string& ABody) override;
+                                        std::string_view ABody) override;
     std::optional<std::string> ItemBody(std::int64_t AId) override;
     bool RemoveItem(std::int64_t AId) override;
     std::optional<std::vector<TStoredItem>> WaitingItems() override;
@@ -51,8 +54,10 @@ public:
     bool SetPasswordHash(const std::string& AEmail, const std::string& APasswordHash) override;
     bool RemoveAccount(const std::string& AEmail) override;
 
-    // A consistent copy of the whole database in AFile while the service goes on using it.
-    // The copy appears under its name only once it is complete.
+    // A consistent copy of the whole database in AFile while the service goes on using it,
+    // the waiting items' bodies in it too: one file that, put in a data folder as
+    // "scanlume-local.db", is the service's store again. The copy appears under its name only
+    // once it is complete.
     bool Backup(const std::string& AFile, std::string& AError);
 
     const std::string& Folder() const { return FFolder; }
@@ -67,10 +72,12 @@ private:
     TLease Lease();
     std::unique_ptr<TConnection> Connect(std::string& AError) const;
     void Written();
+    bool TakeBodiesIntoCopy(sqlite3* ACopy) const;
     void CopyLogInBackground();
 
     const std::string FFolder;
     const TUse FUse;
+    const TBodyFiles FBodies;
     int FLockFile = -1;
 
     std::mutex FPoolLock;

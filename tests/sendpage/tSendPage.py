@@ -56,8 +56,11 @@ class TService:
         program = os.environ.get("SCANLUME_LOCAL")
         if not program:
             raise RuntimeError("SCANLUME_LOCAL is not set")
+        # Its own data folder, gone with the test.
+        self.data = tempfile.TemporaryDirectory()
         self.process = subprocess.Popen(
-            [program, "--listen", "127.0.0.1:0", "--user", USER + ":" + PASSWORD, *extra],
+            [program, "--listen", "127.0.0.1:0", "--data", self.data.name,
+             "--user", USER + ":" + PASSWORD, *extra],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         ready, _, _ = select.select([self.process.stdout], [], [], 10)
         line = self.process.stdout.readline().decode() if ready else ""
