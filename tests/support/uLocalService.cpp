@@ -116,7 +116,10 @@ bool TLocalService::Restart() {
 }
 
 bool TLocalService::Launch(const TOptions& AOptions, int ARestartPort) {
-    FOptions = AOptions;
+    // A restart keeps them: other threads may read them meanwhile (Call with a full URL).
+    if (&AOptions != &FOptions) {
+        FOptions = AOptions;
+    }
     const QString Exe = Program();
     if (Exe.isEmpty()) {
         qWarning("TLocalService: SCANLUME_LOCAL is not set");
@@ -168,8 +171,10 @@ bool TLocalService::Launch(const TOptions& AOptions, int ARestartPort) {
                 qWarning() << "TLocalService: unexpected first line" << Line;
                 return false;
             }
-            FBaseUrl = Match.captured(1);
-            FPort = Match.captured(2).toInt();
+            if (FBaseUrl != Match.captured(1)) {
+                FBaseUrl = Match.captured(1);
+                FPort = Match.captured(2).toInt();
+            }
             return true;
         }
         if (FProcess->state() == QProcess::NotRunning) {
