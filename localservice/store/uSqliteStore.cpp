@@ -773,9 +773,10 @@ bool TSqliteStore::Backup(const std::string& AFile, std::string& AError) {
         } while (Result == SQLITE_OK || Result == SQLITE_BUSY || Result == SQLITE_LOCKED);
         sqlite3_backup_finish(Backup);
     }
-    const bool Copied =
-        Backup != nullptr && Result == SQLITE_DONE &&
-        sqlite3_exec(Copy, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    const bool Copied = Backup != nullptr && Result == SQLITE_DONE &&
+                        sqlite3_exec(Copy, "PRAGMA journal_mode = DELETE", nullptr, nullptr,
+                                     nullptr) == SQLITE_OK &&
+                        TakeBodiesIntoCopy(Copy);
     if (!Copied) {
         AError = std::string("cannot copy the database: ") + sqlite3_errmsg(Copy);
     }
