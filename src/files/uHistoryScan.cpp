@@ -129,14 +129,16 @@ void KeepNewest(std::vector<TKeyed>& AHeld, std::size_t ACount) {
     AHeld.erase(AHeld.begin() + std::ptrdiff_t(ACount), AHeld.end());
 }
 
-bool Collect(bool AFast, const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
-             qsizetype* ALeftOut) {
+bool Collect(bool AFast, const QString& AFolder, const std::function<bool(const QString&)>& AKeep,
+             QList<TFileEntry>& AEntries, QString& AError, qsizetype* ALeftOut) {
     AEntries.clear();
     if (ALeftOut != nullptr)
         *ALeftOut = 0;
     std::vector<TKeyed> held;
     qsizetype seen = 0;
-    const auto wanted = [](const QString& AName) { return !KindOf(AName).isEmpty(); };
+    const auto wanted = [&AKeep](const QString& AName) {
+        return (!AKeep || AKeep(AName)) && !KindOf(AName).isEmpty();
+    };
     const auto take = [&held, &seen](TFolderFile&& AFile) {
         QString kind = KindOf(AFile.Name);
         TFileEntry entry = MakeEntry(AFile.Folder, std::move(AFile.Name), std::move(kind),
@@ -167,12 +169,17 @@ bool Collect(bool AFast, const QString& AFolder, QList<TFileEntry>& AEntries, QS
 
 bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
                         qsizetype* ALeftOut) {
-    return Collect(false, AFolder, AEntries, AError, ALeftOut);
+    return Collect(false, AFolder, {}, AEntries, AError, ALeftOut);
 }
 
 bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
                 qsizetype* ALeftOut) {
-    return Collect(true, AFolder, AEntries, AError, ALeftOut);
+    return Collect(true, AFolder, {}, AEntries, AError, ALeftOut);
+}
+
+bool ScanFolderFor(const QString& AFolder, const std::function<bool(const QString&)>& AKeep,
+                   QList<TFileEntry>& AEntries, QString& AError, qsizetype* ALeftOut) {
+    return Collect(true, AFolder, AKeep, AEntries, AError, ALeftOut);
 }
 
 void SortEntries(QList<TFileEntry>& AEntries) {

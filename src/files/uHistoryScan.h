@@ -2,6 +2,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
 
 class QLocale;
 
@@ -38,6 +39,10 @@ bool ScanFolder(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AE
 // platform has no faster walk of its own.
 bool ScanFolderPortable(const QString& AFolder, QList<TFileEntry>& AEntries, QString& AError,
                         qsizetype* ALeftOut = nullptr);
+// The same walk and limit over the listed files that AKeep also takes by name (one
+// patient's lab tables): the MaxFiles newest of those, ALeftOut counting the older ones.
+bool ScanFolderFor(const QString& AFolder, const std::function<bool(const QString&)>& AKeep,
+                   QList<TFileEntry>& AEntries, QString& AError, qsizetype* ALeftOut = nullptr);
 
 // Newer Modified first; equal times by Name, ASCII case folded, then by character code.
 void SortEntries(QList<TFileEntry>& AEntries);
