@@ -213,7 +213,7 @@ private slots:
         const QString User = QStringLiteral("a@b.c:long enough");
         QByteArray Photo(300 * 1024, Qt::Uninitialized);
         for (int i = 0; i < Photo.size(); ++i) {
-            Photo[i] = static_cast<char>(i * 7919 % 251);
+            Photo[i] = static_cast<char>(static_cast<unsigned>(i) * 7919u % 251u);
         }
         QCOMPARE(Service.SendFile(User, QStringLiteral("写真.jpg"), "image/jpeg", Photo), 202);
         QCOMPARE(Service.SendText(User, QStringLiteral("短い本文")), 202);
