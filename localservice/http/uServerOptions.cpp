@@ -22,10 +22,9 @@ bool ParseNumber(const std::string& AText, int AMin, int AMax, int& AValue) {
 
 const char* ServerUsage() {
     return "usage: scanlume-local [--listen HOST:PORT] [--data DIR] [--user EMAIL:PASSWORD]...\n"
-           "                      [--test-hooks] [--tls-cert FILE --tls-key FILE] [--max-wait "
-           "SECONDS]\n"
-           "                      [--max-queued-mib MIB] [--max-body-mib MIB] [--no-preload]\n"
-           "                      [--quiet]\n"
+           "                      [--test-hooks] [--tls-cert FILE --tls-key FILE]\n"
+           "                      [--max-wait SECONDS] [--max-queued-mib MIB]\n"
+           "                      [--max-body-mib MIB] [--no-preload] [--quiet]\n"
            "       scanlume-local user add|passwd|remove|list [--data DIR] ...\n"
            "       scanlume-local backup FILE [--data DIR]\n"
            "       scanlume-local send --help\n"
