@@ -9,6 +9,7 @@ set -euo pipefail
 build=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6
+  qt6-charts-dev libqt6opengl6-dev
   libcurl4-openssl-dev zlib1g-dev rapidjson-dev libjpeg62-turbo-dev
   libsodium-dev libsqlite3-dev qtkeychain-qt6-dev
   libcpp-httplib-dev libssl-dev libtesseract-dev libleptonica-dev libqrencode-dev

@@ -48,6 +48,8 @@ void FindMissingItems(TApiClient& AApi, const TExtractRequest& ARequest, TExtrac
             seen.insert(v.Name);
     for (const TExtractItem& item : items) {
         // A nameless item names nothing to look for.
+        if (!TextRules::Trim(item.Name).isEmpty())
+            AResult.ItemNames.append(item.Name);
         if (TextRules::Trim(item.Name).isEmpty() || seen.contains(item.Name))
             continue;
         seen.insert(item.Name);

@@ -48,6 +48,8 @@ struct TExtractResult {
     // says why, and the extraction itself still stands.
     QStringList NotFound;
     QString ItemsError;
+    // The account's items in its order (empty when they could not be read).
+    QStringList ItemNames;
 };
 
 Q_DECLARE_METATYPE(TOcrResult)

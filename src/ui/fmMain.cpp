@@ -153,7 +153,8 @@ void TFormMain::WireCommands() {
     FRecognition = new TRecognitionActions(
         this, pnlPreview,
         TRecognitionContext{[this] { return FConnection->Account(); },
-                            [this] { return pnlTool->edtPatientId->text(); }});
+                            [this] { return pnlTool->edtPatientId->text(); },
+                            [this] { return FFileCommands->SaveFolderPath(); }});
     connect(pnlTool->btnOcrRegion, &QPushButton::clicked, FRecognition,
             &TRecognitionActions::btnOcrRegionClick);
     connect(pnlTool->btnOcrFull, &QPushButton::clicked, FRecognition,
@@ -171,7 +172,8 @@ void TFormMain::WireCommands() {
                   this, FItemList, pnlPreview, &FRecognition->Job(),
                   [this] { return FConnection->edtFolder->text(); },
                   [this](const QString& AFolder) { FConnection->edtFolder->setText(AFolder); },
-                  [this] { return FConnection->Account(); }});
+                  [this] { return FConnection->Account(); },
+                  [this] { return FRecognition->ItemOrder(); }});
     connect(pnlTool->btnCopyText, &QPushButton::clicked, FFileCommands,
             &TFileCommands::btnCopyTextClick);
     connect(pnlTool->btnSaveAs, &QPushButton::clicked, FFileCommands,

@@ -25,10 +25,11 @@ namespace {} // namespace
 
 TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResults,
                                  const QString& AExamDate, const QString& AInstitution,
-                                 const QStringList& ANotFound, const QString& AItemsError)
+                                 const QStringList& ANotFound, const QString& AItemsError,
+                                 const TLabTrendRequest& ATrend)
     : QDialog(AOwner), FData(LabTable::PresentValues(AResults)),
       FExamDate(TextRules::Trim(AExamDate)), FInstitution(TextRules::Trim(AInstitution)),
-      FNotFound(ANotFound) {
+      FNotFound(ANotFound), FTrend(ATrend) {
     setFont(WindowFont());
     const QFontMetrics fm(font());
     const int h = fm.height(); // the height of "Ag"
@@ -71,14 +72,21 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
         return button;
     };
     btnCopy = addButton(QStringLiteral("📋 表をコピー(TSV)"), 160);
+    btnTrend = addButton(QStringLiteral("検査値の推移"), 110);
+    // A table saved without a patient number (OCR_検査_…) belongs to no one's trend.
+    btnTrend->setEnabled(!TextRules::Trim(FTrend.PatientId).isEmpty());
+    if (!btnTrend->isEnabled())
+        btnTrend->setToolTip(QStringLiteral("患者IDなしで保存した表には推移がありません"));
     btnClose = addButton(QStringLiteral("閉じる"), 90);
     FCloseRightGap = 12;
     btnClose->move(pnlBottom->width() - btnClose->width() - FCloseRightGap, btnClose->y());
     connect(btnCopy, &QPushButton::clicked, this, &TLabResultsForm::CopyClick);
+    connect(btnTrend, &QPushButton::clicked, this, [this] { ShowLabTrend(this, FTrend); });
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 
     // The table.
     FLV = new QTreeWidget(this);
+    FLV->setAccessibleName(QStringLiteral("抽出した検査値"));
     FLV->setColumnCount(3);
     FLV->setHeaderLabels(
         {QStringLiteral("項目"), QStringLiteral("検査値"), QStringLiteral("単位")});
@@ -91,6 +99,7 @@ TLabResultsForm::TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResul
     // absent from it. Words, not colour, carry it; selectable, to search the photo or chart
     // for a name. When the items could not be read, no line would pass for "all found".
     pnlNotFound = new QScrollArea(this);
+    pnlNotFound->setAccessibleName(QStringLiteral("未検出の項目"));
     pnlNotFound->setFrameShape(QFrame::NoFrame);
     pnlNotFound->setWidgetResizable(true);
     lblNotFound = new QLabel;
@@ -155,7 +164,7 @@ void TLabResultsForm::CopyClick() {
 
 void ShowLabResults(QWidget* AOwner, const QList<TLabValue>& AValues, const QString& AExamDate,
                     const QString& AInstitution, const QStringList& ANotFound,
-                    const QString& AItemsError) {
+                    const QString& AItemsError, const TLabTrendRequest& ATrend) {
     if (std::none_of(AValues.begin(), AValues.end(), LabTable::IsPresent)) {
         Messages::Show(AOwner, QStringLiteral("検査値を検出できませんでした。\r\n"
                                               "選択範囲を検査値の表全体にするか、「⚙ "
@@ -163,7 +172,7 @@ void ShowLabResults(QWidget* AOwner, const QList<TLabValue>& AValues, const QStr
         return;
     }
     auto form = std::make_unique<TLabResultsForm>(AOwner, AValues, AExamDate, AInstitution,
-                                                  ANotFound, AItemsError);
+                                                  ANotFound, AItemsError, ATrend);
     const QPointer<TLabResultsForm> alive(form.get());
     Dialogs::RunModal(*form);
     // An owner destroyed during the modal run has taken its child window with it.

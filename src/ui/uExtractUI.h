@@ -1,5 +1,6 @@
 #pragma once
 #include "service/uApiClient.h"
+#include "ui/uTrendUI.h"
 
 #include <QDialog>
 #include <QList>
@@ -19,15 +20,18 @@ class TLabResultsForm : public QDialog {
     Q_OBJECT
 public:
     // ANotFound: the account's items without a value; AItemsError: why they could not be
-    // read (then ANotFound is empty). Neither goes into the copied table.
+    // read (then ANotFound is empty). Neither goes into the copied table. ATrend: the
+    // patient and folder the table was saved under, for 検査値の推移 (unavailable without a
+    // patient number).
     TLabResultsForm(QWidget* AOwner, const QList<TLabValue>& AResults, const QString& AExamDate,
                     const QString& AInstitution, const QStringList& ANotFound = {},
-                    const QString& AItemsError = {});
+                    const QString& AItemsError = {}, const TLabTrendRequest& ATrend = {});
 
     const QList<TLabValue>& Data() const { return FData; }
     const QString& ExamDate() const { return FExamDate; }
     const QString& Institution() const { return FInstitution; }
     const QStringList& NotFound() const { return FNotFound; }
+    const TLabTrendRequest& TrendRequest() const { return FTrend; }
 
     QLabel* lblExamDate = nullptr;
     QLabel* lblInstitution = nullptr;
@@ -36,6 +40,7 @@ public:
     QScrollArea* pnlNotFound = nullptr;
     QLabel* lblNotFound = nullptr;
     QPushButton* btnCopy = nullptr;
+    QPushButton* btnTrend = nullptr;
     QPushButton* btnClose = nullptr;
 
 protected:
@@ -49,6 +54,7 @@ private:
     QString FExamDate;
     QString FInstitution;
     QStringList FNotFound;
+    TLabTrendRequest FTrend;
 
     QWidget* pnlTop = nullptr;
     QWidget* pnlBottom = nullptr;
@@ -62,4 +68,4 @@ private:
 // destroys it when it closes.
 void ShowLabResults(QWidget* AOwner, const QList<TLabValue>& AValues, const QString& AExamDate,
                     const QString& AInstitution, const QStringList& ANotFound = {},
-                    const QString& AItemsError = {});
+                    const QString& AItemsError = {}, const TLabTrendRequest& ATrend = {});

@@ -145,7 +145,8 @@ QString TFileCommands::SaveFolderPath() const {
 
 void TFileCommands::btnHistoryClick() {
     QString path;
-    if (ShowHistory(FContext.Window, SaveFolderPath(), path))
+    if (ShowHistory(FContext.Window, SaveFolderPath(), path,
+                    FContext.ItemOrder ? FContext.ItemOrder() : QStringList()))
         OpenPastFile(path);
 }
 

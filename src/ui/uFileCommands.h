@@ -23,6 +23,7 @@ struct TFileCommandContext {
     std::function<QString()> Folder;               // the save folder box, as typed
     std::function<void(const QString&)> SetFolder; // a folder chosen with 参照...
     std::function<TAccount()> Account;
+    std::function<QStringList()> ItemOrder; // the account's items, for the trend window
 };
 
 // Copy the shown text, save an entry under a chosen name, choose and open the save

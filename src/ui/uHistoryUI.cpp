@@ -7,6 +7,7 @@
 #include "ui/uDialogs.h"
 #include "ui/uElidedLabel.h"
 #include "ui/uMessages.h"
+#include "ui/uTrendUI.h"
 #include "ui/uWindowFont.h"
 
 #include <QAbstractTableModel>
@@ -100,8 +101,8 @@ private:
     const HistoryScan::TRegionalFormat& FFormat;
 };
 
-THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
-    : QDialog(AOwner), FFolder(AFolder),
+THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder, const QStringList& AItemOrder)
+    : QDialog(AOwner), FFolder(AFolder), FItemOrder(AItemOrder),
       FFormat(HistoryScan::TRegionalFormat::FromLocale(QLocale())) {
     setFont(WindowFont());
     setWindowTitle(QStringLiteral("過去のファイルを開く"));
@@ -135,6 +136,7 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     lblFind->move(x, 9 + (rowH - h) / 2);
     x += lblFind->width() + 8;
     FEdtFind = new QLineEdit(pnlTop);
+    lblFind->setBuddy(FEdtFind);
     FEdtFind->setGeometry(x, 9 + (rowH - (h + 9)) / 2, 160, h + 9);
     x += 160 + 8;
     btnClear = addButton(pnlTop, QStringLiteral("クリア"), 70);
@@ -156,12 +158,14 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     x = 12;
     btnOpen = addButton(pnlBottom, QStringLiteral("開く"), 90);
     btnOpenFolder = addButton(pnlBottom, QStringLiteral("フォルダを開く"), 120);
+    btnTrend = addButton(pnlBottom, QStringLiteral("検査値の推移"), 110);
     btnClose = addButton(pnlBottom, QStringLiteral("閉じる"), 90);
 
     // The table: read-only, whole rows, one at a time, in the order of the scan.
     FModel = new THistoryModel(FShown, FFormat, this);
     FLV = new QTreeView(this);
     FLV->setModel(FModel);
+    FLV->setAccessibleName(QStringLiteral("保存フォルダのファイル"));
     SetUpReportTable(FLV);
     FLV->setColumnWidth(colKarteNo, fm.horizontalAdvance(QStringLiteral("カルテ番号")) + 24);
     FLV->setColumnWidth(colModified, fm.horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 24);
@@ -177,6 +181,7 @@ THistoryForm::THistoryForm(QWidget* AOwner, const QString& AFolder)
     connect(btnReload, &QPushButton::clicked, this, &THistoryForm::ReloadClick);
     connect(btnOpen, &QPushButton::clicked, this, &THistoryForm::OpenSelected);
     connect(btnOpenFolder, &QPushButton::clicked, this, &THistoryForm::OpenFolderClick);
+    connect(btnTrend, &QPushButton::clicked, this, &THistoryForm::TrendClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(FLV, &QAbstractItemView::doubleClicked, this, &THistoryForm::OpenSelected);
 
@@ -293,6 +298,24 @@ void THistoryForm::OpenFolderClick() {
         (void)Desktop::Open(FFolder); // whether the desktop obliged is not reported
 }
 
+QString THistoryForm::TrendPatientId() const {
+    const QModelIndexList rows = FLV->selectionModel()->selectedRows();
+    const qsizetype i = rows.isEmpty() ? -1 : rows.first().row();
+    if (i >= 0 && i < FShown.size() && !FShown.at(i).KarteNo.isEmpty())
+        return FShown.at(i).KarteNo;
+    QString typed = HistoryScan::QueryOf(FEdtFind->text());
+    if (typed.startsWith(u"pt"))
+        typed = typed.sliced(2);
+    const bool digits = !typed.isEmpty() && std::all_of(typed.begin(), typed.end(), [](QChar c) {
+        return c.unicode() >= u'0' && c.unicode() <= u'9';
+    });
+    return digits ? typed : QString();
+}
+
+void THistoryForm::TrendClick() {
+    ShowLabTrend(this, TLabTrendRequest{FFolder, TrendPatientId(), FItemOrder});
+}
+
 bool THistoryForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
     // Enter in the table opens the selected row, and goes no further.
     if (AWatched == FLV && AEvent->type() == QEvent::KeyPress &&
@@ -313,14 +336,15 @@ void THistoryForm::keyPressEvent(QKeyEvent* AEvent) {
     QDialog::keyPressEvent(AEvent);
 }
 
-bool ShowHistory(QWidget* AOwner, const QString& AFolder, QString& ASelected) {
+bool ShowHistory(QWidget* AOwner, const QString& AFolder, QString& ASelected,
+                 const QStringList& AItemOrder) {
     ASelected.clear();
     if (TextRules::Trim(AFolder).isEmpty() || !QFileInfo(AFolder).isDir()) {
         Messages::Show(AOwner, QStringLiteral("保存フォルダが見つかりません。\r\n"
                                               "「接続設定」の保存フォルダをご確認ください。"));
         return false;
     }
-    auto form = std::make_unique<THistoryForm>(AOwner, AFolder);
+    auto form = std::make_unique<THistoryForm>(AOwner, AFolder, AItemOrder);
     const QPointer<THistoryForm> alive(form.get());
     const int result = Dialogs::RunModal(*form);
     // An owner destroyed during the modal run has taken its child window with it.

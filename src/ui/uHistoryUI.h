@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QEvent;
 class QKeyEvent;
@@ -20,7 +21,8 @@ class THistoryForm : public QDialog {
     Q_OBJECT
 public:
     // Builds the window, scans AFolder and fills the table, before it is shown.
-    THistoryForm(QWidget* AOwner, const QString& AFolder);
+    // AItemOrder: the account's extraction items, the order of the trend window's rows.
+    THistoryForm(QWidget* AOwner, const QString& AFolder, const QStringList& AItemOrder = {});
     ~THistoryForm() override;
 
     // The chosen file's full path; empty until a file has been opened.
@@ -34,6 +36,9 @@ public:
     // Shown := the entries of All that pass the search box; refills the table and the
     // count label, and selects the first row.
     void ApplyFilter();
+    // The patient of the trend window: the selected row's patient number, else the one in
+    // the search box (with or without "pt"); empty when neither has one.
+    QString TrendPatientId() const;
 
     QLabel* lblFind = nullptr;
     QLineEdit* FEdtFind = nullptr;
@@ -43,6 +48,7 @@ public:
     QTreeView* FLV = nullptr;
     QPushButton* btnOpen = nullptr;
     QPushButton* btnOpenFolder = nullptr;
+    QPushButton* btnTrend = nullptr;
     QPushButton* btnClose = nullptr;
 
 protected:
@@ -57,9 +63,11 @@ private:
     void ClearClick();
     void ReloadClick();
     void OpenFolderClick();
+    void TrendClick();
     void LayoutDocked();
 
     QString FFolder;
+    QStringList FItemOrder;
     QList<TFileEntry> FAll;
     qsizetype FLeftOut = 0; // older files the scan did not keep
     QList<TFileEntry> FShown;
@@ -75,4 +83,5 @@ private:
 
 // The saved-file history window. True when the user chose a file; its full path is then
 // in ASelected.
-bool ShowHistory(QWidget* AOwner, const QString& AFolder, QString& ASelected);
+bool ShowHistory(QWidget* AOwner, const QString& AFolder, QString& ASelected,
+                 const QStringList& AItemOrder = {});

@@ -162,6 +162,8 @@ void TRecognitionActions::ShowExtractResult(const TExtractResult& AResult) {
         SetStatus(QStringLiteral("抽出に失敗しました: ") + AResult.Error, StatusLine::Maroon);
         return;
     }
+    if (!AResult.ItemNames.isEmpty())
+        FItemOrder = AResult.ItemNames;
     const QString tsv = BuildLabTsv(AResult.Values, AResult.ExamDate, AResult.Institution);
     if (!tsv.isEmpty()) {
         SaveOcrText(AResult.PatientId, QStringLiteral("_検査"), tsv);
@@ -170,7 +172,9 @@ void TRecognitionActions::ShowExtractResult(const TExtractResult& AResult) {
                   StatusLine::Maroon);
     }
     ShowLabResults(FWindow, AResult.Values, AResult.ExamDate, AResult.Institution, AResult.NotFound,
-                   AResult.ItemsError);
+                   AResult.ItemsError,
+                   TLabTrendRequest{FContext.SaveFolder ? FContext.SaveFolder() : QString(),
+                                    AResult.PatientId, FItemOrder});
 }
 
 void TRecognitionActions::SaveOcrText(const QString& APatientCode, const QString& AKind,

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -13,7 +14,8 @@ class TPreviewPane;
 // What the recognition commands read of the window at the moment of a press.
 struct TRecognitionContext {
     std::function<TAccount()> Account;
-    std::function<QString()> PatientId; // the box, as typed
+    std::function<QString()> PatientId;  // the box, as typed
+    std::function<QString()> SaveFolder; // where result texts are saved
 };
 
 // The four commands that turn what is shown into text and lab values: recognise the
@@ -26,6 +28,8 @@ public:
     TRecognitionActions(QWidget* AWindow, TPreviewPane* APane, TRecognitionContext AContext);
 
     bool IsBusy() const { return FJob->IsBusy(); }
+    // The account's extraction items as the last extraction read them; empty before one.
+    const QStringList& ItemOrder() const { return FItemOrder; }
     TRecognitionJob& Job() { return *FJob; }
 
     void btnOcrRegionClick();
@@ -58,4 +62,5 @@ private:
     TPreviewPane* FPane;
     TRecognitionContext FContext;
     TRecognitionJob* FJob; // child of this
+    QStringList FItemOrder;
 };

@@ -112,6 +112,7 @@ class TestRecognitionActions : public QObject {
     QStringList FMessages;
     QList<QList<TLabValue>> FShownTables; // what each lab results window showed
     QList<QStringList> FShownNotFound;    // and the items it listed as not found
+    QList<TLabTrendRequest> FShownTrends; // and whose trend its 検査値の推移 opens
 
     std::unique_ptr<TFormMain> NewForm() {
         auto form = std::make_unique<TFormMain>();
@@ -164,6 +165,7 @@ private Q_SLOTS:
             if (auto* form = qobject_cast<TLabResultsForm*>(&ADialog)) {
                 FShownTables << form->Data();
                 FShownNotFound << form->NotFound();
+                FShownTrends << form->TrendRequest();
             }
             return 0;
         });
@@ -175,6 +177,7 @@ private Q_SLOTS:
         FMessages.clear();
         FShownTables.clear();
         FShownNotFound.clear();
+        FShownTrends.clear();
         FService.Reset();
     }
 
@@ -453,6 +456,15 @@ private Q_SLOTS:
         for (int i = 0; i < names.size(); ++i)
             got << form->Items()[i].Filename;
         QCOMPARE(got, names);
+        // The trend of the lab results window is the patient's the table was filed under;
+        // its rows follow the account's items that the extraction read.
+        if (mode != QLatin1String("ocr")) {
+            QCOMPARE(FShownTrends.size(), 1);
+            QCOMPARE(FShownTrends[0].PatientId, QStringLiteral("111"));
+            QCOMPARE(FShownTrends[0].Folder, SaveFolder());
+            QCOMPARE(FShownTrends[0].ItemOrder.value(0), QStringLiteral("AST"));
+            QCOMPARE(FShownTrends[0].ItemOrder.size(), 8);
+        }
     }
 
     // The box shows a bounded part of a long text; extraction reads all of it.
