@@ -18,6 +18,7 @@
 
 TItemListArea::TItemListArea(QWidget* AParent, std::function<TSaveTarget()> ASaveTarget)
     : QObject(AParent), FView(new TItemListView(AParent)), FSaveTarget(std::move(ASaveTarget)) {
+    FView->setAccessibleName(QStringLiteral("受信した項目"));
     FView->setColumnCount(3);
     FView->setHeaderLabels(
         {QStringLiteral("時刻"), QStringLiteral("ファイル名"), QStringLiteral("保存")});

@@ -98,9 +98,11 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi, const TAcc
     x = 12;
     lblName = addLabel(QStringLiteral("項目名"));
     FEdtName = new QLineEdit(pnlBottom);
+    lblName->setBuddy(FEdtName);
     placeBox(FEdtName, 130, 14);
     lblAliases = addLabel(QStringLiteral("別名(,区切り)"));
     FEdtAliases = new QLineEdit(pnlBottom);
+    lblAliases->setBuddy(FEdtAliases);
     placeBox(FEdtAliases, 270, 10);
     btnAddUpdate = addButton(QStringLiteral("追加/更新"), 100);
 
@@ -109,6 +111,10 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi, const TAcc
     lblCatalog = addLabel(QStringLiteral("検査会社カタログ"));
     FCboCatalog = new QComboBox(pnlBottom);
     FCboCatalog->setEditable(false);
+    lblCatalog->setBuddy(FCboCatalog);
+    // On Linux a combo box speaks its current entry as its name, and the label only through
+    // a relation that not every screen reader follows.
+    FCboCatalog->setAccessibleName(lblCatalog->text());
     placeBox(FCboCatalog, 330, 10);
     btnAddCatalog = addButton(QStringLiteral("カタログから追加"), 130);
 
@@ -161,6 +167,7 @@ TItemManagerForm::TItemManagerForm(QWidget* AOwner, TApiClient& AApi, const TAcc
 
     // The table: the working copy of the list.
     FLV = new QTreeWidget(this);
+    FLV->setAccessibleName(QStringLiteral("抽出項目"));
     FLV->setColumnCount(2);
     FLV->setHeaderLabels({QStringLiteral("項目名"), QStringLiteral("別名")});
     SetUpReportTable(FLV);

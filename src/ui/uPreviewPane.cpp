@@ -20,6 +20,7 @@ TPreviewPane::TPreviewPane(QWidget* AParent) : QWidget(AParent) {
     pbSelect = new TSelectionOverlay(this);
     pbSelect->hide();
     memoText = new QPlainTextEdit(this);
+    memoText->setAccessibleName(QStringLiteral("表示中のテキスト"));
     memoText->setReadOnly(true);
     memoText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memoText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
