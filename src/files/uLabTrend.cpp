@@ -3,7 +3,6 @@
 #include "common/uTextRules.h"
 
 #include <QHash>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -53,19 +52,52 @@ QString AsciiNumberText(const QString& AText) {
     return text;
 }
 
+bool IsAsciiDigit(QChar AChar) {
+    return AChar.unicode() >= u'0' && AChar.unicode() <= u'9';
+}
+
+// A decimal number: an optional sign, digits (grouped by three with "," or not), an
+// optional fraction; ".5" too. Anything else ("<0.1", "1.2.3", "1,23") is not a number.
+// Written out rather than matched with a pattern: it runs for every value of every report.
 bool ReadNumber(const QString& AText, double& ANumber) {
-    static const QRegularExpression plain(
-        QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)$"));
-    static const QRegularExpression grouped(
-        QStringLiteral("^[+-]?[0-9]{1,3}(?:,[0-9]{3})+(?:\\.[0-9]+)?$"));
-    QString text = AsciiNumberText(AText);
-    if (!plain.match(text).hasMatch()) {
-        if (!grouped.match(text).hasMatch())
+    const QString text = AsciiNumberText(AText);
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    const qsizetype intStart = i;
+    while (i < n && IsAsciiDigit(text[i]))
+        ++i;
+    qsizetype intDigits = i - intStart;
+    bool grouped = false;
+    if (i < n && text[i] == u',' && intDigits >= 1 && intDigits <= 3) {
+        while (i + 3 < n && text[i] == u',' && IsAsciiDigit(text[i + 1]) &&
+               IsAsciiDigit(text[i + 2]) && IsAsciiDigit(text[i + 3]) &&
+               (i + 4 == n || !IsAsciiDigit(text[i + 4]))) {
+            i += 4;
+            grouped = true;
+        }
+        if (!grouped)
             return false;
-        text.remove(u',');
+        intDigits = i - intStart;
     }
+    qsizetype fractionDigits = 0;
+    if (i < n && text[i] == u'.') {
+        ++i;
+        while (i < n && IsAsciiDigit(text[i])) {
+            ++i;
+            ++fractionDigits;
+        }
+        // "12." is a number as written by hand; "." alone is not, nor "1,234." .
+        if (intDigits == 0 && fractionDigits == 0)
+            return false;
+        if (grouped && fractionDigits == 0)
+            return false;
+    }
+    if (i != n || intDigits + fractionDigits == 0)
+        return false;
     bool ok = false;
-    ANumber = text.toDouble(&ok);
+    ANumber = (grouped ? QString(text).remove(u',') : text).toDouble(&ok);
     return ok;
 }
 
@@ -121,6 +153,13 @@ TLabReading Read(const QString& AValue) {
     return reading;
 }
 
+void ReadAll(TLabTableSource& ASource) {
+    ASource.Readings.clear();
+    ASource.Readings.reserve(ASource.Table.Rows.size());
+    for (const TLabTableRow& row : ASource.Table.Rows)
+        ASource.Readings.append(Read(row.Value));
+}
+
 QString DateText(const TLabReport& AReport) {
     return AReport.Date.isValid() ? AReport.Date.toString(QStringLiteral("yyyy/MM/dd"))
                                   : QStringLiteral("日付不明");
@@ -162,7 +201,10 @@ TLabTrend Build(const QString& APatientId, QList<TLabTableSource> ATables,
     QHash<QString, qsizetype> rowOf;
     for (qsizetype c = 0; c < columns; ++c) {
         trend.Reports.append(dated[std::size_t(c)].Report);
-        for (const TLabTableRow& row : dated[std::size_t(c)].Source->Table.Rows) {
+        const TLabTableSource& source = *dated[std::size_t(c)].Source;
+        const bool haveReadings = source.Readings.size() == source.Table.Rows.size();
+        for (qsizetype r = 0; r < source.Table.Rows.size(); ++r) {
+            const TLabTableRow& row = source.Table.Rows.at(r);
             auto it = rowOf.find(row.Name);
             if (it == rowOf.end()) {
                 it = rowOf.insert(row.Name, trend.Tests.size());
@@ -176,7 +218,7 @@ TLabTrend Build(const QString& APatientId, QList<TLabTableSource> ATables,
             TLabCell& cell = test.Cells[c];
             cell.Present = true;
             cell.Units = row.Units;
-            cell.Reading = Read(row.Value);
+            cell.Reading = haveReadings ? source.Readings.at(r) : Read(row.Value);
             if (!test.UnitsVary && row.Units != test.Units)
                 test.UnitsVary = true;
         }

@@ -73,11 +73,16 @@ struct TLabTableSource {
     QString Path;
     QString FileName;
     TLabTableFile Table;
+    // Read(Value) of each row when already made (by the thread that parsed the file);
+    // Build makes them otherwise.
+    QList<TLabReading> Readings;
 };
 
 namespace LabTrend {
 
 TLabReading Read(const QString& AValue);
+// Read of every row of ASource's table, into its Readings.
+void ReadAll(TLabTableSource& ASource);
 
 // The trend of the given tables: reports ordered by date, then by file name (its stamp
 // is the save time), so that two reports of one date stay two columns in the order they

@@ -30,8 +30,12 @@ QString ValueWords(const TLabTest& ATest, qsizetype AReport) {
     return text;
 }
 
+// Noon UTC of the report's day, in milliseconds since 1970: the same day on the date axis
+// wherever the clinic is, and no time-zone look-up per point.
 qreal XOf(const TLabReport& AReport) {
-    return qreal(QDateTime(AReport.Date, QTime(12, 0)).toMSecsSinceEpoch());
+    constexpr qint64 julianDayOf1970 = 2440588;
+    constexpr qint64 day = 86400000;
+    return qreal((AReport.Date.toJulianDay() - julianDayOf1970) * day + day / 2);
 }
 
 } // namespace
@@ -61,7 +65,7 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
         FChart->removeAxis(axis);
         delete axis; // removeAxis hands the axis back
     }
-    FHoverTexts.clear();
+    FDrawn.clear();
 
     QStringList latest;
     QStringList notes;
@@ -69,7 +73,12 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
     bool unitChosen = false;
     qreal minX = std::numeric_limits<qreal>::max(), maxX = std::numeric_limits<qreal>::lowest();
     qreal minY = minX, maxY = maxX;
-    QList<QLineSeries*> drawn;
+    struct TLine {
+        TLabTest Test;
+        QList<QPointF> Points;
+        QList<qsizetype> PointReports;
+    };
+    QList<TLine> lines;
     for (const int row : ARows) {
         if (row < 0 || row >= ATrend.Tests.size())
             continue;
@@ -95,41 +104,28 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
             notes << test.Name + QStringLiteral(" は単位が違うため、一緒には表示しません");
             continue;
         }
-        auto* series = new QLineSeries;
-        series->setName(test.Units.isEmpty()
-                            ? test.Name
-                            : test.Name + QStringLiteral(" (") + test.Units + QStringLiteral(")"));
-        series->setPointsVisible(true);
-        QList<TPointText> texts;
+        QList<qsizetype> pointReports;
+        QList<QPointF> points;
         for (qsizetype c = 0; c < test.Cells.size(); ++c) {
             const TLabCell& cell = test.Cells.at(c);
             if (!cell.Present || !cell.Reading.IsNumber || !ATrend.Reports.at(c).Date.isValid())
                 continue;
             const qreal x = XOf(ATrend.Reports.at(c));
             const qreal y = cell.Reading.Number;
-            series->append(x, y);
-            texts.append({x, test.Name + QStringLiteral("  ") +
-                                 LabTrend::DateText(ATrend.Reports.at(c)) + QStringLiteral("  ") +
-                                 ValueWords(test, c)});
+            points.append({x, y});
+            pointReports.append(c);
             minX = std::min(minX, x);
             maxX = std::max(maxX, x);
             minY = std::min(minY, y);
             maxY = std::max(maxY, y);
         }
-        if (series->count() == 0) {
-            delete series;
-            continue;
-        }
-        FChart->addSeries(series); // the chart owns it from here
-        FHoverTexts.append({series, texts});
-        connect(series, &QLineSeries::hovered, this,
-                [this, series](const QPointF& APoint, bool AState) {
-                    ShowPoint(series, APoint, AState);
-                });
-        drawn << series;
+        if (!points.isEmpty())
+            lines.append({test, std::move(points), std::move(pointReports)});
     }
 
-    if (!drawn.isEmpty()) {
+    if (!lines.isEmpty()) {
+        // The axes first, then each series with all its points at once: every change of a
+        // drawn series recomputes it.
         auto* axisX = new QDateTimeAxis;
         axisX->setFormat(QStringLiteral("yyyy/MM/dd"));
         const qreal day = 86400000.0;
@@ -143,14 +139,27 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
         axisY->setRange(minY - padY, maxY + padY);
         axisY->applyNiceNumbers();
         axisY->setTitleText(unit);
-        FChart->addAxis(axisX, Qt::AlignBottom);
+        FChart->addAxis(axisX, Qt::AlignBottom); // the chart owns the axes and the series
         FChart->addAxis(axisY, Qt::AlignLeft);
-        for (QLineSeries* series : drawn) {
+        for (TLine& line : lines) {
+            auto* series = new QLineSeries;
+            series->setName(line.Test.Units.isEmpty() ? line.Test.Name
+                                                      : line.Test.Name + QStringLiteral(" (") +
+                                                            line.Test.Units + QStringLiteral(")"));
+            series->setPointsVisible(true);
+            FChart->addSeries(series);
             series->attachAxis(axisX);
             series->attachAxis(axisY);
+            series->replace(line.Points);
+            connect(series, &QLineSeries::hovered, this,
+                    [this, series](const QPointF& APoint, bool AState) {
+                        ShowPoint(series, APoint, AState);
+                    });
+            FDrawn.append(
+                {series, std::move(line.Test), ATrend.Reports, std::move(line.PointReports)});
         }
     }
-    FChart->legend()->setVisible(drawn.size() > 1);
+    FChart->legend()->setVisible(FDrawn.size() > 1);
 
     QString text;
     if (ARows.isEmpty())
@@ -163,8 +172,8 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
 
 QStringList TLabTrendChart::PlottedTests() const {
     QStringList names;
-    for (const auto& entry : FHoverTexts)
-        names << entry.first->name();
+    for (const TDrawn& drawn : FDrawn)
+        names << drawn.Series->name();
     return names;
 }
 
@@ -177,16 +186,25 @@ void TLabTrendChart::ShowPoint(const QLineSeries* ASeries, const QPointF& APoint
         QToolTip::hideText();
         return;
     }
-    for (const auto& entry : FHoverTexts) {
-        if (entry.first != ASeries || entry.second.isEmpty())
+    for (const TDrawn& drawn : FDrawn) {
+        if (drawn.Series != ASeries || drawn.PointReports.isEmpty())
             continue;
-        // The nearest point in time to where the pointer is on the line.
-        const auto nearest =
-            std::min_element(entry.second.begin(), entry.second.end(),
-                             [&APoint](const TPointText& A, const TPointText& B) {
-                                 return std::abs(A.X - APoint.x()) < std::abs(B.X - APoint.x());
-                             });
-        QToolTip::showText(QCursor::pos(), nearest->Text, FView);
+        // The point nearest to the pointer: in time, then in value (two reports of a day).
+        const QList<QPointF> points = ASeries->points();
+        qsizetype best = 0;
+        for (qsizetype i = 1; i < points.size(); ++i) {
+            const qreal dx = std::abs(points[i].x() - APoint.x());
+            const qreal bestDx = std::abs(points[best].x() - APoint.x());
+            if (dx < bestDx || (dx == bestDx && std::abs(points[i].y() - APoint.y()) <
+                                                    std::abs(points[best].y() - APoint.y())))
+                best = i;
+        }
+        const qsizetype report = drawn.PointReports.at(best);
+        QToolTip::showText(QCursor::pos(),
+                           drawn.Test.Name + QStringLiteral("  ") +
+                               LabTrend::DateText(drawn.Reports.at(report)) + QStringLiteral("  ") +
+                               ValueWords(drawn.Test, report),
+                           FView);
         return;
     }
 }

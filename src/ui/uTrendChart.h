@@ -32,10 +32,13 @@ public:
 private:
     void ShowPoint(const QLineSeries* ASeries, const QPointF& APoint, bool AState);
 
-    struct TPointText {
-        qreal X;
-        QString Text;
+    // A drawn series and what its points say on hover, made only when hovered: the test
+    // and the reports (shared copies, cheap), and the report of each point.
+    struct TDrawn {
+        const QLineSeries* Series;
+        TLabTest Test;
+        QList<TLabReport> Reports;
+        QList<qsizetype> PointReports;
     };
-    // For each drawn series, what its points say on hover.
-    QList<QPair<const QLineSeries*, QList<TPointText>>> FHoverTexts;
+    QList<TDrawn> FDrawn;
 };

@@ -140,8 +140,6 @@ TLabTrendForm::TLabTrendForm(QWidget* AOwner, TLabTrendRequest ARequest)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(FTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TLabTrendForm::SelectionChanged);
-    connect(FTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &TLabTrendForm::SelectionChanged);
 
     FLoader = std::make_unique<TLabTrendLoader>();
     connect(

@@ -1,6 +1,7 @@
 // A patient's lab tables read back without a window: the file format with its broken forms,
 // the values' marks and numbers, the table over time, the patient's files in a real save
 // folder, and the copied and saved text.
+#include "files/uHistoryScan.h"
 #include "files/uLabTableFile.h"
 #include "files/uLabTrend.h"
 #include "files/uLabTrendLoader.h"
@@ -149,6 +150,13 @@ private Q_SLOTS:
         QTest::newRow("negative") << QStringLiteral("-1.5") << QString() << true << -1.5;
         QTest::newRow("grouped thousands")
             << QStringLiteral("1,234") << QString() << true << 1234.0;
+        QTest::newRow("grouped with a fraction")
+            << QStringLiteral("12,345.6") << QString() << true << 12345.6;
+        QTest::newRow("a comma that groups nothing")
+            << QStringLiteral("1,23") << QString() << false << 0.0;
+        QTest::newRow("point last") << QStringLiteral("12.") << QString() << true << 12.0;
+        QTest::newRow("point first") << QStringLiteral(".5") << QString() << true << 0.5;
+        QTest::newRow("point alone") << QStringLiteral(".") << QString() << false << 0.0;
         QTest::newRow("less than") << QStringLiteral("<0.1") << QString() << false << 0.0;
         QTest::newRow("words") << QStringLiteral("陰性") << QString() << false << 0.0;
         QTest::newRow("plus sign in brackets")
@@ -312,6 +320,31 @@ private Q_SLOTS:
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.last(), 6);
         QCOMPARE(FolderState(f), before);
+    }
+
+    // Past the history's limit the newest tables are read and the count of the older ones
+    // is kept, so the window can say how many it left out.
+    void loadKeepsTheNewestPastTheLimit() {
+        QTemporaryDir dir;
+        const QByteArray bytes = LabTableBytes(
+            QStringLiteral("2024-01-01"), {},
+            {V(QStringLiteral("BS"), QStringLiteral("100"), QStringLiteral("mg/dL"))});
+        const QDateTime start(QDate(2024, 1, 1), QTime(9, 0));
+        const int count = HistoryScan::MaxFiles + 2;
+        for (int i = 0; i < count; ++i) {
+            const QString name =
+                QStringLiteral("8_検査_20240101_%1.txt").arg(i, 6, 10, QChar(u'0'));
+            QVERIFY(WriteBytes(dir.path(), name, bytes));
+            QFile f(dir.path() + u'/' + name);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(start.addSecs(i), QFileDevice::FileModificationTime));
+        }
+        TLabTrend trend;
+        QString error;
+        QVERIFY(LabTrend::Load(dir.path(), QStringLiteral("8"), {}, trend, error));
+        QCOMPARE(trend.Reports.size(), HistoryScan::MaxFiles);
+        QCOMPARE(trend.LeftOut, 2);
+        QCOMPARE(trend.Reports.first().FileName, QStringLiteral("8_検査_20240101_000002.txt"));
     }
 
     void loadFromMissingFolder() {

@@ -101,7 +101,7 @@ QList<QPointF> Points(const TLabTrendForm& AForm, int ASeries) {
 }
 
 qreal Noon(int AYear, int AMonth, int ADay) {
-    return qreal(QDateTime(QDate(AYear, AMonth, ADay), QTime(12, 0)).toMSecsSinceEpoch());
+    return qreal(QDateTime(QDate(AYear, AMonth, ADay), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch());
 }
 
 } // namespace
