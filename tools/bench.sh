@@ -33,6 +33,7 @@ gbench bench/imaging/bench_rotate
 gbench bench/imaging/bench_show
 gbench bench/imaging/bench_crop
 gbench bench/history/bench_history
+gbench bench/trend/bench_trend
 SCANLUME_LOCAL=$build/localservice/scanlume-local run bench/receive/bench_receive_latency 300
 SCANLUME_LOCAL=$build/localservice/scanlume-local run bench/receive/bench_memory 500
 run bench/receive/bench_large_text 200
