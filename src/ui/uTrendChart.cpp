@@ -48,6 +48,13 @@ TLabTrendChart::TLabTrendChart(QWidget* AParent) : QWidget(AParent) {
     FChart = new QChart;
     FChart->legend()->setAlignment(Qt::AlignBottom);
     FChart->setMargins(QMargins(4, 4, 4, 4));
+    // One pair of axes for the chart's life: axes removed and added again leave their
+    // labels drawn until the next layout.
+    FAxisX = new QDateTimeAxis;
+    FAxisX->setFormat(QStringLiteral("yyyy/MM/dd"));
+    FAxisY = new QValueAxis;
+    FChart->addAxis(FAxisX, Qt::AlignBottom); // the chart owns the axes and the series
+    FChart->addAxis(FAxisY, Qt::AlignLeft);
     FView = new QChartView(FChart, this); // the view owns the chart
     FView->setRenderHint(QPainter::Antialiasing);
     FView->setAccessibleName(QStringLiteral("検査値のグラフ"));
@@ -61,10 +68,6 @@ TLabTrendChart::TLabTrendChart(QWidget* AParent) : QWidget(AParent) {
 
 void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
     FChart->removeAllSeries();
-    for (QAbstractAxis* axis : FChart->axes()) {
-        FChart->removeAxis(axis);
-        delete axis; // removeAxis hands the axis back
-    }
     FDrawn.clear();
 
     QStringList latest;
@@ -126,21 +129,18 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
     if (!lines.isEmpty()) {
         // The axes first, then each series with all its points at once: every change of a
         // drawn series recomputes it.
-        auto* axisX = new QDateTimeAxis;
-        axisX->setFormat(QStringLiteral("yyyy/MM/dd"));
+        QDateTimeAxis* axisX = FAxisX;
         const qreal day = 86400000.0;
         // A little room either side, so the first and last points are not on the frame.
         const qreal padX = std::max(3 * day, (maxX - minX) * 0.04);
         axisX->setRange(QDateTime::fromMSecsSinceEpoch(qint64(minX - padX)),
                         QDateTime::fromMSecsSinceEpoch(qint64(maxX + padX)));
         axisX->setTickCount(std::clamp(int((maxX - minX) / (30 * day)) + 2, 2, 6));
-        auto* axisY = new QValueAxis;
+        QValueAxis* axisY = FAxisY;
         const qreal padY = maxY > minY ? (maxY - minY) * 0.1 : std::max(1.0, std::abs(maxY) * 0.1);
         axisY->setRange(minY - padY, maxY + padY);
         axisY->applyNiceNumbers();
         axisY->setTitleText(unit);
-        FChart->addAxis(axisX, Qt::AlignBottom); // the chart owns the axes and the series
-        FChart->addAxis(axisY, Qt::AlignLeft);
         for (TLine& line : lines) {
             auto* series = new QLineSeries;
             series->setName(line.Test.Units.isEmpty() ? line.Test.Name
@@ -159,6 +159,8 @@ void TLabTrendChart::Plot(const TLabTrend& ATrend, const QList<int>& ARows) {
                 {series, std::move(line.Test), ATrend.Reports, std::move(line.PointReports)});
         }
     }
+    FAxisX->setVisible(!FDrawn.isEmpty());
+    FAxisY->setVisible(!FDrawn.isEmpty());
     FChart->legend()->setVisible(FDrawn.size() > 1);
 
     QString text;

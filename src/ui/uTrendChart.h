@@ -7,6 +7,8 @@
 
 class QChart;
 class QChartView;
+class QDateTimeAxis;
+class QValueAxis;
 class QLabel;
 class QLineSeries;
 
@@ -30,6 +32,9 @@ public:
     QChart* FChart = nullptr;
 
 private:
+    QDateTimeAxis* FAxisX = nullptr; // owned by the chart
+    QValueAxis* FAxisY = nullptr;
+
     void ShowPoint(const QLineSeries* ASeries, const QPointF& APoint, bool AState);
 
     // A drawn series and what its points say on hover, made only when hovered: the test

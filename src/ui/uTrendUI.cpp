@@ -90,14 +90,14 @@ TLabTrendForm::TLabTrendForm(QWidget* AOwner, TLabTrendRequest ARequest)
     split->addWidget(tablePane);
     split->addWidget(FChart);
     split->setChildrenCollapsible(false);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
+    // The chart is what is looked at; the table scrolls.
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
 
     // Files that could not be read, or only in part: named with why, never silently left out.
     lblProblems = new QLabel(QStringLiteral("読み飛ばしたファイル(&S)"), this);
     FLstProblems = new QListWidget(this);
     FLstProblems->setAccessibleName(QStringLiteral("読み飛ばしたファイル"));
-    FLstProblems->setMaximumHeight(4 * (fm.height() + 6));
     lblProblems->setBuddy(FLstProblems);
     lblProblems->hide();
     FLstProblems->hide();
@@ -199,6 +199,11 @@ void TLabTrendForm::LoadFinished(bool AOk, const TLabTrend& ATrend, const QStrin
     }
     lblProblems->setVisible(!trend.Problems.isEmpty());
     FLstProblems->setVisible(!trend.Problems.isEmpty());
+    // As high as its lines, up to three; more scroll, and the table keeps its room.
+    if (!trend.Problems.isEmpty())
+        FLstProblems->setFixedHeight(int(std::min<qsizetype>(trend.Problems.size(), 3)) *
+                                         FLstProblems->sizeHintForRow(0) +
+                                     2 * FLstProblems->frameWidth() + 2);
 
     QString summary;
     if (!AOk) {
