@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job, end to end on one machine: a local service with a demo account,
 # Pictoport with a demo profile of its own, and a phone that sends a few items.
-# Without a display it runs under Xvfb, saves a screenshot and ends.
+# Without a display it runs under Xvfb, saves screenshots and ends.
 set -euo pipefail
 build=${1:-build/default}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -55,6 +55,34 @@ done
 [ -n "${url:-}" ] || { echo "scanlume-local did not start:"; cat "$demo/service.log"; exit 1; }
 echo "scanlume-local is listening on $url"
 
+# Patient 12345's earlier visits, as Pictoport saved their lab tables (UTF-8 with its mark,
+# CR LF), so that the trend window has a history to show next to today's report.
+past=$demo/received/2024
+mkdir -p "$past"
+lab_table() { # FILE DATE then "test value unit" lines on standard input
+  { printf '\xef\xbb\xbf検査実施日\t%s\n検査医療機関\tさくら内科クリニック\n\n項目\t検査値\t単位\n' "$2"
+    tr ' ' '\t'; } | sed 's/$/\r/' > "$1"
+}
+lab_table "$past/12345_検査_20231101_093000.txt" 2023-11-01 <<'EOT'
+AST 31 U/L
+ALT 45 U/L
+BS 138 mg/dL
+HbA1c 7.4H %
+EOT
+lab_table "$past/12345_検査_20240115_101500.txt" 2024-01-15 <<'EOT'
+AST 27 U/L
+ALT 38 U/L
+BS 126 mg/dL
+HbA1c 7.0H %
+EOT
+lab_table "$past/12345_検査_20240311_094500.txt" 2024-03-11 <<'EOT'
+AST 25 U/L
+ALT 33 U/L
+BS 118 mg/dL
+HbA1c 6.7H %
+CRP <0.1 mg/dL
+EOT
+
 "$profile" "$url" "$user" "$password" "$demo/received" > /dev/null
 if [ -n "${PICTOPORT_DEMO_INNER:-}" ]; then
   "$pictoport" --shots "$demo" --quit &
@@ -94,7 +122,7 @@ sleep 2
 
 # Wait until all three items are saved.
 for _ in $(seq 150); do
-  [ "$(find "$demo/received" -type f | wc -l)" -ge 3 ] && break
+  [ "$(find "$demo/received" -maxdepth 1 -type f | wc -l)" -ge 3 ] && break
   sleep 0.2
 done
 echo "Received files were saved in $demo/received:"
