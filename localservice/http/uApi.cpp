@@ -456,7 +456,9 @@ void TApi::Poll(const TRequest& ARequest, httplib::Response& ARes, const std::st
     }
     auto Body = Item.Size == 0 ? std::optional<std::string>(std::string()) : FQueues.Body(Item);
     if (!Body) {
-        FQueues.PutBack(Item);
+        // A body that cannot be read now (a file removed by hand, a disk error) must not stop
+        // the photos sent after it.
+        FQueues.PutLast(Item);
         ReplyDetail(ARes, 500, "アイテムを読み出せませんでした");
         return;
     }

@@ -107,6 +107,13 @@ void TItemQueues::PutBack(const TStoredItem& AItem) {
     Queue.Changed.notify_all();
 }
 
+void TItemQueues::PutLast(const TStoredItem& AItem) {
+    std::lock_guard Guard(FLock);
+    TQueue& Queue = FQueues[AItem.Account];
+    Queue.Items.push_back(AItem);
+    Queue.Changed.notify_all();
+}
+
 void TItemQueues::Release(const std::string& AAccount, const std::string& AReceiver) {
     std::lock_guard Guard(FLock);
     // Only its polls waiting now end; one that starts later waits as usual.

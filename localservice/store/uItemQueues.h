@@ -45,6 +45,9 @@ public:
     // Returns an item that a receiver could not take back to the front of its queue. It was
     // queued before, so the limits do not refuse it.
     void PutBack(const TStoredItem& AItem);
+    // An item whose body could not be read goes to the back of its queue, so that it holds up
+    // none of the items after it; it stays in the store.
+    void PutLast(const TStoredItem& AItem);
     // The receiver has stopped: its waiting polls end without an item. A receiver cuts its
     // own poll short when it stops, and a poll whose connection is gone must not take an
     // item it can no longer hand over.

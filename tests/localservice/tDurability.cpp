@@ -2,6 +2,9 @@
 // receiver takes the items, and started again on the same data folder: every item that got a
 // success answer arrives with its bytes, none twice unless a kill cut its answer short, none
 // that was refused; the accounts and the extraction items are still there.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -291,6 +295,37 @@ private slots:
             Duplicates += Counts[Number] - 1;
         }
         QVERIFY2(Duplicates <= Kills, qPrintable(QString::number(Duplicates)));
+    }
+
+    // A photo whose body file has gone (removed by hand, a broken disk) holds up none of the
+    // items sent after it: the poll that meets it fails once, and the rest come.
+    void aLostBodyHoldsUpNothing() {
+        QTemporaryDir Data;
+        TLocalService Service;
+        TLocalService::TOptions Options;
+        Options.Users = {kTrialUser};
+        Options.TestHooks = false;
+        Options.DataFolder = Data.path();
+        QVERIFY(Service.Start(Options));
+        QCOMPARE(Service.SendFile(kTrialUser, ItemName(1), "image/jpeg", ItemBytes(1)), 202);
+        QCOMPARE(Service.SendFile(kTrialUser, ItemName(2), "image/jpeg", ItemBytes(2)), 202);
+        QCOMPARE(Service.SendText(kTrialUser, QStringLiteral("3")), 202);
+        // The first photo's file is the one of its size.
+        const QFileInfoList Bodies =
+            QDir(Data.filePath(QStringLiteral("items"))).entryInfoList(QDir::Files);
+        QCOMPARE(Bodies.size(), 2);
+        const auto First = std::find_if(Bodies.begin(), Bodies.end(), [](const QFileInfo& AFile) {
+            return AFile.size() == ItemBytes(1).size();
+        });
+        QVERIFY(First != Bodies.end());
+        QVERIFY(QFile::remove(First->filePath()));
+
+        const QString Token = Service.Token(kTrialUser);
+        QCOMPARE(Service.Poll(Token, 0).Status, 500);
+        const auto Second = Service.Poll(Token, 0);
+        QCOMPARE(ItemNumber(Second), 2);
+        QCOMPARE(Second.Body, ItemBytes(2));
+        QCOMPARE(Service.Poll(Token, 0).Body, QByteArray("3"));
     }
 
     // What the administrator set up survives every kill.
