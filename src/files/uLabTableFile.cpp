@@ -31,6 +31,15 @@ QString AsciiDigits(const QString& AText) {
     return text;
 }
 
+// TextRules::Trim on a view: characters at or below U+0020 off both ends.
+QStringView TrimView(QStringView AText) {
+    while (!AText.isEmpty() && AText.front().unicode() <= 0x20)
+        AText = AText.sliced(1);
+    while (!AText.isEmpty() && AText.back().unicode() <= 0x20)
+        AText.chop(1);
+    return AText;
+}
+
 QString LineRef(qsizetype ALine) {
     return QString::number(ALine + 1) + QStringLiteral("行目");
 }
@@ -49,20 +58,22 @@ bool Parse(const QByteArray& ABytes, TLabTableFile& ATable, QString& AError) {
         AError = QStringLiteral("UTF-8の文字として読めません");
         return false;
     }
-    QStringList lines = text.split(u'\n');
-    for (QString& line : lines) {
+    // Views into the text: a table's lines and fields cost no copies until they are kept.
+    QList<QStringView> lines = QStringView(text).split(u'\n');
+    for (QStringView& line : lines) {
         if (line.endsWith(u'\r'))
             line.chop(1);
     }
     qsizetype header = -1;
     for (qsizetype i = 0; i < lines.size() && header < 0; ++i) {
-        const QString& line = lines.at(i);
+        const QStringView line = lines.at(i);
         if (line == HeaderLine)
             header = i;
-        else if (line.startsWith(ExamDateKey + u'\t'))
-            ATable.ExamDate = TextRules::Trim(line.sliced(ExamDateKey.size() + 1));
-        else if (line.startsWith(InstitutionKey + u'\t'))
-            ATable.Institution = TextRules::Trim(line.sliced(InstitutionKey.size() + 1));
+        else if (line.startsWith(ExamDateKey) && line.sliced(ExamDateKey.size()).startsWith(u'\t'))
+            ATable.ExamDate = TrimView(line.sliced(ExamDateKey.size() + 1)).toString();
+        else if (line.startsWith(InstitutionKey) &&
+                 line.sliced(InstitutionKey.size()).startsWith(u'\t'))
+            ATable.Institution = TrimView(line.sliced(InstitutionKey.size() + 1)).toString();
     }
     if (header < 0) {
         AError = QStringLiteral("見出し行（項目・検査値・単位）がありません");
@@ -72,18 +83,18 @@ bool Parse(const QByteArray& ABytes, TLabTableFile& ATable, QString& AError) {
     QHash<QString, int> seen;
     QList<TLabTableRow> rows;
     for (qsizetype i = header + 1; i < lines.size(); ++i) {
-        const QString& line = lines.at(i);
-        if (TextRules::Trim(line).isEmpty())
+        const QStringView line = lines.at(i);
+        if (TrimView(line).isEmpty())
             continue;
-        const QStringList fields = line.split(u'\t');
+        const QList<QStringView> fields = line.split(u'\t');
         if (fields.size() != 3) {
             ATable.Notes << LineRef(i) + QStringLiteral("：列が3つではありません（") +
                                 QString::number(fields.size()) +
                                 QStringLiteral("列）。この行は読み飛ばしました");
             continue;
         }
-        TLabTableRow row{TextRules::Trim(fields[0]), TextRules::Trim(fields[1]),
-                         TextRules::Trim(fields[2])};
+        TLabTableRow row{TrimView(fields[0]).toString(), TrimView(fields[1]).toString(),
+                         TrimView(fields[2]).toString()};
         if (row.Name.isEmpty() || row.Value.isEmpty()) {
             ATable.Notes << LineRef(i) + QStringLiteral(
                                              "：項目名か検査値が空です。この行は読み飛ばしました");
@@ -114,17 +125,68 @@ bool Parse(const QByteArray& ABytes, TLabTableFile& ATable, QString& AError) {
     return true;
 }
 
+namespace {
+
+bool IsDigit(QChar AChar) {
+    return AChar.unicode() >= u'0' && AChar.unicode() <= u'9';
+}
+
+// The number of up to AMax digits at AAt; -1 when there is none.
+int DigitsAt(QStringView AText, qsizetype& AAt, int AMax) {
+    int value = 0, count = 0;
+    while (AAt < AText.size() && count < AMax && IsDigit(AText[AAt])) {
+        value = value * 10 + (AText[AAt].unicode() - u'0');
+        ++AAt;
+        ++count;
+    }
+    return count > 0 ? value : -1;
+}
+
+void SkipBlanks(QStringView AText, qsizetype& AAt) {
+    while (AAt < AText.size() && AText[AAt].unicode() <= 0x20)
+        ++AAt;
+}
+
+// A separator after the year (ADay false) or the month (ADay true).
+bool SeparatorAt(QStringView AText, qsizetype& AAt, bool ADay) {
+    SkipBlanks(AText, AAt);
+    if (AAt >= AText.size())
+        return false;
+    const QChar c = AText[AAt];
+    if (c == u'-' || c == u'/' || c == u'.' || c == (ADay ? u'月' : u'年')) {
+        ++AAt;
+        SkipBlanks(AText, AAt);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Written out rather than matched with a pattern: it runs for every report read.
 QDate DateOf(const QString& AText) {
-    static const QRegularExpression separated(QStringLiteral(
-        "^([0-9]{4})\\s*[-/.年]\\s*([0-9]{1,2})\\s*[-/.月]\\s*([0-9]{1,2})\\s*日?$"));
-    static const QRegularExpression compact(QStringLiteral("^([0-9]{4})([0-9]{2})([0-9]{2})$"));
-    const QString text = TextRules::Trim(AsciiDigits(AText));
-    QRegularExpressionMatch m = separated.match(text);
-    if (!m.hasMatch())
-        m = compact.match(text);
-    if (!m.hasMatch())
+    const QString ascii = AsciiDigits(AText);
+    const QStringView text = TrimView(ascii);
+    qsizetype at = 0;
+    const int year = DigitsAt(text, at, 4);
+    if (at != 4)
         return {};
-    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    if (text.size() == 8 && IsDigit(text[4])) {
+        const int month = DigitsAt(text, at, 2), day = DigitsAt(text, at, 2);
+        return at == 8 ? QDate(year, month, day) : QDate();
+    }
+    if (!SeparatorAt(text, at, false))
+        return {};
+    const int month = DigitsAt(text, at, 2);
+    if (month < 0 || !SeparatorAt(text, at, true))
+        return {};
+    const int day = DigitsAt(text, at, 2);
+    if (day < 0)
+        return {};
+    SkipBlanks(text, at);
+    if (at < text.size() && text[at] == u'日')
+        ++at;
+    return at == text.size() ? QDate(year, month, day) : QDate();
 }
 
 QDate StampDateOf(const QString& AFileName) {

@@ -190,7 +190,11 @@ private Q_SLOTS:
         QTest::newRow("Japanese") << QStringLiteral("2024年5月1日") << may1;
         QTest::newRow("full-width") << QStringLiteral("２０２４／０５／０１") << may1;
         QTest::newRow("compact") << QStringLiteral("20240501") << may1;
+        QTest::newRow("blanks around the separators") << QStringLiteral(" 2024 / 5 / 1 ") << may1;
         QTest::newRow("no such day") << QStringLiteral("2024-02-30") << QDate();
+        QTest::newRow("something after the day") << QStringLiteral("2024-05-01x") << QDate();
+        QTest::newRow("year too short") << QStringLiteral("24-05-01") << QDate();
+        QTest::newRow("seven digits") << QStringLiteral("2024051") << QDate();
         QTest::newRow("words") << QStringLiteral("不明") << QDate();
         QTest::newRow("empty") << QString() << QDate();
     }
