@@ -41,7 +41,11 @@ constexpr int ProgressDelayMs = 300;
 } // namespace
 
 TLabTrendForm::TLabTrendForm(QWidget* AOwner, TLabTrendRequest ARequest)
-    : QDialog(AOwner), FRequest(std::move(ARequest)) {
+    : QDialog(AOwner), FRequest(std::move(ARequest)), FLoader(std::make_unique<TLabTrendLoader>()) {
+    // Reading starts before the window is built, so the two overlap; what it finds comes
+    // back as queued signals, after the connections below exist.
+    FLoading = true;
+    FLoader->Start(FRequest.Folder, FRequest.PatientId, FRequest.ItemOrder);
     setFont(WindowFont());
     setWindowTitle(QStringLiteral("検査値の推移 - 患者ID ") + FRequest.PatientId);
     const QFontMetrics fm(font());
@@ -141,7 +145,6 @@ TLabTrendForm::TLabTrendForm(QWidget* AOwner, TLabTrendRequest ARequest)
     connect(FTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TLabTrendForm::SelectionChanged);
 
-    FLoader = std::make_unique<TLabTrendLoader>();
     connect(
         FLoader.get(), &TLabTrendLoader::Progress, this, [this](qsizetype ADone, qsizetype ATotal) {
             FProgress->setRange(0, int(ATotal));
@@ -157,7 +160,7 @@ TLabTrendForm::TLabTrendForm(QWidget* AOwner, TLabTrendRequest ARequest)
         if (FLoading)
             FProgress->show();
     });
-    Reload();
+    ShowLoading();
 }
 
 TLabTrendForm::~TLabTrendForm() = default;
@@ -172,11 +175,15 @@ bool TLabTrendForm::IsLoading() const {
 
 void TLabTrendForm::Reload() {
     FLoading = true;
+    FLoader->Start(FRequest.Folder, FRequest.PatientId, FRequest.ItemOrder);
+    ShowLoading();
+}
+
+void TLabTrendForm::ShowLoading() {
     lblSummary->setText(QStringLiteral("検査値の表を読み込んでいます…"));
     FProgress->setRange(0, 0);
     FProgressDelay->start();
     UpdateButtons();
-    FLoader->Start(FRequest.Folder, FRequest.PatientId, FRequest.ItemOrder);
 }
 
 void TLabTrendForm::LoadFinished(bool AOk, const TLabTrend& ATrend, const QString& AError) {

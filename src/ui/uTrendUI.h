@@ -59,6 +59,7 @@ Q_SIGNALS:
     void Loaded();
 
 private:
+    void ShowLoading();
     void LoadFinished(bool AOk, const TLabTrend& ATrend, const QString& AError);
     void SelectionChanged();
     void UpdateButtons();
